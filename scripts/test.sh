@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Evtrak and runs the whole test suite three times:
+# a plain build, AddressSanitizer + UndefinedBehaviorSanitizer, and ThreadSanitizer
+# for the threaded tests. Exits non-zero when anything fails.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/deps.sh
+jobs=$(nproc)
+export QT_QPA_PLATFORM=offscreen
+
+echo "== Build and test (RelWithDebInfo)"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$jobs"
+ctest --test-dir build --output-on-failure -j"$jobs"
+
+echo "== Build and test under AddressSanitizer + UndefinedBehaviorSanitizer"
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DEVTRAK_SANITIZE=address,undefined \
+      -DEVTRAK_BUILD_BENCH=OFF >/dev/null
+cmake --build build-asan -j"$jobs"
+ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+echo "== Build and test the threaded tests under ThreadSanitizer"
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DEVTRAK_SANITIZE=thread \
+      -DEVTRAK_BUILD_BENCH=OFF -DEVTRAK_CORE_TESTS_ONLY=ON >/dev/null
+cmake --build build-tsan -j"$jobs"
+# ThreadSanitizer needs a fixed address layout on kernels with high mmap entropy.
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+  setarch "$(uname -m)" -R ctest --test-dir build-tsan --output-on-failure -L threads -j"$jobs"
+echo "Tous les tests sont passés."

@@ -1,0 +1,46 @@
+#pragma once
+// Date-time and duration texts shared by the event list and the event files.
+
+#include <QDateTime>
+#include <QString>
+#include <cstdint>
+
+namespace evtrak {
+
+// Days since 30/12/1899 00:00:00 in local time; the fraction is the time of day.
+using TDateTime = double;
+
+// Source of "now" (local clock). Injectable so tests can stand at any date.
+class Clock
+{
+public:
+    virtual ~Clock() = default;
+    virtual QDateTime now() const = 0;
+};
+// The process's real clock.
+const Clock& SystemClock();
+
+TDateTime DateTimeFromQt(const QDateTime& local);
+QDateTime QtFromDateTime(TDateTime value);
+
+// "dd/mm/yyyy hh:nn:ss"; milliseconds dropped (never rounded up). Empty on failure.
+QString FormatEventDateTime(TDateTime value);
+
+// Reads "d/m[/y] [h:n[:s]]"; 0 when unreadable. One- or two-digit years fall in the
+// hundred years that begin 50 years before currentYear.
+TDateTime ParseEventDateTime(const QString& text, int currentYear);
+TDateTime ParseEventDateTime(const QString& text); // current year from SystemClock()
+
+// Formats d ms by LogDurationFormat: 0 "%d ms", 1 "%.3f s", 2 ms below 1000 else s,
+// anything else empty. "." is the decimal separator whatever the locale.
+QString FormatDurationMs(std::int32_t ms, int format);
+
+// Reads a duration text back into ms (exact decimal reading: "1.003 s" is 1003).
+// An empty text gives the fallback.
+std::int32_t ReadDurationText(const QString& text, std::int32_t fallbackMs);
+
+// FormatDuration: when text is empty formats the fallback, else reads the text back
+// and formats that.
+QString FormatDuration(const QString& text, std::int32_t fallbackMs, int format);
+
+} // namespace evtrak

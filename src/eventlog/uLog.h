@@ -1,0 +1,125 @@
+#pragma once
+// The event list: the only store of events. A table model of four text columns
+// (label, input index "TS", date-time, duration), newest captured event on top.
+
+#include "eventlog/uDateTexts.h"
+#include "settings/uUserPrefs.h"
+
+#include <QAbstractTableModel>
+#include <QItemSelectionModel>
+#include <QStringList>
+#include <cstdint>
+#include <functional>
+#include <span>
+
+namespace evtrak {
+
+// One event on its way into the list.
+struct EventRecord
+{
+    QString Label;
+    std::int32_t InputIndex = 0;
+    TDateTime DateTime = 0.0;
+    std::int32_t DurationMs = 0;
+};
+
+// One event emitted by the capture engine (a RecordEvent call), stamped when emitted.
+struct CapturedEvent
+{
+    bool Suffix = false;       // " [ON]" / " [OFF]" after the label
+    bool State = false;        // the new logical state (chooses ON or OFF)
+    std::int32_t InputIndex = 0;
+    std::int32_t DurationMs = 0;
+    TDateTime DateTime = 0.0;  // local clock when RecordEvent was called
+};
+
+class TEventList : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    enum Column { ColLabel = 0, ColIndex = 1, ColDateTime = 2, ColDuration = 3 };
+
+    // prefs is the live settings record; it must outlive the list. Labels, colours,
+    // the duration format and the column captions are read from it when needed.
+    explicit TEventList(const TUserPrefs& prefs, QObject* parent = nullptr);
+    ~TEventList() override;
+
+    // QAbstractTableModel. Column 0 is editable: a label with ';', CR or LF is refused.
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    QVariant headerData(int section, Qt::Orientation o, int role = Qt::DisplayRole) const override;
+
+    // The selection of rows (the view uses it as its selection model).
+    QItemSelectionModel* selectionModel() const;
+
+    // The text of one cell, exactly as shown and saved.
+    QString text(int row, int column) const;
+    // The event-file line of a row: the four texts joined by ';' (no line end).
+    QString fileLine(int row) const;
+    // True when row is selected.
+    bool isSelected(int row) const;
+
+    // Puts one event into the list: at row 0 when top, else after the last row.
+    // Deselects every row and updates the banner. Changes neither flag nor counters.
+    void AddEvent(const EventRecord& rec, bool suffix, bool state, bool top);
+    // Appends many loaded events at the bottom in one insertion (file load).
+    void AppendEvents(std::span<const EventRecord> recs);
+
+    // The capture's entry point, on the UI thread: counts, stamps, inserts at the top,
+    // calls the append hook with the new row's file line when LogSaveAutoOnNewEvent is
+    // on, updates the banner and sets the modified flag.
+    void RecordEvent(const CapturedEvent& ev);
+    // The same for a batch in emission order: one insertion, the hook called once with
+    // every line in emission order, one banner update (the last event).
+    void RecordEvents(std::span<const CapturedEvent> evs);
+    // Called with the file lines of recorded events, oldest first, when
+    // LogSaveAutoOnNewEvent is on. Returns true when they were written (the modified
+    // flag is set afterwards in any case, as for every captured event).
+    using AppendHook = std::function<bool(const QStringList& lines)>;
+    void setAppendHook(AppendHook hook);
+
+    void SelectAllEvents();
+    void InvertEventSelection();
+    // Deletes the selected rows; sets the modified flag when at least one went.
+    // Returns the number of rows deleted.
+    int DeleteSelectedEvents();
+    // Deletes all rows and sets the modified flag; counters and banner stay.
+    void ClearEvents();
+    // Whether rows exist (the UI shows "Aucun évenement à traiter !" when not).
+    bool RequireEvents() const;
+    // Re-renders every duration text in the current LogDurationFormat (when reformat
+    // is true), then sets the modified flag.
+    void ReformatDurations(bool reformat);
+
+    void SetModified(bool modified);
+    bool Modified() const;
+
+    // Counters: events recorded since the capture start / since the program start.
+    std::int32_t CaptureCount() const;
+    std::int32_t TotalCount() const;
+    void ResetCaptureCount();
+
+    // The last-event banner: label (never with the suffix) in its input's colours.
+    // Before any event: "---". Set by the capture commands too.
+    QString BannerText() const;
+    TColor BannerTextColor() const;
+    TColor BannerBGColor() const;
+    void SetBanner(const QString& text, TColor textColor, TColor bgColor);
+
+    // Bytes of memory used by the rows (for the benchmark).
+    std::size_t MemoryUsage() const;
+
+Q_SIGNALS:
+    void modifiedChanged(bool modified);
+    void countersChanged();
+    void bannerChanged();
+
+private:
+    struct Impl;
+    Impl* d;
+};
+
+} // namespace evtrak

@@ -1,0 +1,89 @@
+#pragma once
+// The saving policy: the current event file, the day's file, the save question, the
+// file commands and the day change. Runs on the UI thread only.
+
+#include "eventlog/uDateTexts.h"
+#include "eventlog/uLog.h"
+#include "eventlog/uUserPrompt.h"
+#include "settings/uUserPrefs.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+namespace evtrak {
+
+inline constexpr auto kUntitledName = "Sans_Nom";
+
+class TSavingPolicy : public QObject
+{
+    Q_OBJECT
+public:
+    TSavingPolicy(TEventList& list, const TUserPrefs& prefs, UserPrompt& prompt,
+                  const Clock& clock = SystemClock(), QObject* parent = nullptr);
+
+    // Whether the capture runs (save failures are silent then). Default: never.
+    void setCaptureRunningQuery(std::function<bool()> running);
+
+    // Folder of daily files and of the event-file dialogs (ends with '/').
+    QString LogDir() const;
+    void SetLogDir(const QString& dir);
+    QString DailyFile() const;
+    QDateTime StartTime() const;
+    // StartTime := now, DailyFile := DailyFileName(). Called once at start-up.
+    void InitDay();
+
+    QString CurrentEventFile() const;
+    // Records the current file and re-titles: "%s - [%s]" of AppMainTitle and the
+    // name without folder, "Nouveau" for an empty name. Emits captionChanged.
+    void SetCurrentEventFile(const QString& name);
+    QString Caption() const;
+
+    // The whole list into name (backup per LogSaveMakeBackup; written to a temporary
+    // file then renamed into place). On success: current file := name, not modified.
+    // On failure: box (per MiscShowErrorMessages and not while capturing), nothing else.
+    bool SaveEventFile(const QString& name);
+    // Replaces the list by the file's events; the file becomes current, not modified.
+    bool LoadEventFile(const QString& name);
+    // Appends lines (CR LF each) to the current file, no backup. Clears the modified
+    // flag on success; silent on failure.
+    bool AppendToCurrentFile(const QStringList& lines);
+
+    // false when the user answered Cancel (the caller abandons its operation).
+    bool SaveIfModified(bool ask);
+    // false when cancelled.
+    bool NewEventFile(const QString& name);
+
+    QString DailyFileName() const;
+    bool DayChanged() const;
+    // Start-up: load the day's file if it exists, else begin it.
+    void OpenDailyFile();
+    // Capture start with LogSaveAutoOnNewDay: adopt the day's file name when the
+    // current file does not exist on disk.
+    void AdoptDailyFileAtCaptureStart();
+    // The day change while capturing (LogSaveAutoOnNewDay on). Returns true when the
+    // switch to the new day's file happened. When the save fails the rows stay, the
+    // current file stays, and the switch is tried again later (not at every call).
+    bool CheckDayChange();
+
+    // Commands. FileSave/FileSaveAs return false when nothing was saved (failure or
+    // dialog cancelled); after a failed save the list stays modified.
+    bool FileNew();
+    bool FileOpen(const QString& chosenFile); // asks first when modified
+    bool FileSave();
+    bool FileSaveAs();
+    bool DropFiles(const QStringList& files);
+
+Q_SIGNALS:
+    void captionChanged(const QString& caption);
+    void currentFileChanged(const QString& name);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+public:
+    ~TSavingPolicy() override;
+};
+
+} // namespace evtrak

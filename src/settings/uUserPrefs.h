@@ -1,0 +1,84 @@
+#pragma once
+// The settings record: every setting of the program, one live instance.
+
+#include <QString>
+#include <array>
+#include <cstdint>
+
+namespace evtrak {
+
+inline constexpr int kInputCount = 13;   // inputs "Entrée 0" .. "Entrée 12"
+inline constexpr int kColumnCount = 4;   // event-list columns
+
+// A colour: 0x00BBGGRR for a plain colour, or 0x80000000 + a system colour index.
+using TColor = std::int32_t;
+inline constexpr TColor clBlack = 0x000000;
+inline constexpr TColor clWindow = static_cast<TColor>(0x80000005u);     // window background
+inline constexpr TColor clWindowText = static_cast<TColor>(0x80000008u); // window text
+inline constexpr TColor clBtnFace = static_cast<TColor>(0x8000000Fu);    // button face
+
+// Interface selections (PortBaseAddressIndex).
+enum PortSelectionValue : int {
+    psCOM1 = 0, psCOM2 = 1, psCOM3 = 2, psCOM4 = 3, psLPT1 = 4, psLPT2 = 5, psJOY1 = 6
+};
+
+// The six per-input values of one input.
+struct TInputPrefs
+{
+    bool Active = false;
+    bool Invert = false;
+    std::int32_t MinDuration = 2;
+    QString Label;
+    TColor TextColor = clBlack;
+    TColor BGColor = clWindow;
+    friend bool operator==(const TInputPrefs&, const TInputPrefs&) = default;
+};
+
+// Field order follows the record's declared order. A default-constructed record holds
+// zero, false or empty everywhere, as before the settings file is first read;
+// DefaultUserPrefs() gives the documented defaults.
+struct TUserPrefs
+{
+    std::int32_t LogDurationFormat = 0;
+    bool LogShowGridLines = false;
+    bool LogUseColors = false;
+    bool LogPrintColors = false;
+    std::array<bool, kInputCount> LogEventActive{};
+    std::array<bool, kInputCount> LogEventInvert{};
+    std::array<std::int32_t, kInputCount> LogEventMinDuration{};
+    std::array<QString, kInputCount> LogEventLabel{};
+    std::array<TColor, kInputCount> LogEventTextColor{};
+    std::array<TColor, kInputCount> LogEventBGColor{};
+    bool LogSaveAutoOnExit = false;
+    bool LogSaveAutoOnNewDay = false;
+    bool LogSaveAutoOnNewEvent = false;
+    bool LogSaveMakeBackup = false;
+    std::int32_t CaptureThreadPriority = 0;
+    bool CaptureRunAtAppStartup = false;
+    bool CaptureSaveEdge = false;
+    bool CaptureSaveDuration = false;
+    std::int32_t PortBaseAddressIndex = 0;
+    std::int32_t ReportSorting = 0;
+    QString ReportMainTitle;
+    QString ReportSubTitle;
+    bool MiscRunAppAtWindowsStartup = false;
+    QString AppMainTitle;
+    std::array<QString, kColumnCount> GridColumnCaption{};
+    bool MiscMenuAsXPStyle = false;
+    bool MiscShowErrorMessages = false;
+    QString ConfLastUsedFile;
+
+    friend bool operator==(const TUserPrefs&, const TUserPrefs&) = default;
+};
+
+// Every field at its documented default (report titles empty).
+TUserPrefs DefaultUserPrefs();
+
+// The six values of input i; for i outside 0..12: not active, not inverted, 2 ms,
+// empty label, black text on the window background. Never fails.
+TInputPrefs GetInputPrefs(const TUserPrefs& prefs, int i);
+
+// Stores the six values of input i; an index outside 0..12 changes nothing.
+void SetInputPrefs(TUserPrefs& prefs, int i, const TInputPrefs& values);
+
+} // namespace evtrak

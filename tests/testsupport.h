@@ -1,0 +1,80 @@
+#pragma once
+// Small fakes shared by the tests.
+
+#include "eventlog/uDateTexts.h"
+#include "eventlog/uUserPrompt.h"
+
+#include <QDateTime>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <atomic>
+#include <deque>
+#include <mutex>
+
+namespace evtrak::test {
+
+// A clock the test sets; safe to read from another thread.
+class FakeClock : public Clock
+{
+public:
+    explicit FakeClock(QDateTime start = QDateTime(QDate(2026, 12, 7), QTime(14, 5, 9)))
+        : m_now(start) {}
+    QDateTime now() const override
+    {
+        std::lock_guard lock(m_mutex);
+        return m_now;
+    }
+    void set(const QDateTime& t)
+    {
+        std::lock_guard lock(m_mutex);
+        m_now = t;
+    }
+    void advanceMs(qint64 ms)
+    {
+        std::lock_guard lock(m_mutex);
+        m_now = m_now.addMSecs(ms);
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    QDateTime m_now;
+};
+
+// Answers questions from a script and records every text it was shown.
+class ScriptedPrompt : public UserPrompt
+{
+public:
+    std::deque<Answer> answers;      // next answers; Yes when empty
+    std::deque<QString> saveNames;   // next save-dialog results; cancel when empty
+    QStringList shown;               // every question and information text, in order
+
+    Answer AskYesNoCancel(const QString& text) override { return next(text); }
+    Answer AskYesNo(const QString& text) override
+    {
+        const Answer a = next(text);
+        return a == Answer::Cancel ? Answer::No : a;
+    }
+    void Inform(const QString& text) override { shown << text; }
+    QString ChooseEventFileToSave(const QString& dir, const QString& proposed) override
+    {
+        shown << QStringLiteral("[save dialog] ") + dir + QLatin1Char('|') + proposed;
+        if (saveNames.empty())
+            return {};
+        QString n = saveNames.front();
+        saveNames.pop_front();
+        return n;
+    }
+
+private:
+    Answer next(const QString& text)
+    {
+        shown << text;
+        if (answers.empty())
+            return Answer::Yes;
+        Answer a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+};
+
+} // namespace evtrak::test
