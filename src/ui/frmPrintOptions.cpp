@@ -1,0 +1,39 @@
+#include "ui/frmPrintOptions.h"
+
+#include <QDialogButtonBox>
+#include <QGroupBox>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+namespace evtrak {
+
+TfmPrintOptions::TfmPrintOptions(QWidget* parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("fmPrintOptions"));
+    setWindowTitle(QStringLiteral("Options d'impression"));
+    // Only the close button in the title bar, like a fixed dialog.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
+    QFont f(QStringLiteral("Arial"));
+    f.setPointSize(8);
+    setFont(f);
+
+    auto* group = new QGroupBox(this);
+    m_selection = new QRadioButton(QStringLiteral("Imprimer sélection"), group);
+    m_all = new QRadioButton(QStringLiteral("Imprimer tout"), group);
+    auto* gl = new QVBoxLayout(group);
+    gl->addWidget(m_selection);
+    gl->addWidget(m_all);
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(6, 6, 6, 6);
+    layout->addWidget(group);
+    layout->addWidget(buttons);
+    setFixedSize(185, 105);
+}
+
+} // namespace evtrak
