@@ -1,8 +1,65 @@
 // Program entry: parses the command line, then wires and runs the program.
+#include "acquisition/uHeadless.h"
+#include "ui/frmMain.h"
+#include "ui/frmReport01.h"
+#include "ui/ktCommandLine.h"
+#include "ui/ktTranslations.h"
+
+#include <QApplication>
 #include <QCoreApplication>
+#include <QStringList>
+#include <cstdio>
+
+namespace {
+
+QStringList Arguments(int argc, char* argv[])
+{
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    return args;
+}
+
+// Without a display, the PDF export still works through the offscreen platform.
+void ChooseOffscreenWithoutDisplay()
+{
+    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        return;
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
+void Print(std::FILE* stream, const QString& text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
-    QCoreApplication app(argc, argv);
-    return 0;
+    const evtrak::CommandLineResult cl = evtrak::ParseCommandLine(Arguments(argc, argv));
+    if (cl.action == evtrak::CommandLineResult::Action::Exit) {
+        Print(stdout, cl.out);
+        Print(stderr, cl.err);
+        return cl.exitCode;
+    }
+    const evtrak::CommandLineOptions& options = cl.options;
+
+    if (options.headless) {
+        QCoreApplication app(argc, argv);
+        return evtrak::RunHeadless(options);
+    }
+
+    if (options.reportToPdf()) {
+        ChooseOffscreenWithoutDisplay();
+        QApplication app(argc, argv);
+        evtrak::InstallFrenchTranslations(app);
+        return evtrak::RunReportToPdf(options);
+    }
+
+    QApplication app(argc, argv);
+    return evtrak::RunMainWindow(options);
 }

@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QString>
 #include <cstdint>
+#include <limits>
 
 namespace evtrak {
 
@@ -29,6 +30,7 @@ QString FormatEventDateTime(TDateTime value);
 // Reads "d/m[/y] [h:n[:s]]"; 0 when unreadable. One- or two-digit years fall in the
 // hundred years that begin 50 years before currentYear.
 TDateTime ParseEventDateTime(const QString& text, int currentYear);
+TDateTime ParseEventDateTime(QStringView text, int currentYear);
 TDateTime ParseEventDateTime(const QString& text); // current year from SystemClock()
 
 // Formats d ms by LogDurationFormat: 0 "%d ms", 1 "%.3f s", 2 ms below 1000 else s,
@@ -42,5 +44,18 @@ std::int32_t ReadDurationText(const QString& text, std::int32_t fallbackMs);
 // FormatDuration: when text is empty formats the fallback, else reads the text back
 // and formats that.
 QString FormatDuration(const QString& text, std::int32_t fallbackMs, int format);
+
+// Building blocks for code that renders many rows (the event list and its files).
+// A date-time as whole seconds since 30/12/1899 00:00:00 (what its text shows);
+// kNoDateSeconds for a value that has no text (not finite, year outside 1..9999).
+inline constexpr qint64 kNoDateSeconds = std::numeric_limits<qint64>::min();
+inline constexpr qsizetype kDateTimeTextLength = 19;
+inline constexpr qsizetype kDurationTextMaxLength = 24;
+qint64 SecondsFromDateTime(TDateTime value);
+// Writes the "dd/mm/yyyy hh:nn:ss" text of seconds into out (kDateTimeTextLength bytes
+// at least); returns its length (0 for kNoDateSeconds).
+qsizetype WriteDateTimeText(qint64 seconds, char* out);
+// Writes the duration text into out (kDurationTextMaxLength bytes); returns its length.
+qsizetype WriteDurationText(std::int32_t ms, int format, char* out);
 
 } // namespace evtrak

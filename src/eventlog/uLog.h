@@ -6,6 +6,7 @@
 #include "settings/uUserPrefs.h"
 
 #include <QAbstractTableModel>
+#include <QByteArray>
 #include <QItemSelectionModel>
 #include <QStringList>
 #include <cstdint>
@@ -26,18 +27,24 @@ struct EventRecord
 // One event emitted by the capture engine (a RecordEvent call), stamped when emitted.
 struct CapturedEvent
 {
-    bool Suffix = false;       // " [ON]" / " [OFF]" after the label
-    bool State = false;        // the new logical state (chooses ON or OFF)
+    bool Suffix = false; // " [ON]" / " [OFF]" after the label
+    bool State = false;  // the new logical state (chooses ON or OFF)
     std::int32_t InputIndex = 0;
     std::int32_t DurationMs = 0;
-    TDateTime DateTime = 0.0;  // local clock when RecordEvent was called
+    TDateTime DateTime = 0.0; // local clock when RecordEvent was called
 };
 
 class TEventList : public QAbstractTableModel
 {
     Q_OBJECT
 public:
-    enum Column { ColLabel = 0, ColIndex = 1, ColDateTime = 2, ColDuration = 3 };
+    enum Column
+    {
+        ColLabel = 0,
+        ColIndex = 1,
+        ColDateTime = 2,
+        ColDuration = 3
+    };
 
     // prefs is the live settings record; it must outlive the list. Labels, colours,
     // the duration format and the column captions are read from it when needed.
@@ -59,8 +66,11 @@ public:
     QString text(int row, int column) const;
     // The event-file line of a row: the four texts joined by ';' (no line end).
     QString fileLine(int row) const;
-    // True when row is selected.
+    // True when row is selected (any of its cells).
     bool isSelected(int row) const;
+    // Appends the event-file lines of rows [first, first + count) to out: Windows-1252
+    // bytes, each line ended by CR LF. Rows outside the list are skipped.
+    void AppendFileBytes(QByteArray& out, int first, int count) const;
 
     // Puts one event into the list: at row 0 when top, else after the last row.
     // Deselects every row and updates the banner. Changes neither flag nor counters.

@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
 
 namespace evtrak {
 
@@ -20,6 +21,8 @@ class TSavingPolicy : public QObject
 {
     Q_OBJECT
 public:
+    // Installs the list's append hook (per-event saving into the current file) and
+    // removes it when destroyed: list must outlive the policy.
     TSavingPolicy(TEventList& list, const TUserPrefs& prefs, UserPrompt& prompt,
                   const Clock& clock = SystemClock(), QObject* parent = nullptr);
 
@@ -82,6 +85,7 @@ Q_SIGNALS:
 private:
     struct Impl;
     std::unique_ptr<Impl> d;
+
 public:
     ~TSavingPolicy() override;
 };

@@ -32,9 +32,9 @@ TInputPrefs GetInputPrefs(const TUserPrefs& prefs, int i)
 {
     if (i < 0 || i >= kInputCount)
         return TInputPrefs{};
-    return TInputPrefs{prefs.LogEventActive[i],    prefs.LogEventInvert[i],
+    return TInputPrefs{prefs.LogEventActive[i],      prefs.LogEventInvert[i],
                        prefs.LogEventMinDuration[i], prefs.LogEventLabel[i],
-                       prefs.LogEventTextColor[i], prefs.LogEventBGColor[i]};
+                       prefs.LogEventTextColor[i],   prefs.LogEventBGColor[i]};
 }
 
 void SetInputPrefs(TUserPrefs& prefs, int i, const TInputPrefs& v)

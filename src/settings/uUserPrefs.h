@@ -7,8 +7,8 @@
 
 namespace evtrak {
 
-inline constexpr int kInputCount = 13;   // inputs "Entrée 0" .. "Entrée 12"
-inline constexpr int kColumnCount = 4;   // event-list columns
+inline constexpr int kInputCount = 13; // inputs "Entrée 0" .. "Entrée 12"
+inline constexpr int kColumnCount = 4; // event-list columns
 
 // A colour: 0x00BBGGRR for a plain colour, or 0x80000000 + a system colour index.
 using TColor = std::int32_t;
@@ -18,8 +18,15 @@ inline constexpr TColor clWindowText = static_cast<TColor>(0x80000008u); // wind
 inline constexpr TColor clBtnFace = static_cast<TColor>(0x8000000Fu);    // button face
 
 // Interface selections (PortBaseAddressIndex).
-enum PortSelectionValue : int {
-    psCOM1 = 0, psCOM2 = 1, psCOM3 = 2, psCOM4 = 3, psLPT1 = 4, psLPT2 = 5, psJOY1 = 6
+enum PortSelectionValue : int
+{
+    psCOM1 = 0,
+    psCOM2 = 1,
+    psCOM3 = 2,
+    psCOM4 = 3,
+    psLPT1 = 4,
+    psLPT2 = 5,
+    psJOY1 = 6
 };
 
 // The six per-input values of one input.
@@ -80,5 +87,30 @@ TInputPrefs GetInputPrefs(const TUserPrefs& prefs, int i);
 
 // Stores the six values of input i; an index outside 0..12 changes nothing.
 void SetInputPrefs(TUserPrefs& prefs, int i, const TInputPrefs& values);
+
+// The widths of the event-list columns, as the list view keeps them.
+class ColumnWidthStore
+{
+public:
+    virtual ~ColumnWidthStore() = default;
+    virtual int ColumnCount() const = 0;
+    virtual int ColumnWidth(int i) const = 0;
+    virtual void SetColumnWidth(int i, int w) = 0;
+};
+
+// Reads every key of fileName into prefs, in the key table's order. A missing file,
+// section or key, or an unreadable value, gives the key's default; the two report titles
+// keep the value they hold. Column widths of 0 or more are applied to columns as they
+// are read, negative ones leave the column (columns may be null). Returns false, with
+// prefs unchanged, only when the file exists but cannot be read; the caller then runs
+// ApplyUserPrefs after a successful read.
+bool ReadUserPrefs(TUserPrefs& prefs, const QString& fileName, ColumnWidthStore* columns);
+
+// Writes every key (sections "UserPrefs" and "GUIControlsSizeAndPos", in the key table's
+// order) into fileName, keeping every other section and line. All keys are written in one
+// atomic replacement of the file. Returns an empty string on success, else the message
+// "Impossible d'écrire dans <fileName>"; the previous file is then left as it was.
+QString WriteUserPrefs(const TUserPrefs& prefs, const QString& fileName,
+                       const ColumnWidthStore* columns);
 
 } // namespace evtrak

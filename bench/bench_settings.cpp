@@ -1,0 +1,79 @@
+// Settings files: the read and write of a full settings file (start-up and close), and
+// loading files far larger than any real one (a damaged or foreign file).
+
+#include "settings/ktIniFile.h"
+#include "settings/uUserPrefs.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <cstdio>
+
+using namespace evtrak;
+
+namespace {
+
+double MsPer(int runs, qint64 ns)
+{
+    return static_cast<double>(ns) / 1e6 / runs;
+}
+
+void WriteFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly))
+        f.write(bytes);
+}
+
+} // namespace
+
+int main()
+{
+    QTemporaryDir dir;
+    const QString prefsFile = dir.filePath(QStringLiteral("evtrak.ini"));
+    const TUserPrefs prefs = DefaultUserPrefs();
+
+    constexpr int kRuns = 200;
+    QElapsedTimer t;
+    t.start();
+    for (int i = 0; i < kRuns; ++i)
+        WriteUserPrefs(prefs, prefsFile, nullptr);
+    const double writeMs = MsPer(kRuns, t.nsecsElapsed());
+    t.restart();
+    for (int i = 0; i < kRuns; ++i) {
+        TUserPrefs p;
+        ReadUserPrefs(p, prefsFile, nullptr);
+    }
+    const double readMs = MsPer(kRuns, t.nsecsElapsed());
+    std::printf("settings file (%lld bytes): WriteUserPrefs %.3f ms, ReadUserPrefs %.3f ms\n",
+                static_cast<long long>(QFile(prefsFile).size()), writeMs, readMs);
+
+    // Load time per line should not grow with the file: compare 10k and 100k lines.
+    double perLine[2] = {0, 0};
+    const int sizes[2] = {10000, 100000};
+    for (int s = 0; s < 2; ++s) {
+        QByteArray big;
+        for (int i = 0; i < sizes[s]; ++i)
+            big += "[S" + QByteArray::number(i % 50) + "]\r\nKey" + QByteArray::number(i) +
+                   "=value\r\n";
+        const QString path = dir.filePath(QStringLiteral("big.ini"));
+        WriteFile(path, big);
+        t.restart();
+        TIniFile ini(path);
+        ini.WriteString(QStringLiteral("S7"), QStringLiteral("New"), QStringLiteral("v"));
+        ini.Save();
+        perLine[s] = static_cast<double>(t.nsecsElapsed()) / (2.0 * sizes[s]);
+        std::printf("%d-line file: load + write + save %.1f ms (%.0f ns per line)\n", 2 * sizes[s],
+                    static_cast<double>(t.nsecsElapsed()) / 1e6, perLine[s]);
+    }
+    std::printf("per-line ratio 200k/20k lines: %.2f (1.0 = linear)\n", perLine[1] / perLine[0]);
+
+    const QString hugeLine = dir.filePath(QStringLiteral("line.ini"));
+    WriteFile(hugeLine, "[S]\r\nk=" + QByteArray(32 << 20, 'x'));
+    t.restart();
+    const TIniFile ini(hugeLine);
+    const qsizetype n = ini.ReadString(QStringLiteral("S"), QStringLiteral("k"), QString()).size();
+    std::printf("32 MB single line: load + read %.1f ms (value cut to %lld characters)\n",
+                static_cast<double>(t.nsecsElapsed()) / 1e6, static_cast<long long>(n));
+    return 0;
+}

@@ -1,0 +1,48 @@
+#pragma once
+// A port-space device: /dev/port, or any file where byte N stands for port N (a
+// regular file of 64 KiB lets tests and users drive the inputs by writing bytes into
+// it). An access of w bytes is a read or write of w bytes at offset = port, low byte
+// first; reads beyond the end of a shorter file give 0 bytes.
+//
+// In a regular file the data and status bytes of the parallel ports hold the input
+// lines that someone drives from outside: writes leave them alone, as the hardware
+// keeps its input lines apart from its output latch and ignores status writes.
+// Without this, the 32-bit write that drives the data lines to 0 at set-up would wipe
+// the inputs written into the file.
+
+#include "acquisition/ktPorts.h"
+
+namespace evtrak {
+
+class PortDeviceFile : public PortBackend
+{
+public:
+    static constexpr qint64 kPortSpaceSize = 65536;
+
+    explicit PortDeviceFile(QString path);
+    ~PortDeviceFile() override;
+    PortDeviceFile(const PortDeviceFile&) = delete;
+    PortDeviceFile& operator=(const PortDeviceFile&) = delete;
+
+    // Opens read-write; false with error() (errno) on failure.
+    bool open();
+    void close();
+    bool isOpen() const { return m_fd >= 0; }
+    int error() const { return m_error; }
+    QString path() const { return m_path; }
+
+    QString name() const override { return m_path; }
+    bool direct() const override { return false; }
+    bool read(std::uint16_t port, int width, std::uint32_t& value) override;
+    bool write(std::uint16_t port, int width, std::uint32_t value) override;
+
+private:
+    QString m_path;
+    bool writeRun(qint64 offset, const unsigned char* bytes, int count);
+
+    int m_fd = -1;
+    int m_error = 0;
+    bool m_regularFile = false;
+};
+
+} // namespace evtrak

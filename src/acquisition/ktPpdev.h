@@ -1,0 +1,87 @@
+#pragma once
+// The kernel's parallel-port device (/dev/parportN, ppdev).
+//
+// The port is opened, claimed exclusively (PPEXCL then PPCLAIM) and held for the whole
+// run so that no other kernel driver touches it. PPEXCL makes the kernel refuse the
+// claim at once (ENXIO) when another driver such as lp is registered on the port,
+// instead of letting PPCLAIM wait until that driver lets go: the claim never blocks.
+//
+// Register offsets 0, 1 and 2 from the port's base map to the data, status and control
+// requests. The data direction (control bit 5) can't be written through the control
+// request (the kernel logs a message at every such call and never switches back), so it
+// is sent with PPDATADIR, only when it changes, and kept here since it can't be read
+// back.
+
+#include "acquisition/ktPorts.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+namespace evtrak {
+
+// The system calls the ppdev backend makes; tests put a fake in their place.
+// Every call returns a value >= 0 on success or -errno on failure.
+class PpdevIo
+{
+public:
+    virtual ~PpdevIo() = default;
+    virtual int open(const QString& path) = 0; // read-write, close-on-exec
+    virtual int ioctl(int fd, unsigned long request, void* arg) = 0;
+    virtual int close(int fd) = 0;
+    // Contents of a small text file (procfs); nullopt when it can't be read.
+    virtual std::optional<QByteArray> readText(const QString& path) = 0;
+    // Entries of a directory (procfs), without "." and "..".
+    virtual QStringList listDir(const QString& path) = 0;
+};
+
+// The real system calls.
+std::shared_ptr<PpdevIo> SystemPpdevIo();
+
+// The /dev/parportN standing for the parallel port at base: the parport whose
+// base-addr in /proc/sys/dev/parport matches, else parport0 for 0x378 and parport1
+// for 0x278 (any other base: parport0).
+QString FindParportDevice(PpdevIo& io, std::uint16_t base);
+
+class PpdevPort : public PortBackend
+{
+public:
+    PpdevPort(std::shared_ptr<PpdevIo> io, QString device, std::uint16_t base);
+    ~PpdevPort() override;
+    PpdevPort(const PpdevPort&) = delete;
+    PpdevPort& operator=(const PpdevPort&) = delete;
+
+    // Opens and claims the port; on failure error() and reason() say why.
+    bool open();
+    // Puts the data lines back to output, releases the claim and closes (idempotent).
+    void close();
+    bool isOpen() const { return m_fd >= 0; }
+    int error() const { return m_error; }
+    QString reason() const { return m_reason; }
+    QString device() const { return m_device; }
+    std::uint16_t base() const { return m_base; }
+
+    QString name() const override;
+    bool direct() const override { return false; }
+    bool read(std::uint16_t port, int width, std::uint32_t& value) override;
+    bool write(std::uint16_t port, int width, std::uint32_t value) override;
+    bool serves(std::uint16_t port) const override;
+
+private:
+    bool setDirection(bool input);
+    void fail(int err);
+
+    std::shared_ptr<PpdevIo> m_io;
+    QString m_device;
+    std::uint16_t m_base;
+    int m_fd = -1;
+    int m_error = 0;
+    QString m_reason;
+    std::mutex m_mutex;              // one request at a time, direction kept consistent
+    std::optional<bool> m_dataInput; // unknown until the first direction request
+};
+
+} // namespace evtrak

@@ -1,0 +1,208 @@
+#include "acquisition/uCaptureControl.h"
+
+#include <QLoggingCategory>
+#include <span>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+Q_LOGGING_CATEGORY(lcCapture, "evtrak.capture", QtInfoMsg)
+
+namespace evtrak {
+
+namespace {
+// A day change whose save failed is tried again at this pace (the policy itself also
+// spaces its attempts), never at every pass.
+constexpr int kDayRetryMs = 1000;
+} // namespace
+
+TCaptureController::TCaptureController(const TUserPrefs& prefs, PortAccess& port, TEventList& list,
+                                       TSavingPolicy& policy, const Clock& clock, TickSource& ticks,
+                                       TInterface& itf, QObject* parent)
+    : QObject(parent), m_prefs(prefs), m_port(port), m_list(list), m_policy(policy), m_clock(clock),
+      m_interface(itf), m_stamper(clock), m_dayWatch(m_stamper), m_channel([this] { Wake(); }),
+      m_sink(m_channel, m_stamper), m_engine(ticks, m_sink)
+{
+    m_list.setAppendHook(
+        [this](const QStringList& lines) { return m_policy.AppendToCurrentFile(lines); });
+    m_policy.setCaptureRunningQuery([this] { return CaptureRunning(); });
+    m_wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (m_wakeFd >= 0) {
+        m_wakeNotifier = std::make_unique<QSocketNotifier>(m_wakeFd, QSocketNotifier::Read);
+        connect(m_wakeNotifier.get(), &QSocketNotifier::activated, this,
+                &TCaptureController::onWorkerWake);
+    } else {
+        qCWarning(lcCapture) << "no eventfd: the worker wakes the UI through queued calls";
+    }
+    m_dayRetry.setInterval(kDayRetryMs);
+    connect(&m_dayRetry, &QTimer::timeout, this, &TCaptureController::onDayRetry);
+}
+
+TCaptureController::~TCaptureController()
+{
+    m_thread.Stop(m_stopLimit);
+    m_wakeNotifier.reset();
+    if (m_wakeFd >= 0)
+        ::close(m_wakeFd);
+    m_list.setAppendHook({});
+    m_policy.setCaptureRunningQuery({});
+}
+
+bool TCaptureController::CaptureInitSystem()
+{
+    // The channels and the bases belong to the worker while it lives.
+    if (m_thread.WorkerAlive())
+        return true;
+    m_engine.ResetChannels(m_prefs);
+    SetUpInterface(m_port, m_prefs.PortBaseAddressIndex, m_interface);
+    m_engine.SetBases({m_interface.LptBase(), m_interface.SerialBase(), m_interface.GameAddress()});
+    m_initialised = true;
+    return true;
+}
+
+bool TCaptureController::TestSystem()
+{
+    m_portAccessible = IsPortAccessible(m_port, m_prefs.PortBaseAddressIndex, m_interface);
+    return m_portAccessible;
+}
+
+TCaptureController::StartResult TCaptureController::CaptureStart()
+{
+    m_list.ResetCaptureCount();
+    if (!TestSystem())
+        return StartResult::NotAccessible;
+    if (GetPortKind(m_prefs.PortBaseAddressIndex) != PortKind::Parallel)
+        return StartResult::NotLpt;
+    m_thread.Reap();
+    if (m_thread.WorkerAlive())
+        return StartResult::WorkerBusy;
+    // An automatic start may come before the first "Réinitialiser système": the worker
+    // must not read a port that was never set up.
+    if (!m_initialised)
+        CaptureInitSystem();
+    if (m_prefs.LogSaveAutoOnNewDay)
+        m_policy.AdoptDailyFileAtCaptureStart();
+
+    m_engine.LoadCaptureSettings(m_prefs);
+    m_engine.SetPort(&m_port);
+    m_watchDay = m_prefs.LogSaveAutoOnNewDay;
+    // A capture restarted after midnight switches at its first pass.
+    m_dayWatch.Arm(m_policy.StartTime());
+    m_sink.SetDayWatch(m_watchDay ? &m_dayWatch : nullptr);
+    m_dayChangePending = false;
+    Drain(); // nothing of an earlier run may follow this run's events
+
+    const bool started = m_thread.Start(
+        m_prefs.CaptureThreadPriority, m_port.backend(),
+        [this] {
+            m_engine.SamplePass();
+            m_sink.Flush(m_watchDay && m_dayWatch.Due());
+        },
+        [this] { Wake(); });
+    if (!started)
+        return StartResult::WorkerBusy;
+    qCDebug(lcCapture) << "capture started on selection" << m_prefs.PortBaseAddressIndex;
+    Q_EMIT captureStateChanged(true);
+    return StartResult::Started;
+}
+
+void TCaptureController::CaptureStop()
+{
+    const bool wasRunning = m_thread.CaptureRunning();
+    if (!m_thread.Stop(m_stopLimit))
+        qCWarning(lcCapture) << "the capture worker did not leave its pass in time";
+    m_dayRetry.stop();
+    Drain(); // every event recorded before the stop reaches the list
+    if (wasRunning)
+        Q_EMIT captureStateChanged(false);
+}
+
+void TCaptureController::DrainNow()
+{
+    Drain();
+}
+
+void TCaptureController::Wake()
+{
+    if (m_wakeFd < 0) {
+        QMetaObject::invokeMethod(this, "onWorkerWake", Qt::QueuedConnection);
+        return;
+    }
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(m_wakeFd, &one, sizeof one);
+}
+
+void TCaptureController::onWorkerWake()
+{
+    std::uint64_t count = 0;
+    if (m_wakeFd >= 0) [[maybe_unused]]
+        const ssize_t n = ::read(m_wakeFd, &count, sizeof count);
+    Drain();
+    // The worker's end notification: join it once it has left its loop.
+    m_thread.Reap();
+    Drain();
+}
+
+void TCaptureController::onDayRetry()
+{
+    Drain(); // the events recorded before now stay on the day they belong to
+    if (!m_thread.CaptureRunning()) {
+        m_dayRetry.stop();
+        return;
+    }
+    if (m_dayChangePending)
+        RunDayChange();
+}
+
+void TCaptureController::Drain()
+{
+    m_channel.Take(m_batch);
+    if (m_batch.empty())
+        return;
+    std::size_t from = 0;
+    for (const std::size_t mark : m_batch.dayChanges) {
+        RecordRun(from, mark);
+        from = mark;
+        m_dayWatch.Arm(m_clock.now()); // the worker waits for the next midnight
+        RunDayChange();
+    }
+    RecordRun(from, m_batch.events.size());
+    Q_EMIT eventsArrived();
+}
+
+void TCaptureController::RecordRun(std::size_t from, std::size_t to)
+{
+    if (to <= from)
+        return;
+    m_run.resize(to - from);
+    for (std::size_t i = from; i < to; ++i) {
+        const StampedEvent& s = m_batch.events[i];
+        CapturedEvent& e = m_run[i - from];
+        e.Suffix = s.Suffix;
+        e.State = s.State;
+        e.InputIndex = s.InputIndex;
+        e.DurationMs = s.DurationMs;
+        e.DateTime = m_local.FromMs(s.Ms);
+    }
+    const std::span<const CapturedEvent> run(m_run);
+    m_list.RecordEvents(run);
+    if (m_recordedHook)
+        m_recordedHook(run);
+}
+
+void TCaptureController::RunDayChange()
+{
+    if (!m_prefs.LogSaveAutoOnNewDay)
+        return;
+    if (m_policy.CheckDayChange() || !m_policy.DayChanged()) {
+        m_dayChangePending = false;
+        m_dayRetry.stop();
+        return;
+    }
+    // The save failed or the question was cancelled: the rows and the current file
+    // stay, the capture goes on, and the switch is tried again later.
+    m_dayChangePending = true;
+    if (!m_dayRetry.isActive())
+        m_dayRetry.start();
+}
+
+} // namespace evtrak

@@ -1,0 +1,123 @@
+#pragma once
+// The capture seen from the UI thread: initialise and test the interface, start and
+// stop the worker, and carry its events into the event list in emission order.
+// Used by the main window and by the headless runner alike.
+
+#include "acquisition/uCapture.h"
+#include "acquisition/uCaptureChannel.h"
+#include "acquisition/uCaptureClock.h"
+#include "acquisition/uCaptureThread.h"
+#include "acquisition/uPortSelection.h"
+#include "eventlog/uLog.h"
+#include "eventlog/uSavingPolicy.h"
+
+#include <QObject>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <span>
+
+namespace evtrak {
+
+class TCaptureController : public QObject
+{
+    Q_OBJECT
+public:
+    enum class StartResult
+    {
+        Started,       // capture runs
+        NotAccessible, // show "Accès au port sélectionné impossible."
+        NotLpt,        // show "Not LPT !"
+        WorkerBusy     // the worker of an earlier run has not ended: nothing started
+    };
+
+    // prefs is the live settings record, read on the UI thread only. The controller
+    // sets the list's append hook to the policy's AppendToCurrentFile and the policy's
+    // capture-running query. clock stamps events and drives the day change; ticks
+    // measure activations. All references must outlive the controller.
+    TCaptureController(const TUserPrefs& prefs, PortAccess& port, TEventList& list,
+                       TSavingPolicy& policy, const Clock& clock = SystemClock(),
+                       TickSource& ticks = MonotonicTicks(), TInterface& itf = Interface(),
+                       QObject* parent = nullptr);
+    ~TCaptureController() override; // stops a running capture (events kept in the list)
+
+    // "Réinitialiser système": reloads the channels from the settings and sets the
+    // interface up. Does nothing while a worker is alive. Always true.
+    bool CaptureInitSystem();
+    // "Test système": whether the selected interface can be read; stored.
+    bool TestSystem();
+    // "Démarrer" after CaptureInitSystem and TestSystem: resets the capture count,
+    // checks the interface, adopts the day's file when LogSaveAutoOnNewDay is on and
+    // starts the worker. Only Started reports (and emits) running.
+    StartResult CaptureStart();
+    // "Arrêter": clears CaptureRunning and waits at most 500 ms for the worker to leave
+    // its loop (returning as soon as it did); every event it recorded is in the list
+    // afterwards. Emits captureStateChanged(false) when capture was running.
+    void CaptureStop();
+
+    bool CaptureRunning() const { return m_thread.CaptureRunning(); }
+    bool WorkerAlive() const { return m_thread.WorkerAlive(); }
+    bool PortAccessible() const { return m_portAccessible; }
+
+    // Called with each run of events just recorded at the top of the list (they are
+    // rows 0..size-1, the newest at row 0), after the run is in the list; the headless
+    // runner prints their lines. Runs before eventsArrived.
+    using RecordedHook = std::function<void(std::span<const CapturedEvent> events)>;
+    void setRecordedHook(RecordedHook hook) { m_recordedHook = std::move(hook); }
+    // The stop's wait limit (tests shorten it).
+    void setStopLimit(std::chrono::milliseconds limit) { m_stopLimit = limit; }
+    // Takes whatever the worker has pushed so far into the list now (also done by the
+    // posted wake-up; useful before a save).
+    void DrainNow();
+
+    const TCaptureEngine& Engine() const { return m_engine; }
+    std::uint64_t Passes() const { return m_thread.Passes(); }
+    bool ScheduleApplied() const { return m_thread.ScheduleApplied(); }
+
+Q_SIGNALS:
+    void captureStateChanged(bool running);
+    // Once per drained batch: refresh the banner and the status bar now.
+    void eventsArrived();
+
+private Q_SLOTS:
+    void onWorkerWake();
+    void onDayRetry();
+
+private:
+    // The worker wakes the UI thread through an eventfd watched by a socket notifier:
+    // nothing of Qt is touched on the worker, and the events themselves go through the
+    // channel's mutex.
+    void Wake();
+    void Drain();
+    void RecordRun(std::size_t from, std::size_t to);
+    void RunDayChange();
+
+    int m_wakeFd = -1;
+    std::unique_ptr<QSocketNotifier> m_wakeNotifier;
+    const TUserPrefs& m_prefs;
+    PortAccess& m_port;
+    TEventList& m_list;
+    TSavingPolicy& m_policy;
+    const Clock& m_clock;
+    TInterface& m_interface;
+    EventStamper m_stamper;
+    DayWatch m_dayWatch;
+    TCaptureChannel m_channel;
+    TChannelSink m_sink;
+    TCaptureEngine m_engine;
+    TCaptureThread m_thread;
+    CaptureBatch m_batch;
+    std::vector<CapturedEvent> m_run; // one run of the batch, stamped in local time
+    LocalStamp m_local;
+    bool m_watchDay = false;
+    bool m_initialised = false;
+    bool m_portAccessible = false;
+    bool m_dayChangePending = false;
+    QTimer m_dayRetry;
+    std::chrono::milliseconds m_stopLimit{500};
+    RecordedHook m_recordedHook;
+};
+
+} // namespace evtrak

@@ -1,0 +1,17 @@
+#pragma once
+// Capture without any window, for unattended logging:
+//   evtrak --headless [--port-device PATH | --demo]
+// Same settings file, files and folders as the windowed program. Each recorded event's
+// file line is written to stdout (UTF-8) as it is recorded; SIGINT or SIGTERM stop the
+// capture, save a modified list to the current file and end the program.
+
+#include "ui/ktCommandLine.h"
+
+namespace evtrak {
+
+// Needs a QCoreApplication. Exit status: 0 after a stop by signal with everything
+// saved; 1 when the final save failed; 2 when the interface was refused ("Accès au
+// port sélectionné impossible.") or is not a parallel port ("Not LPT !").
+int RunHeadless(const CommandLineOptions& options);
+
+} // namespace evtrak

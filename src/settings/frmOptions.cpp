@@ -1,0 +1,276 @@
+#include "settings/frmOptions.h"
+
+#include "ui/ktColorPicker.h"
+#include "ui/ktColors.h"
+#include "ui/ktShell.h"
+#include "ui/uResStr.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTabWidget>
+
+namespace evtrak {
+
+namespace {
+
+constexpr int kInputsPage = 1;
+
+// The version history beside the program; the shipped file's name may differ in case.
+QString DefaultLinkTarget()
+{
+    const QDir dir(QCoreApplication::applicationDirPath());
+    const QString wanted = QStringLiteral("a_lire.txt");
+    const QStringList files = dir.entryList(QDir::Files);
+    for (const QString& name : files) {
+        if (name.compare(wanted, Qt::CaseInsensitive) == 0)
+            return dir.filePath(name);
+    }
+    return dir.filePath(wanted);
+}
+
+// Radio group item index: -1 (nothing shown) when value has no button.
+void SetItemIndex(QButtonGroup* group, int value)
+{
+    if (QAbstractButton* b = group->button(value)) {
+        b->setChecked(true);
+        return;
+    }
+    group->setExclusive(false);
+    const QList<QAbstractButton*> buttons = group->buttons();
+    for (QAbstractButton* b : buttons)
+        b->setChecked(false);
+    group->setExclusive(true);
+}
+
+// A list or radio group that shows no entry keeps the value it was given.
+std::int32_t ItemIndexOr(int index, std::int32_t stored)
+{
+    return index >= 0 ? index : stored;
+}
+
+void SetListIndex(QComboBox* list, int value)
+{
+    list->setCurrentIndex(value >= 0 && value < list->count() ? value : -1);
+}
+
+} // namespace
+
+TfmOptions::TfmOptions(TUserPrefs& live, std::function<void()> onApplied, QWidget* parent,
+                       InformHook inform)
+    : QDialog(parent), m_live(live), m_onApplied(std::move(onApplied)), m_inform(std::move(inform))
+{
+    if (!m_inform) {
+        m_inform = [this](const QString& text) {
+            QMessageBox::information(this, windowTitle(), text);
+        };
+    }
+    buildPages();
+    FormCreate();
+}
+
+TfmOptions::~TfmOptions() = default;
+
+void TfmOptions::FormCreate()
+{
+    PageControl1->setCurrentIndex(0);
+    cbCaptureThreadPriority->setCurrentIndex(2); // replaced at once by SettingsToControls
+    m_linkTarget = DefaultLinkTarget();
+    SetListIndex(cbPortsBaseAddressList, m_live.PortBaseAddressIndex);
+    cbPortsBaseAddressListChange();
+}
+
+void TfmOptions::LoadFromSettings()
+{
+    SettingsToControls();
+    cbInputList->setCurrentIndex(0);
+    ShowSelectedInput();
+}
+
+void TfmOptions::SettingsToControls()
+{
+    const TUserPrefs& p = m_live;
+    edAppMainTitle->setText(p.AppMainTitle);
+    m_storedDurationFormat = p.LogDurationFormat;
+    SetItemIndex(rgLogDurationFormatButtons, p.LogDurationFormat);
+    cbLogShowGridLines->setChecked(p.LogShowGridLines);
+    cbLogUseColors->setChecked(p.LogUseColors); // a change runs the interface rule
+    cbLogPrintColors->setChecked(p.LogPrintColors);
+    for (int i = 0; i < kInputCount; ++i)
+        SetInputPrefs(m_inputsWorkCopy, i, GetInputPrefs(p, i));
+    rbLogSaveAutoOnExit->setChecked(p.LogSaveAutoOnExit);
+    rbLogSaveAutoOnNewDay->setChecked(p.LogSaveAutoOnNewDay); // saving rules run here
+    rbLogSaveAutoOnNewEvent->setChecked(p.LogSaveAutoOnNewEvent);
+    rbLogSaveMakeBackup->setChecked(p.LogSaveMakeBackup);
+    m_storedPriority = p.CaptureThreadPriority;
+    SetListIndex(cbCaptureThreadPriority, p.CaptureThreadPriority);
+    cbCaptureRunAtAppStartup->setChecked(p.CaptureRunAtAppStartup);
+    cbCaptureSaveEdge->setChecked(p.CaptureSaveEdge);
+    cbCaptureSaveDuration->setChecked(p.CaptureSaveDuration);
+    // Setting the selection runs no handler: the list shows the stored interface.
+    m_storedPort = p.PortBaseAddressIndex;
+    SetListIndex(cbPortsBaseAddressList, p.PortBaseAddressIndex);
+    m_storedSorting = p.ReportSorting;
+    SetItemIndex(rgReportSortingButtons, p.ReportSorting);
+    edReportMainTitle->setText(p.ReportMainTitle);
+    edReportSubTitle->setText(p.ReportSubTitle);
+    cbMiscRunAppAtWindowsStartup->setChecked(p.MiscRunAppAtWindowsStartup);
+    cbMiscMenuAsXPStyle->setChecked(p.MiscMenuAsXPStyle);
+    cbMiscShowErrorMessages->setChecked(p.MiscShowErrorMessages);
+    RefreshInputPreview();
+}
+
+void TfmOptions::ControlsToSettings()
+{
+    TUserPrefs& p = m_live;
+    p.AppMainTitle = edAppMainTitle->text();
+    p.LogDurationFormat =
+        ItemIndexOr(rgLogDurationFormatButtons->checkedId(), m_storedDurationFormat);
+    p.LogShowGridLines = cbLogShowGridLines->isChecked();
+    p.LogUseColors = cbLogUseColors->isChecked();
+    p.LogPrintColors = cbLogPrintColors->isChecked();
+    for (int i = 0; i < kInputCount; ++i)
+        SetInputPrefs(p, i, GetInputPrefs(m_inputsWorkCopy, i));
+    p.LogSaveAutoOnExit = rbLogSaveAutoOnExit->isChecked();
+    p.LogSaveAutoOnNewDay = rbLogSaveAutoOnNewDay->isChecked();
+    p.LogSaveAutoOnNewEvent = rbLogSaveAutoOnNewEvent->isChecked();
+    p.LogSaveMakeBackup = rbLogSaveMakeBackup->isChecked();
+    p.CaptureThreadPriority =
+        ItemIndexOr(cbCaptureThreadPriority->currentIndex(), m_storedPriority);
+    p.CaptureRunAtAppStartup = cbCaptureRunAtAppStartup->isChecked();
+    p.CaptureSaveEdge = cbCaptureSaveEdge->isChecked();
+    p.CaptureSaveDuration = cbCaptureSaveDuration->isChecked();
+    p.PortBaseAddressIndex = ItemIndexOr(cbPortsBaseAddressList->currentIndex(), m_storedPort);
+    p.ReportSorting = ItemIndexOr(rgReportSortingButtons->checkedId(), m_storedSorting);
+    p.ReportMainTitle = edReportMainTitle->text();
+    p.ReportSubTitle = edReportSubTitle->text();
+    p.MiscRunAppAtWindowsStartup = cbMiscRunAppAtWindowsStartup->isChecked();
+    p.MiscMenuAsXPStyle = cbMiscMenuAsXPStyle->isChecked();
+    p.MiscShowErrorMessages = cbMiscShowErrorMessages->isChecked();
+    if (m_onApplied)
+        m_onApplied();
+}
+
+void TfmOptions::ShowSelectedInput()
+{
+    attachInputHandlers(false); // loading the controls stores nothing
+    const TInputPrefs v = GetInputPrefs(m_inputsWorkCopy, cbInputList->currentIndex());
+    cbInputActive->setChecked(v.Active);
+    cbInputInvert->setChecked(v.Invert);
+    edInputMinDuration->setValue(v.MinDuration);
+    edEventLabel->setText(v.Label);
+    ccLogEventTextColor->setColor(v.TextColor);
+    ccLogEventBGColor->setColor(v.BGColor);
+    RefreshInputPreview();
+    attachInputHandlers(true);
+}
+
+void TfmOptions::StoreSelectedInput()
+{
+    SetInputPrefs(m_inputsWorkCopy, cbInputList->currentIndex(),
+                  TInputPrefs{cbInputActive->isChecked(), cbInputInvert->isChecked(),
+                              edInputMinDuration->value(), edEventLabel->text(),
+                              ccLogEventTextColor->color(), ccLogEventBGColor->color()});
+}
+
+void TfmOptions::RefreshInputPreview()
+{
+    const bool active = cbInputActive->isChecked();
+    const bool colors = cbLogUseColors->isChecked();
+    cbInputInvert->setEnabled(active);
+    edInputMinDuration->setEnabled(active);
+    edEventLabel->setEnabled(active);
+    lblEventPreview->setText(edEventLabel->text());
+    lblEventPreview->setVisible(active);
+    ccLogEventTextColor->setEnabled(colors && active);
+    ccLogEventBGColor->setEnabled(colors && active);
+    const TColor text = colors ? ccLogEventTextColor->color() : clWindowText;
+    const TColor back = colors ? ccLogEventBGColor->color() : clWindow;
+    QPalette pal = lblEventPreview->palette();
+    pal.setColor(QPalette::WindowText, ToQColor(text, palette()));
+    pal.setColor(QPalette::Window, ToQColor(back, palette()));
+    lblEventPreview->setPalette(pal);
+}
+
+void TfmOptions::attachInputHandlers(bool attached)
+{
+    m_inputHandlersAttached = attached;
+}
+
+void TfmOptions::btnOKClick()
+{
+    ControlsToSettings();
+    accept();
+}
+
+void TfmOptions::btnApplyClick()
+{
+    ControlsToSettings();
+}
+
+void TfmOptions::cbInputListChange()
+{
+    if (m_inputHandlersAttached)
+        ShowSelectedInput();
+}
+
+void TfmOptions::cbInputActiveClick()
+{
+    if (!m_inputHandlersAttached)
+        return;
+    StoreSelectedInput();
+    RefreshInputPreview();
+}
+
+void TfmOptions::cbPortsBaseAddressListChange()
+{
+    const int index = cbPortsBaseAddressList->currentIndex();
+    if (index != psLPT1 && index != psLPT2) {
+        m_inform(ResStr::OnlyParallelPorts());
+        cbPortsBaseAddressList->setCurrentIndex(psLPT1);
+    }
+    RefreshInputPreview();
+}
+
+void TfmOptions::PageControl1Change(int index)
+{
+    if (index == kInputsPage)
+        cbInputList->setFocus();
+}
+
+void TfmOptions::rbLogSaveAutoOnNewDayClick(bool checked)
+{
+    if (!checked && rbLogSaveAutoOnNewEvent->isChecked())
+        rbLogSaveAutoOnNewEvent->setChecked(false);
+}
+
+void TfmOptions::rbLogSaveAutoOnNewEventClick(bool checked)
+{
+    if (checked && !rbLogSaveAutoOnNewDay->isChecked())
+        rbLogSaveAutoOnNewDay->setChecked(true);
+}
+
+void TfmOptions::lnkVersionHistoryClick()
+{
+    ShellOpen(m_linkTarget);
+}
+
+int ExecOptionsDialog(QWidget* parent, TUserPrefs& live, std::function<void()> onApplied,
+                      const QString& readmeFile)
+{
+    TfmOptions dialog(live, std::move(onApplied), parent);
+    if (!readmeFile.isEmpty())
+        dialog.SetLinkTarget(readmeFile);
+    dialog.LoadFromSettings();
+    return dialog.exec();
+}
+
+} // namespace evtrak

@@ -1,0 +1,156 @@
+// The settings record in INI files: one key table drives reading, writing, defaults and
+// the order of the keys.
+
+#include "settings/ktIniFile.h"
+#include "settings/uUserPrefs.h"
+#include "ui/uResStr.h"
+
+#include <variant>
+
+namespace evtrak {
+
+namespace {
+
+const QString kUserPrefs = QStringLiteral("UserPrefs");
+const QString kControls = QStringLiteral("GUIControlsSizeAndPos");
+
+// Booleans, integers and colours (colours are 32-bit integers too), and strings.
+using FieldRef = std::variant<bool*, std::int32_t*, QString*>;
+using FieldFn = FieldRef (*)(TUserPrefs&, int);
+
+template <auto M> FieldRef Field(TUserPrefs& p, int)
+{
+    return &(p.*M);
+}
+template <auto M> FieldRef Item(TUserPrefs& p, int i)
+{
+    return &(p.*M)[static_cast<std::size_t>(i)];
+}
+
+enum class Count
+{
+    One,
+    Inputs,
+    Captions,
+    Columns
+};
+
+struct KeyDef
+{
+    const char16_t* name; // "%1" stands for the index in per-index keys
+    Count count;
+    FieldFn field; // null for the column widths, which live in the list view
+    bool keepWhenMissing = false;
+};
+
+using P = TUserPrefs;
+const KeyDef kKeys[] = {
+    {u"AppMainTitle", Count::One, Field<&P::AppMainTitle>},
+    {u"ConfLastUsedFile", Count::One, Field<&P::ConfLastUsedFile>},
+    {u"GridColumnCaption%1", Count::Captions, Item<&P::GridColumnCaption>},
+    {u"LogDurationFormat", Count::One, Field<&P::LogDurationFormat>},
+    {u"LogShowGridLines", Count::One, Field<&P::LogShowGridLines>},
+    {u"LogUseColors", Count::One, Field<&P::LogUseColors>},
+    {u"LogPrintColors", Count::One, Field<&P::LogPrintColors>},
+    {u"EventsList_Column%1_Width", Count::Columns, nullptr},
+    {u"LogEvent%1Active", Count::Inputs, Item<&P::LogEventActive>},
+    {u"LogEvent%1Invert", Count::Inputs, Item<&P::LogEventInvert>},
+    {u"LogEvent%1MinDuration", Count::Inputs, Item<&P::LogEventMinDuration>},
+    {u"LogEvent%1Label", Count::Inputs, Item<&P::LogEventLabel>},
+    {u"LogEvent%1TextColor", Count::Inputs, Item<&P::LogEventTextColor>},
+    {u"LogEvent%1BGColor", Count::Inputs, Item<&P::LogEventBGColor>},
+    {u"LogSaveAutoOnExit", Count::One, Field<&P::LogSaveAutoOnExit>},
+    {u"LogSaveAutoOnNewDay", Count::One, Field<&P::LogSaveAutoOnNewDay>},
+    {u"LogSaveAutoOnNewEvent", Count::One, Field<&P::LogSaveAutoOnNewEvent>},
+    {u"LogSaveMakeBackup", Count::One, Field<&P::LogSaveMakeBackup>},
+    {u"CaptureThreadPriority", Count::One, Field<&P::CaptureThreadPriority>},
+    {u"CaptureRunAtAppStartup", Count::One, Field<&P::CaptureRunAtAppStartup>},
+    {u"CaptureSaveEdge", Count::One, Field<&P::CaptureSaveEdge>},
+    {u"CaptureSaveDuration", Count::One, Field<&P::CaptureSaveDuration>},
+    {u"PortBaseAddressIndex", Count::One, Field<&P::PortBaseAddressIndex>},
+    {u"ReportSorting", Count::One, Field<&P::ReportSorting>},
+    // The report titles have no default of their own: a file without them keeps the
+    // titles in use.
+    {u"ReportMainTitle", Count::One, Field<&P::ReportMainTitle>, true},
+    {u"ReportSubTitle", Count::One, Field<&P::ReportSubTitle>, true},
+    {u"MiscRunAppAtWindowsStartup", Count::One, Field<&P::MiscRunAppAtWindowsStartup>},
+    {u"MiscMenuAsXPStyle", Count::One, Field<&P::MiscMenuAsXPStyle>},
+    {u"MiscShowErrorMessages", Count::One, Field<&P::MiscShowErrorMessages>},
+};
+
+int IndexCount(const KeyDef& k, const ColumnWidthStore* columns)
+{
+    switch (k.count) {
+    case Count::One:
+        return 1;
+    case Count::Inputs:
+        return kInputCount;
+    case Count::Captions:
+        return kColumnCount;
+    case Count::Columns:
+        return columns ? columns->ColumnCount() : 0;
+    }
+    return 0;
+}
+
+QString KeyName(const KeyDef& k, int i)
+{
+    const QString pattern = QString::fromUtf16(k.name);
+    return k.count == Count::One ? pattern : pattern.arg(i);
+}
+
+} // namespace
+
+bool ReadUserPrefs(TUserPrefs& prefs, const QString& fileName, ColumnWidthStore* columns)
+{
+    const TIniFile ini(fileName);
+    if (ini.ReadFailed())
+        return false;
+    TUserPrefs defaults = DefaultUserPrefs();
+    for (const KeyDef& k : kKeys) {
+        for (int i = 0, n = IndexCount(k, columns); i < n; ++i) {
+            const QString key = KeyName(k, i);
+            if (!k.field) {
+                const int w = ini.ReadInteger(kControls, key, -1);
+                if (w >= 0)
+                    columns->SetColumnWidth(i, w);
+                continue;
+            }
+            const FieldRef dst = k.field(prefs, i);
+            const FieldRef def = k.field(k.keepWhenMissing ? prefs : defaults, i);
+            if (auto* b = std::get_if<bool*>(&dst))
+                **b = ini.ReadBool(kUserPrefs, key, *std::get<bool*>(def));
+            else if (auto* v = std::get_if<std::int32_t*>(&dst))
+                **v = ini.ReadInteger(kUserPrefs, key, *std::get<std::int32_t*>(def));
+            else if (auto* s = std::get_if<QString*>(&dst))
+                **s = ini.ReadString(kUserPrefs, key, *std::get<QString*>(def));
+        }
+    }
+    return true;
+}
+
+QString WriteUserPrefs(const TUserPrefs& prefs, const QString& fileName,
+                       const ColumnWidthStore* columns)
+{
+    TIniFile ini(fileName);
+    TUserPrefs p = prefs;
+    for (const KeyDef& k : kKeys) {
+        for (int i = 0, n = IndexCount(k, columns); i < n; ++i) {
+            const QString key = KeyName(k, i);
+            if (!k.field) {
+                ini.WriteInteger(kControls, key, columns->ColumnWidth(i));
+                continue;
+            }
+            const FieldRef src = k.field(p, i);
+            if (auto* b = std::get_if<bool*>(&src))
+                ini.WriteBool(kUserPrefs, key, **b);
+            else if (auto* v = std::get_if<std::int32_t*>(&src))
+                ini.WriteInteger(kUserPrefs, key, **v);
+            else if (auto* s = std::get_if<QString*>(&src))
+                ini.WriteString(kUserPrefs, key, **s);
+        }
+    }
+    return ini.Save() ? QString() : ResStr::CannotWrite(fileName);
+}
+
+} // namespace evtrak

@@ -1,0 +1,168 @@
+// The main window's event-file, configuration, capture, printing and options commands.
+#include "ui/frmMain.h"
+
+#include "acquisition/uCaptureControl.h"
+#include "eventlog/uLog.h"
+#include "eventlog/uSavingPolicy.h"
+#include "settings/frmOptions.h"
+#include "settings/uConf.h"
+#include "ui/frmReport01.h"
+#include "ui/uMessagePrompt.h"
+#include "ui/uResStr.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QPageSetupDialog>
+
+namespace evtrak {
+
+// ---- Event files ----
+
+void TfmMain::ActFileNewExecute()
+{
+    m_policy->FileNew();
+}
+
+void TfmMain::ActFileOpenExecute()
+{
+    const QString file = m_prompt->ChooseEventFileToOpen(m_policy->LogDir());
+    if (!file.isEmpty())
+        m_policy->FileOpen(file); // asks first when the list holds unsaved rows
+}
+
+void TfmMain::ActFileSaveExecute()
+{
+    m_policy->FileSave();
+}
+
+void TfmMain::ActFileSaveAsExecute()
+{
+    m_policy->FileSaveAs();
+}
+
+void TfmMain::ActAppCloseExecute()
+{
+    close();
+}
+
+// ---- Configuration files ----
+
+void TfmMain::ActConfLoadExecute()
+{
+    const QString file = m_prompt->ChooseConfFileToLoad(m_conf->ConfDir());
+    if (file.isEmpty())
+        return;
+    if (!m_conf->LoadConf(m_prefs, file, m_columns.get()))
+        return;
+    ApplyUserPrefs();
+    UpdateStatusBar();
+}
+
+void TfmMain::ActConfSaveExecute()
+{
+    if (!m_conf->HasConfFile())
+        return ActConfSaveAsExecute();
+    const QString error = m_conf->SaveConf(m_prefs, m_conf->ConfFileName(), m_columns.get());
+    if (!error.isEmpty())
+        m_prompt->ShowError(error);
+}
+
+void TfmMain::ActConfSaveAsExecute()
+{
+    const QString file = m_prompt->ChooseConfFileToSave(m_conf->ConfDir(), ResStr::UntitledName());
+    if (file.isEmpty())
+        return;
+    const QString error = m_conf->SaveConfAs(m_prefs, file, m_columns.get());
+    if (!error.isEmpty())
+        m_prompt->ShowError(error);
+}
+
+// ---- Options and printing ----
+
+void TfmMain::ActOptionsExecute()
+{
+    ExecOptionsDialog(
+        modalParent(), m_prefs,
+        [this] {
+            ApplyUserPrefs();
+            UpdateStatusBar();
+        },
+        m_paths.ReadmeFile);
+}
+
+void TfmMain::ActPrintConfExecute()
+{
+    QPageSetupDialog dialog(&m_printer, modalParent());
+    dialog.exec();
+}
+
+void TfmMain::ActPreviewExecute()
+{
+    PrintReport(modalParent(), *m_list, m_prefs, m_printer, true);
+}
+
+void TfmMain::ActPrintExecute()
+{
+    PrintReport(modalParent(), *m_list, m_prefs, m_printer, false);
+}
+
+void TfmMain::ActExportPdfExecute()
+{
+    ExportReportPdf(modalParent(), *m_list, m_prefs);
+}
+
+// ---- Capture ----
+
+void TfmMain::ShowStartResult(int result)
+{
+    switch (static_cast<TCaptureController::StartResult>(result)) {
+    case TCaptureController::StartResult::NotAccessible:
+        m_prompt->Inform(ResStr::PortNotAccessible());
+        break;
+    case TCaptureController::StartResult::NotLpt:
+        m_prompt->Inform(ResStr::NotLpt());
+        break;
+    case TCaptureController::StartResult::Started:
+    case TCaptureController::StartResult::WorkerBusy: // still stopping: stays stopped
+        break;
+    }
+}
+
+void TfmMain::ActCaptureStartExecute()
+{
+    m_capture->CaptureInitSystem();
+    m_capture->TestSystem();
+    ShowStartResult(int(m_capture->CaptureStart()));
+    UpdateGui();
+}
+
+void TfmMain::ActCaptureStopExecute()
+{
+    action(QStringLiteral("ActCaptureStop"))->setEnabled(false);
+    m_capture->CaptureStop();
+    UpdateGui();
+}
+
+void TfmMain::ActCaptureInitSystemExecute()
+{
+    m_list->SetBanner(ResStr::InitInProgress(), m_list->BannerTextColor(), m_list->BannerBGColor());
+    Pause(m_setup.pauseMs);
+    // Does nothing while a capture started with the program runs: it was initialised
+    // before its worker's first pass.
+    m_capture->CaptureInitSystem();
+    ActCaptureTestSystemExecute();
+}
+
+void TfmMain::ActCaptureTestSystemExecute()
+{
+    m_list->SetBanner(ResStr::TestInProgress(), m_list->BannerTextColor(), m_list->BannerBGColor());
+    Pause(m_setup.pauseMs);
+    const bool ready = m_capture->TestSystem();
+    constexpr TColor green = 0x00FF00, red = 0x0000FF, black = 0x000000;
+    m_list->SetBanner(ready ? ResStr::SystemReady() : ResStr::SystemNotReady(), ready ? green : red,
+                      black);
+    // The list shows the result of the test at once (greyed when the port is gone).
+    UpdateGui();
+}
+
+} // namespace evtrak

@@ -1,0 +1,80 @@
+// How the main window follows the live settings, and the list's column widths that
+// are stored with them.
+#include "ui/frmMain.h"
+
+#include "acquisition/uCaptureControl.h"
+#include "eventlog/uLog.h"
+#include "eventlog/uSavingPolicy.h"
+#include "ui/ktAutostart.h"
+#include "ui/ktXpMenuStyle.h"
+#include "ui/uEventListDelegate.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLoggingCategory>
+#include <QTableView>
+
+Q_LOGGING_CATEGORY(lcPrefs, "evtrak.ui.prefs")
+
+namespace evtrak {
+
+// The list's columns as the settings file sees them: a hidden column has width 0, and
+// a width of 0 hides a column.
+class TfmMain::ColumnWidths : public ColumnWidthStore
+{
+public:
+    explicit ColumnWidths(QHeaderView* header) : m_header(header) {}
+    int ColumnCount() const override { return m_header->count(); }
+    int ColumnWidth(int i) const override
+    {
+        return m_header->isSectionHidden(i) ? 0 : m_header->sectionSize(i);
+    }
+    void SetColumnWidth(int i, int w) override
+    {
+        if (i < 0 || i >= m_header->count() || w < 0)
+            return;
+        m_header->setSectionHidden(i, w == 0);
+        if (w > 0)
+            m_header->resizeSection(i, w);
+    }
+
+private:
+    QHeaderView* m_header;
+};
+
+std::unique_ptr<ColumnWidthStore> TfmMain::MakeColumnWidths(QHeaderView* header)
+{
+    return std::make_unique<ColumnWidths>(header);
+}
+
+void TfmMain::ApplyUserPrefs()
+{
+    // Durations follow the format. A modification made before (events captured and not
+    // saved yet) survives, so that closing still offers to save them.
+    const bool wasModified = m_list->Modified();
+    m_list->ReformatDurations(true);
+    m_list->SetModified(wasModified);
+
+    if (m_appStarting && m_prefs.CaptureRunAtAppStartup) {
+        // The worker must find the channels and the interface set up at its first pass:
+        // initialise them now; the start-up's own "Réinitialiser système" then leaves
+        // the running capture alone.
+        m_capture->CaptureInitSystem();
+        m_capture->TestSystem();
+        ShowStartResult(int(m_capture->CaptureStart()));
+    }
+
+    m_lvEventsList->setShowGrid(m_prefs.LogShowGridLines);
+    Q_EMIT m_list->headerDataChanged(Qt::Horizontal, 0, kColumnCount - 1);
+    m_policy->SetCurrentEventFile(m_policy->CurrentEventFile());
+    m_delegate->setOwnerDraw(m_prefs.LogUseColors);
+    m_lvEventsList->viewport()->update();
+    ApplyXpMenuStyle(this, m_popupMenu, m_prefs.MiscMenuAsXPStyle);
+
+    const QString exe = QCoreApplication::applicationFilePath();
+    if (!SetRunOnStartup(QFileInfo(exe).fileName(), exe, m_prefs.MiscRunAppAtWindowsStartup, false))
+        qCWarning(lcPrefs) << "the log-on start entry could not be written or removed";
+}
+
+} // namespace evtrak

@@ -1,0 +1,209 @@
+// The life of the main window: start-up, closing, dropped files, and the windowed
+// program's entry.
+#include "ui/frmMain.h"
+
+#include "acquisition/ktPorts.h"
+#include "acquisition/uCaptureControl.h"
+#include "eventlog/uLog.h"
+#include "eventlog/uSavingPolicy.h"
+#include "settings/ktIniFile.h"
+#include "settings/uConf.h"
+#include "ui/frmPrintOptions.h"
+#include "ui/ktCommandLine.h"
+#include "ui/ktIcons.h"
+#include "ui/ktTranslations.h"
+#include "ui/uFormsGeometry.h"
+#include "ui/uMessagePrompt.h"
+#include "ui/uResStr.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QMimeData>
+#include <QTimer>
+#include <clocale>
+
+Q_LOGGING_CATEGORY(lcMain, "evtrak.ui.main")
+
+namespace evtrak {
+
+void TfmMain::InitPaths()
+{
+    const Clock& clock = m_setup.clock ? *m_setup.clock : SystemClock();
+    m_paths = evtrak::InitPaths(m_setup.exeDir, clock);
+    for (const QString& error : std::as_const(m_paths.Errors))
+        m_prompt->ShowError(error);
+    m_policy->SetLogDir(m_paths.LogDir);
+    m_policy->InitDay();
+    m_conf->SetConfDir(m_paths.ConfDir);
+
+    // The help command is offered when the help page is there at start-up.
+    QAction* help = action(QStringLiteral("ActHelpIndex"));
+    const bool hasHelp = QFileInfo::exists(m_paths.HelpFile);
+    help->setEnabled(hasHelp);
+    help->setToolTip(hasHelp ? ResStr::HelpIndexHint() : ResStr::HelpMissingHint());
+    help->setStatusTip(ResStr::HelpIndexHint());
+}
+
+void TfmMain::FormCreate()
+{
+    m_appStarting = true;
+    InitPaths();
+    ReadUserPrefs(m_prefs, m_paths.PrefsFileName, m_columns.get());
+    ApplyUserPrefs(); // may start the capture (CaptureRunAtAppStartup)
+    m_policy->OpenDailyFile();
+    m_conf->SetConfFileName(ResStr::UntitledName());
+    ActCaptureInitSystemExecute(); // ends with a test
+    ActCaptureTestSystemExecute();
+    UpdateGui();
+}
+
+TfmPrintOptions* TfmMain::CreatePrintOptions()
+{
+    if (!m_printOptions) {
+        m_printOptions = new TfmPrintOptions(this);
+        m_printOptions->hide();
+    }
+    return m_printOptions;
+}
+
+void TfmMain::Pause(int ms)
+{
+    // Repaints and the capture's deliveries go on; keys and clicks wait, so that no
+    // command runs in the middle of another.
+    m_pausing = true;
+    if (ms > 0) {
+        QEventLoop loop;
+        QTimer::singleShot(ms + 1, &loop, &QEventLoop::quit);
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    } else {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    }
+    m_pausing = false;
+}
+
+// ---- Closing ----
+
+bool TfmMain::FormCloseQuery()
+{
+    if (!m_capture->CaptureRunning())
+        return true;
+    if (m_prompt->AskYesNoCancel(ResStr::AskStopCapture()) != Answer::Yes)
+        return false;
+    ActCaptureStopExecute();
+    m_policy->FileSave(); // "Sans_Nom" opens the save dialog; a cancel still closes
+    return true;
+}
+
+bool TfmMain::FormClose()
+{
+    const QString prefsError = WriteUserPrefs(m_prefs, m_paths.PrefsFileName, m_columns.get());
+    if (!prefsError.isEmpty())
+        m_prompt->ShowError(prefsError); // the events still deserve their question
+    if (!m_policy->SaveIfModified(!m_prefs.LogSaveAutoOnExit))
+        return false; // cancelled: the program goes on
+    const QString formsError = SaveFormsSizeAndPos(m_paths.PrefsFileName);
+    if (!formsError.isEmpty() && prefsError.isEmpty())
+        m_prompt->ShowError(formsError);
+    return true;
+}
+
+void TfmMain::closeEvent(QCloseEvent* event)
+{
+    if (m_pausing || !FormCloseQuery() || !FormClose()) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+}
+
+// ---- Dropped files ----
+
+namespace {
+QStringList LocalFiles(const QMimeData* data)
+{
+    QStringList files;
+    if (!data || !data->hasUrls())
+        return files;
+    const auto urls = data->urls();
+    for (const QUrl& url : urls)
+        if (url.isLocalFile())
+            files << url.toLocalFile();
+    return files;
+}
+} // namespace
+
+void TfmMain::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (acceptDrops() && !LocalFiles(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void TfmMain::dropEvent(QDropEvent* event)
+{
+    const QStringList files = LocalFiles(event->mimeData());
+    if (!acceptDrops() || files.isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    // The question box must not run inside the drag and drop's own loop.
+    QTimer::singleShot(0, this, [this, files] { BUDragDrop1Drop(files); });
+}
+
+void TfmMain::BUDragDrop1Drop(const QStringList& files)
+{
+    if (files.isEmpty() || m_capture->CaptureRunning())
+        return;
+    m_policy->DropFiles(files); // asks about unsaved rows, loads the first file
+}
+
+// ---- The windowed program ----
+
+int RunMainWindow(const CommandLineOptions& options)
+{
+    // Durations are written with a full stop whatever the user's locale.
+    std::setlocale(LC_NUMERIC, "C");
+    InstallFrenchTranslations(*qApp);
+    QApplication::setWindowIcon(AppIcon());
+
+    const QString exeDir = QCoreApplication::applicationDirPath();
+    PortStartOptions portOptions;
+    portOptions.portDevice = options.portDevice;
+    portOptions.demo = options.demo;
+    {
+        // The parport to claim is the one of the stored selection.
+        const AppPaths paths = InitPaths(exeDir);
+        portOptions.lptSelection =
+            TIniFile(paths.PrefsFileName)
+                .ReadInteger(QStringLiteral("UserPrefs"), QStringLiteral("PortBaseAddressIndex"),
+                             portOptions.lptSelection);
+    }
+    std::unique_ptr<PortAccess> ports = StartPortDriver(portOptions);
+    qCInfo(lcMain).noquote() << ports->Description();
+
+    int result = 0;
+    {
+        MainWindowSetup setup;
+        setup.exeDir = exeDir;
+        setup.ports = ports.get();
+        TfmMain window(setup);
+        window.FormCreate();
+        window.CreatePrintOptions();
+        LoadFormsSizeAndPos(window.paths().PrefsFileName);
+        window.EndStartup();
+        window.show();
+        result = QApplication::exec();
+    }
+    RemovePortDriver(ports);
+    return result;
+}
+
+} // namespace evtrak

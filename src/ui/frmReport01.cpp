@@ -1,0 +1,241 @@
+#include "ui/frmReport01.h"
+
+#include "eventlog/uLog.h"
+#include "ui/ktColors.h"
+#include "ui/uResStr.h"
+
+#include <QFontDatabase>
+#include <QLocale>
+#include <QPagedPaintDevice>
+#include <QPainter>
+
+namespace evtrak {
+
+namespace {
+
+// Column positions of the headings and detail lines, in millimetres.
+constexpr double kColumnX[kColumnCount] = {1.1, 86.8, 110.1, 150.3};
+constexpr double kValueX = 44.45; // summary values
+constexpr double kSubTitleY = 7.4;
+constexpr double kSummaryY[3] = {0.0, 4.2, 8.5};
+constexpr double kPageNumberY = 4.2;
+
+// Colours of the design, 0x00BBGGRR.
+constexpr TColor clBlue = 0xFF0000;
+constexpr TColor clFuchsia = 0xFF00FF;
+constexpr TColor clGreen = 0x008000;
+constexpr TColor clWhite = 0xFFFFFF;
+
+// Desktop colours on paper: the classic light scheme whatever the screen's theme, so
+// a dark desktop does not print black rows.
+const QPalette& PaperPalette()
+{
+    static const QPalette pal = [] {
+        QPalette p;
+        p.setColor(QPalette::Base, Qt::white);
+        p.setColor(QPalette::Window, QColor(0xF0, 0xF0, 0xF0));
+        p.setColor(QPalette::Text, Qt::black);
+        p.setColor(QPalette::WindowText, Qt::black);
+        p.setColor(QPalette::Button, QColor(0xF0, 0xF0, 0xF0));
+        p.setColor(QPalette::ButtonText, Qt::black);
+        p.setColor(QPalette::Highlight, QColor(0x00, 0x78, 0xD7));
+        p.setColor(QPalette::HighlightedText, Qt::white);
+        return p;
+    }();
+    return pal;
+}
+
+QColor Paper(TColor c)
+{
+    return ToQColor(c, PaperPalette());
+}
+
+// Arial where the system has it, else its metric twin Liberation Sans.
+QString ReportFamily()
+{
+    static const QString family = [] {
+        const QStringList families = QFontDatabase::families();
+        for (const char* name : {"Arial", "Liberation Sans"}) {
+            if (families.contains(QLatin1String(name), Qt::CaseInsensitive))
+                return QString::fromLatin1(name);
+        }
+        return QStringLiteral("Sans Serif");
+    }();
+    return family;
+}
+
+QFont ReportFont(double points, bool bold)
+{
+    QFont f(ReportFamily());
+    f.setPointSizeF(points);
+    f.setBold(bold);
+    f.setStyleStrategy(QFont::PreferOutline);
+    return f;
+}
+
+// Draws one label as the report engine sizes it: its box fits its text, its top-left
+// corner at (x, y); an opaque label fills its box first.
+class LabelPainter
+{
+public:
+    LabelPainter(QPainter& p, double dotsPerMm) : m_p(p), m_dpmm(dotsPerMm) {}
+
+    void font(const QFont& f)
+    {
+        m_p.setFont(f);
+        m_metrics = QFontMetricsF(f, m_p.device());
+    }
+    double px(double mm) const { return mm * m_dpmm; }
+
+    void draw(double xMm, double yMm, const QString& text, const QColor& color,
+              const QColor* background = nullptr)
+    {
+        const QPointF topLeft(px(xMm), px(yMm));
+        if (background) {
+            const QRectF box(topLeft,
+                             QSizeF(m_metrics.horizontalAdvance(text), m_metrics.height()));
+            m_p.fillRect(box, *background);
+        }
+        m_p.setPen(color);
+        m_p.drawText(topLeft + QPointF(0, m_metrics.ascent()), text);
+    }
+
+    void drawRightAligned(double rightMm, double yMm, const QString& text, const QColor& color)
+    {
+        const double width = m_metrics.horizontalAdvance(text);
+        m_p.setPen(color);
+        m_p.drawText(QPointF(px(rightMm) - width, px(yMm) + m_metrics.ascent()), text);
+    }
+
+private:
+    QPainter& m_p;
+    double m_dpmm;
+    QFontMetricsF m_metrics{QFont()};
+};
+
+} // namespace
+
+TfmReport01::TfmReport01(const TEventList& list, const TUserPrefs& prefs)
+    : m_list(list), m_prefs(prefs)
+{
+    MainTitle = prefs.ReportMainTitle.isEmpty() ? prefs.AppMainTitle : prefs.ReportMainTitle;
+    SubTitle = prefs.ReportSubTitle.isEmpty() ? ResStr::NoSubTitle() : prefs.ReportSubTitle;
+    for (const QString& caption : prefs.GridColumnCaption)
+        m_columnCaptions << caption;
+}
+
+void TfmReport01::QuickRep1BeforePrint()
+{
+    const int rows = m_list.rowCount();
+    m_eventsCount = QString::number(rows);
+    // The list holds the newest event in its top row.
+    m_oldest = rows > 0 ? m_list.text(rows - 1, TEventList::ColDateTime) : QString();
+    m_newest = rows > 0 ? m_list.text(0, TEventList::ColDateTime) : QString();
+    if (m_prefs.ReportSorting == 0)
+        RowIndex = 0;
+    else if (m_prefs.ReportSorting == 1)
+        RowIndex = rows - 1;
+    m_rows = ReportRowOrder(rows, m_prefs.ReportSorting, RowIndex);
+}
+
+QString TfmReport01::PageTitle(int pageNumber) const
+{
+    return pageNumber == 1 ? MainTitle : MainTitle + ResStr::ContinuedSuffix();
+}
+
+void TfmReport01::RowColors(int row)
+{
+    bool ok = false;
+    const int input = m_list.text(row, TEventList::ColIndex).toInt(&ok);
+    if (!ok) {
+        RowTextColor = clBlack;
+        RowBGColor = clWindow;
+        return;
+    }
+    const TInputPrefs v = GetInputPrefs(m_prefs, input);
+    RowTextColor = v.TextColor;
+    RowBGColor = v.BGColor;
+}
+
+int TfmReport01::paint(QPainter& painter, QPagedPaintDevice& device, int fromPage, int toPage)
+{
+    QuickRep1BeforePrint();
+    const double printableHeight = device.pageLayout().paintRect(QPageLayout::Millimeter).height();
+    const double dotsPerMm = device.logicalDpiY() / 25.4;
+    const std::vector<ReportPage> pages =
+        PaginateReport(static_cast<int>(m_rows.size()), printableHeight);
+    bool first = true;
+    for (const ReportPage& page : pages) {
+        if (fromPage > 0 && page.Number < fromPage)
+            continue;
+        if (toPage > 0 && page.Number > toPage)
+            break;
+        if (!first)
+            device.newPage();
+        first = false;
+        paintPage(painter, page, dotsPerMm);
+    }
+    return static_cast<int>(pages.size());
+}
+
+void TfmReport01::paintPage(QPainter& painter, const ReportPage& page, double dotsPerMm)
+{
+    LabelPainter label(painter, dotsPerMm);
+    const QColor windowText = Paper(clWindowText);
+
+    // Page header.
+    label.font(ReportFont(14, true));
+    label.draw(0, 0, PageTitle(page.Number), Paper(clBlue));
+    label.font(ReportFont(8, false));
+    label.drawRightAligned(kReportBandWidthMm, 0,
+                           QLocale::system().toString(PrintDate, QLocale::ShortFormat), windowText);
+    label.font(ReportFont(10, false));
+    label.draw(0, kSubTitleY, SubTitle, Paper(clBlue));
+
+    // Summary, on the first page.
+    if (page.HasTitle) {
+        const QString captions[3] = {QStringLiteral("Nombre total d'évenements :"),
+                                     QStringLiteral("Evenements le plus ancien :"),
+                                     QStringLiteral("Evenements le plus récent :")};
+        const QString values[3] = {m_eventsCount, m_oldest, m_newest};
+        label.font(ReportFont(8, true));
+        for (int i = 0; i < 3; ++i)
+            label.draw(0, page.TitleTop + kSummaryY[i], captions[i], windowText);
+        label.font(ReportFont(8, false));
+        for (int i = 0; i < 3; ++i)
+            label.draw(kValueX, page.TitleTop + kSummaryY[i], values[i], Paper(clFuchsia));
+    }
+
+    // Column headings.
+    label.font(ReportFont(8, true));
+    for (int c = 0; c < kColumnCount; ++c)
+        label.draw(kColumnX[c], page.ColumnHeaderTop, m_columnCaptions.value(c), Paper(clGreen));
+
+    // Detail lines. Labels are opaque: a long text is covered by the next column's
+    // label, as on screen.
+    const ReportBands bands;
+    label.font(ReportFont(8, false));
+    for (int i = 0; i < page.LineCount; ++i) {
+        const int row = m_rows.at(static_cast<std::size_t>(page.FirstLine + i));
+        const double y = page.FirstDetailTop + i * bands.Detail;
+        QColor text = windowText;
+        QColor background = Paper(clWhite);
+        if (m_prefs.LogPrintColors) {
+            RowColors(row);
+            text = Paper(RowTextColor);
+            background = Paper(RowBGColor);
+            painter.fillRect(
+                QRectF(0, label.px(y), label.px(kReportBandWidthMm), label.px(bands.Detail)),
+                background);
+        }
+        for (int c = 0; c < kColumnCount; ++c)
+            label.draw(kColumnX[c], y, m_list.text(row, c), text, &background);
+    }
+
+    // Page footer.
+    label.font(ReportFont(8, false));
+    label.draw(0, page.FooterTop + kPageNumberY, QStringLiteral("Page %1").arg(page.Number),
+               windowText);
+}
+
+} // namespace evtrak

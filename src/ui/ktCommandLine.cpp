@@ -1,0 +1,101 @@
+#include "ui/ktCommandLine.h"
+
+#include <QCommandLineParser>
+
+namespace evtrak {
+
+namespace {
+
+QString HelpText(const QString& program)
+{
+    return QStringLiteral(
+               "Usage : %1 [options]\n"
+               "Enregistreur d'évènements sur les entrées du port parallèle.\n"
+               "\n"
+               "Options :\n"
+               "  --headless             acquisition sans fenêtre : chaque évènement est écrit\n"
+               "                         sur la sortie standard ; SIGINT ou SIGTERM arrête,\n"
+               "                         sauvegarde le fichier en cours et termine\n"
+               "  --port-device CHEMIN   utilise CHEMIN comme /dev/port (un fichier de 64 Kio\n"
+               "                         où l'octet N représente le port N convient)\n"
+               "  --demo                 port parallèle simulé dont les entrées changent seules\n"
+               "  --report FICHIER       imprime le fichier d'évènements FICHIER...\n"
+               "  --pdf SORTIE.pdf       ... dans le fichier PDF SORTIE.pdf, sans fenêtre\n"
+               "  --help                 affiche cette aide\n"
+               "  --version              affiche la version\n")
+        .arg(program);
+}
+
+CommandLineResult Fail(const QString& text)
+{
+    CommandLineResult r;
+    r.action = CommandLineResult::Action::Exit;
+    r.exitCode = 2;
+    r.err = QStringLiteral("evtrak : ") + text +
+            QStringLiteral("\nEssayez « evtrak --help » pour plus d'informations.\n");
+    return r;
+}
+
+} // namespace
+
+CommandLineResult ParseCommandLine(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption headless(QStringLiteral("headless"));
+    const QCommandLineOption demo(QStringLiteral("demo"));
+    const QCommandLineOption portDevice(QStringLiteral("port-device"), QString(),
+                                        QStringLiteral("PATH"));
+    const QCommandLineOption report(QStringLiteral("report"), QString(),
+                                    QStringLiteral("EVENTFILE"));
+    const QCommandLineOption pdf(QStringLiteral("pdf"), QString(), QStringLiteral("OUTPUT"));
+    const QCommandLineOption help(QStringList{QStringLiteral("help"), QStringLiteral("h")});
+    const QCommandLineOption version(QStringLiteral("version"));
+    parser.addOptions({headless, demo, portDevice, report, pdf, help, version});
+
+    if (!parser.parse(arguments)) {
+        // Qt's own texts are English: say it in French with the offending option.
+        const QStringList unknown = parser.unknownOptionNames();
+        if (!unknown.isEmpty())
+            return Fail(QStringLiteral("option inconnue « %1 »").arg(unknown.first()));
+        return Fail(QStringLiteral("ligne de commande incorrecte (%1)").arg(parser.errorText()));
+    }
+    const QString program = QStringLiteral("evtrak");
+    if (parser.isSet(help)) {
+        CommandLineResult r;
+        r.action = CommandLineResult::Action::Exit;
+        r.out = HelpText(program);
+        return r;
+    }
+    if (parser.isSet(version)) {
+        CommandLineResult r;
+        r.action = CommandLineResult::Action::Exit;
+        r.out = QStringLiteral("evtrak %1\n").arg(QStringLiteral(EVTRAK_VERSION));
+        return r;
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return Fail(
+            QStringLiteral("argument inattendu « %1 »").arg(parser.positionalArguments().first()));
+
+    CommandLineResult r;
+    CommandLineOptions& o = r.options;
+    o.headless = parser.isSet(headless);
+    o.demo = parser.isSet(demo);
+    o.portDevice = parser.value(portDevice);
+    o.reportFile = parser.value(report);
+    o.pdfFile = parser.value(pdf);
+    if (parser.isSet(portDevice) && o.portDevice.isEmpty())
+        return Fail(QStringLiteral("--port-device demande un chemin"));
+    if (o.demo && !o.portDevice.isEmpty())
+        return Fail(
+            QStringLiteral("--demo et --port-device ne peuvent pas être utilisées ensemble"));
+    if (parser.isSet(report) != parser.isSet(pdf) ||
+        (parser.isSet(report) && (o.reportFile.isEmpty() || o.pdfFile.isEmpty())))
+        return Fail(QStringLiteral("--report FICHIER et --pdf SORTIE.pdf vont ensemble"));
+    if (o.headless && o.reportToPdf())
+        return Fail(
+            QStringLiteral("--headless et --report ne peuvent pas être utilisées ensemble"));
+    return r;
+}
+
+} // namespace evtrak

@@ -1,0 +1,40 @@
+#pragma once
+// The command line:
+//   evtrak [--demo | --port-device PATH]            windowed program
+//   evtrak --headless [--demo | --port-device PATH] capture without a window
+//   evtrak --report EVENTFILE --pdf OUTPUT.pdf      print an event file to PDF
+//   evtrak --help | --version
+
+#include <QString>
+#include <QStringList>
+
+namespace evtrak {
+
+struct CommandLineOptions
+{
+    bool headless = false;
+    bool demo = false;  // built-in simulated parallel port
+    QString portDevice; // a file used like /dev/port (empty: normal port access)
+    QString reportFile; // --report: the event file to print
+    QString pdfFile;    // --pdf: where to write the report
+    bool reportToPdf() const { return !reportFile.isEmpty(); }
+};
+
+struct CommandLineResult
+{
+    enum class Action
+    {
+        Run,
+        Exit
+    };
+    Action action = Action::Run;
+    int exitCode = 0; // for Exit: 0 (--help, --version) or 2 (bad command line)
+    QString out;      // text for stdout (help, version)
+    QString err;      // text for stderr (the error, one line, French)
+    CommandLineOptions options;
+};
+
+// Parses arguments (arguments[0] is the program). Never exits the process itself.
+CommandLineResult ParseCommandLine(const QStringList& arguments);
+
+} // namespace evtrak

@@ -1,0 +1,24 @@
+#pragma once
+// The place and size of the program's windows, kept in the settings file.
+
+#include "settings/ktForms.h"
+
+#include <QList>
+#include <QString>
+
+class QWidget;
+
+namespace evtrak {
+
+// The program's windows as the geometry code sees them: every top-level main window or
+// dialog that has a name, shown or hidden (the print options live hidden).
+QList<QWidget*> OpenForms();
+TFormGeometry FormGeometryOf(const QWidget* w);
+
+// Places every open window from the file (nothing when it does not exist), keeping each
+// on the primary screen.
+void LoadFormsSizeAndPos(const QString& fileName);
+// Writes the geometry of every open window; empty on success, else the French error.
+QString SaveFormsSizeAndPos(const QString& fileName);
+
+} // namespace evtrak

@@ -1,0 +1,327 @@
+// The capture worker and its controller: start, stop, refused starts, the ordered
+// channel into the event list under a storm of events, the day change and the
+// per-event append.
+#include "capture_support.h"
+#include "testsupport.h"
+
+#include "acquisition/uCaptureControl.h"
+#include "acquisition/uCaptureThread.h"
+#include "eventlog/uLog.h"
+#include "eventlog/uSavingPolicy.h"
+#include "ui/ktMisc.h"
+
+#include <QDir>
+#include <QSignalSpy>
+#include <QtTest>
+#include <ctime>
+#include <sched.h>
+
+using namespace evtrak;
+using namespace evtrak::test;
+using Result = TCaptureController::StartResult;
+
+namespace {
+
+// A fixed time zone, set before anything reads it: the fake clock's local times are
+// converted on the worker too, and with TZ unset the C library rewrites its zone state
+// at every conversion (under a lock of its own that the thread checker cannot see).
+const bool kZoneFixed = [] {
+    qputenv("TZ", "Europe/Paris");
+    tzset();
+    return true;
+}();
+
+// Everything a capture needs, with a port the test drives and a clock it sets.
+struct Rig
+{
+    explicit Rig(std::unique_ptr<PortBackend> backend, TUserPrefs p = DefaultUserPrefs())
+        : prefs(std::move(p)), access(std::move(backend)), list(prefs),
+          policy(list, prefs, prompt, clock)
+    {
+        policy.SetLogDir(dir.path() + QLatin1Char('/'));
+        policy.InitDay();
+        policy.OpenDailyFile();
+        capture = std::make_unique<TCaptureController>(prefs, access, list, policy, clock,
+                                                       MonotonicTicks(), itf);
+        // A stop never gives up in these tests: a hang would show as a timeout.
+        capture->setStopLimit(std::chrono::hours(1));
+    }
+    Result start()
+    {
+        capture->CaptureInitSystem();
+        capture->TestSystem();
+        return capture->CaptureStart();
+    }
+    QStringList fileLines(const QString& name) const
+    {
+        QFile f(policy.LogDir() + name);
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        return DecodeText(f.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    }
+
+    QTemporaryDir dir;
+    TUserPrefs prefs;
+    FakeClock clock{QDateTime(QDate(2026, 12, 7), QTime(23, 59, 50))};
+    ScriptedPrompt prompt;
+    PortAccess access;
+    TInterface itf;
+    TEventList list;
+    TSavingPolicy policy;
+    std::unique_ptr<TCaptureController> capture;
+};
+
+TUserPrefs DailyPrefs(bool perEvent)
+{
+    TUserPrefs p = DefaultUserPrefs();
+    p.LogSaveAutoOnNewDay = true;
+    p.LogSaveAutoOnNewEvent = perEvent;
+    return p;
+}
+
+QString DateOfRow(const TEventList& list, int row)
+{
+    return list.text(row, TEventList::ColDateTime).left(10);
+}
+
+} // namespace
+
+class TestCaptureThread : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void priorityMapping_data();
+    void priorityMapping();
+    void startRecordsAndStopKeepsEvents();
+    void refusedStartsStayStopped_data();
+    void refusedStartsStayStopped();
+    void startWhileEarlierWorkerBusy();
+    void stormKeepsOrderAndCompleteness();
+    void dayChangeSplitsAtMidnight();
+    void dayChangeWithFailedSaveKeepsRows();
+    void perEventAppendWritesTheRowsLines();
+};
+
+void TestCaptureThread::priorityMapping_data()
+{
+    using C = ThreadSchedule::Class;
+    QTest::addColumn<int>("level");
+    QTest::addColumn<int>("schedClass");
+    QTest::addColumn<int>("nice");
+    QTest::newRow("0 Minimale") << 0 << int(C::Idle) << 0;
+    QTest::newRow("1 Très faible") << 1 << int(C::Normal) << 10;
+    QTest::newRow("2 Faible") << 2 << int(C::Normal) << 5;
+    QTest::newRow("3 Normale") << 3 << int(C::Normal) << 0;
+    QTest::newRow("4 Elevée") << 4 << int(C::Normal) << -5;
+    QTest::newRow("5 Très élevée") << 5 << int(C::Normal) << -10;
+    QTest::newRow("6 Critique") << 6 << int(C::Fifo) << 0;
+    QTest::newRow("9 as Normale") << 9 << int(C::Normal) << 0;
+    QTest::newRow("-1 as Normale") << -1 << int(C::Normal) << 0;
+}
+
+void TestCaptureThread::priorityMapping()
+{
+    QFETCH(int, level);
+    QFETCH(int, schedClass);
+    QFETCH(int, nice);
+    const ThreadSchedule s = ScheduleForPriority(level);
+    QCOMPARE(int(s.schedClass), schedClass);
+    QCOMPARE(s.nice, nice);
+    if (s.schedClass == ThreadSchedule::Class::Fifo)
+        QCOMPARE(s.fifoPriority, sched_get_priority_min(SCHED_FIFO));
+}
+
+void TestCaptureThread::startRecordsAndStopKeepsEvents()
+{
+    auto backend = std::make_unique<MemoryPort>();
+    MemoryPort& port = *backend;
+    port.set(0x379, kIdleStatus);
+    Rig rig(std::move(backend));
+    QSignalSpy state(rig.capture.get(), &TCaptureController::captureStateChanged);
+
+    QCOMPARE(rig.start(), Result::Started);
+    QVERIFY(rig.capture->CaptureRunning());
+    QCOMPARE(state.count(), 1);
+    QCOMPARE(state.at(0).at(0).toBool(), true);
+    QTRY_VERIFY(rig.capture->Passes() > 10);       // passes run back to back
+    QCOMPARE(port.byteAt(0x378), std::uint8_t(0)); // set-up drove the data lines to 0
+
+    port.set(0x378, 0x08); // input 3 rises
+    QTRY_COMPARE(rig.list.rowCount(), 1);
+    QCOMPARE(rig.list.text(0, TEventList::ColLabel), QStringLiteral("Libellé_3 [ON]"));
+    QCOMPARE(rig.list.BannerText(), QStringLiteral("Libellé_3"));
+    port.set(0x378, 0x00);
+    rig.capture->CaptureStop(); // returns once the worker left (the limit is an hour)
+    QVERIFY(!rig.capture->CaptureRunning());
+    QVERIFY(!rig.capture->WorkerAlive());
+    QCOMPARE(state.count(), 2);
+    QCOMPARE(state.at(1).at(0).toBool(), false);
+    // Whatever the worker recorded before leaving is in the list, in order.
+    QCOMPARE(rig.list.rowCount(), rig.list.CaptureCount());
+    if (rig.list.rowCount() == 2)
+        QCOMPARE(rig.list.text(0, TEventList::ColLabel), QStringLiteral("Libellé_3 [OFF]"));
+    QVERIFY(rig.list.Modified());
+}
+
+void TestCaptureThread::refusedStartsStayStopped_data()
+{
+    QTest::addColumn<bool>("withPort");
+    QTest::addColumn<int>("selection");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("LPT1 without port access") << false << int(psLPT1) << int(Result::NotAccessible);
+    QTest::newRow("game port") << true << int(psJOY1) << int(Result::NotAccessible);
+    QTest::newRow("no interface") << true << 9 << int(Result::NotAccessible);
+}
+
+void TestCaptureThread::refusedStartsStayStopped()
+{
+    QFETCH(bool, withPort);
+    QFETCH(int, selection);
+    QFETCH(int, expected);
+    auto backend = std::make_unique<TogglingPort>(std::uint8_t(0x01), 10);
+    // A first run leaves a capture count behind.
+    Rig rig(std::move(backend));
+    QCOMPARE(rig.start(), Result::Started);
+    QTRY_COMPARE(rig.list.CaptureCount(), 10);
+    rig.capture->CaptureStop();
+
+    std::unique_ptr<Rig> other;
+    Rig* r = &rig;
+    if (!withPort) {
+        other = std::make_unique<Rig>(nullptr);
+        other->list.RecordEvent(CapturedEvent{});
+        r = other.get();
+    }
+    r->prefs.PortBaseAddressIndex = selection;
+    QSignalSpy state(r->capture.get(), &TCaptureController::captureStateChanged);
+    QCOMPARE(int(r->start()), expected);
+    QVERIFY(!r->capture->CaptureRunning());
+    QVERIFY(!r->capture->PortAccessible());
+    QCOMPARE(state.count(), 0);
+    QCOMPARE(r->list.CaptureCount(), 0); // reset even when refused
+    r->capture->CaptureStop();
+    QCOMPARE(state.count(), 0); // nothing was running
+}
+
+void TestCaptureThread::startWhileEarlierWorkerBusy()
+{
+    auto backend = std::make_unique<BlockingPort>();
+    BlockingPort& port = *backend;
+    Rig rig(std::move(backend));
+    QSignalSpy state(rig.capture.get(), &TCaptureController::captureStateChanged);
+    port.hold();
+    QCOMPARE(rig.start(), Result::Started);
+    QTRY_VERIFY(port.blocking()); // the worker is stuck inside a pass
+
+    rig.capture->setStopLimit(std::chrono::milliseconds(20));
+    rig.capture->CaptureStop();
+    QVERIFY(!rig.capture->CaptureRunning());
+    QVERIFY(rig.capture->WorkerAlive());
+    QCOMPARE(state.count(), 2);
+
+    QCOMPARE(rig.start(), Result::WorkerBusy);
+    QVERIFY(!rig.capture->CaptureRunning());
+    QCOMPARE(state.count(), 2); // never shown as running
+
+    port.release();
+    QTRY_VERIFY(!rig.capture->WorkerAlive()); // its end notification came
+    QCOMPARE(rig.start(), Result::Started);
+    rig.capture->setStopLimit(std::chrono::hours(1));
+    rig.capture->CaptureStop();
+    QVERIFY(!rig.capture->WorkerAlive());
+}
+
+void TestCaptureThread::stormKeepsOrderAndCompleteness()
+{
+    // All eight data inputs change at every pass: 8 events per pass, in input order.
+    auto backend = std::make_unique<TogglingPort>(std::uint8_t(0xFF));
+    TogglingPort& port = *backend;
+    Rig rig(std::move(backend));
+    QSignalSpy batches(rig.capture.get(), &TCaptureController::eventsArrived);
+    QCOMPARE(rig.start(), Result::Started);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.list.rowCount() >= 40000, 60000);
+    rig.capture->CaptureStop();
+
+    const int rows = rig.list.rowCount();
+    // The data byte flips after each read: n reads show n - 1 changes per input.
+    QCOMPARE(std::uint64_t(rows), 8 * (port.flips() - 1));
+    QCOMPARE(rig.list.CaptureCount(), rows);
+    QCOMPARE(rig.list.TotalCount(), rows);
+    QVERIFY(batches.count() > 0);
+    // Oldest at the bottom: input k % 8, ON in the first pass, OFF in the next...
+    for (int k = 0; k < rows; ++k) {
+        const int row = rows - 1 - k;
+        const QString expected =
+            QStringLiteral("Libellé_%1 [%2]")
+                .arg(k % 8)
+                .arg((k / 8) % 2 == 0 ? QStringLiteral("ON") : QStringLiteral("OFF"));
+        if (rig.list.text(row, TEventList::ColLabel) != expected)
+            QFAIL(qPrintable(QStringLiteral("event %1: %2, expected %3")
+                                 .arg(k)
+                                 .arg(rig.list.text(row, TEventList::ColLabel), expected)));
+    }
+}
+
+void TestCaptureThread::dayChangeSplitsAtMidnight()
+{
+    Rig rig(std::make_unique<TogglingPort>(std::uint8_t(0x01)), DailyPrefs(false));
+    QCOMPARE(rig.start(), Result::Started);
+    QTRY_VERIFY(rig.list.rowCount() > 50);
+    rig.clock.set(QDateTime(QDate(2026, 12, 8), QTime(0, 0, 1)));
+    QTRY_VERIFY(rig.policy.CurrentEventFile().endsWith(QStringLiteral("2026_12_08.txt")));
+    QTRY_VERIFY(rig.list.rowCount() > 50);
+    rig.capture->CaptureStop();
+    QVERIFY(rig.capture->CaptureRunning() == false);
+
+    const QStringList old = rig.fileLines(QStringLiteral("2026_12_07.txt"));
+    QVERIFY(old.size() > 50);
+    for (const QString& line : old)
+        QCOMPARE(line.section(QLatin1Char(';'), 2, 2).left(10), QStringLiteral("07/12/2026"));
+    for (int row = 0; row < rig.list.rowCount(); ++row)
+        QCOMPARE(DateOfRow(rig.list, row), QStringLiteral("08/12/2026"));
+    QCOMPARE(old.size() + rig.list.rowCount(), rig.list.CaptureCount()); // none lost
+}
+
+void TestCaptureThread::dayChangeWithFailedSaveKeepsRows()
+{
+    Rig rig(std::make_unique<TogglingPort>(std::uint8_t(0x01)), DailyPrefs(false));
+    // A folder where the day's file should be: every save of it fails.
+    const QString obstacle = rig.policy.LogDir() + QStringLiteral("2026_12_07.txt");
+    QVERIFY(QDir().mkpath(obstacle));
+    QCOMPARE(rig.start(), Result::Started);
+    QTRY_VERIFY(rig.list.rowCount() > 50);
+    rig.clock.set(QDateTime(QDate(2026, 12, 8), QTime(0, 0, 1)));
+    // Rows of the new day arrive after the marker: the switch has been tried by then.
+    QTRY_COMPARE(DateOfRow(rig.list, 0), QStringLiteral("08/12/2026"));
+    QVERIFY(rig.capture->CaptureRunning());
+    QVERIFY(rig.policy.CurrentEventFile().endsWith(QStringLiteral("2026_12_07.txt")));
+    QCOMPARE(DateOfRow(rig.list, rig.list.rowCount() - 1), QStringLiteral("07/12/2026"));
+    QCOMPARE(rig.list.rowCount(), rig.list.CaptureCount());
+
+    // The obstacle goes; the next attempt (spaced out by the policy) switches.
+    QVERIFY(QDir(obstacle).removeRecursively());
+    rig.clock.set(QDateTime(QDate(2026, 12, 8), QTime(0, 2, 0)));
+    QTRY_VERIFY(rig.policy.CurrentEventFile().endsWith(QStringLiteral("2026_12_08.txt")));
+    rig.capture->CaptureStop();
+    const QStringList old = rig.fileLines(QStringLiteral("2026_12_07.txt"));
+    QCOMPARE(old.size() + rig.list.rowCount(), rig.list.CaptureCount());
+}
+
+void TestCaptureThread::perEventAppendWritesTheRowsLines()
+{
+    Rig rig(std::make_unique<TogglingPort>(std::uint8_t(0x05), 500), DailyPrefs(true));
+    rig.clock.set(QDateTime(QDate(2026, 12, 7), QTime(10, 0, 0)));
+    QCOMPARE(rig.start(), Result::Started);
+    QTRY_COMPARE(rig.list.rowCount(), 1000);
+    rig.capture->CaptureStop();
+    QVERIFY(rig.list.Modified()); // appended, yet still to be saved as a whole
+
+    const QStringList lines = rig.fileLines(QStringLiteral("2026_12_07.txt"));
+    QCOMPARE(lines.size(), 1000);
+    for (int i = 0; i < lines.size(); ++i)
+        QCOMPARE(lines.at(i), rig.list.fileLine(999 - i));
+}
+
+QTEST_GUILESS_MAIN(TestCaptureThread)
+#include "tst_capture_thread.moc"

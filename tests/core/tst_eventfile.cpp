@@ -1,0 +1,312 @@
+#include "eventlog/uEventFile.h"
+
+#include <QAbstractItemModelTester>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+#include <sys/resource.h>
+
+using namespace evtrak;
+
+namespace {
+
+QByteArray ReadBytes(const QString& name)
+{
+    QFile f(name);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void WriteBytes(const QString& name, const QByteArray& bytes)
+{
+    QFile f(name);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(f.write(bytes), bytes.size());
+}
+
+QStringList Lines(const TEventList& list)
+{
+    QStringList out;
+    for (int r = 0; r < list.rowCount(); ++r)
+        out << list.fileLine(r);
+    return out;
+}
+
+// Files cannot grow beyond `bytes` while it lives (a full disk, as seen by write()).
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit l = m_old;
+        l.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &l);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+
+private:
+    rlimit m_old{};
+    void (*m_oldHandler)(int) = nullptr;
+};
+
+} // namespace
+
+class TestEventFile : public QObject
+{
+    Q_OBJECT
+    TUserPrefs prefs = DefaultUserPrefs();
+
+    void fill(TEventList& list, int rows)
+    {
+        std::vector<EventRecord> recs;
+        for (int i = 0; i < rows; ++i)
+            recs.push_back(EventRecord{QStringLiteral("Libellé_%1").arg(i % 13), i % 13,
+                                       45000.25 + i / 86400.0, i * 7});
+        list.AppendEvents(recs);
+    }
+
+private Q_SLOTS:
+    void parseLine_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<int>("index");
+        QTest::addColumn<QString>("date");
+        QTest::addColumn<int>("ms");
+        const QString zero = QStringLiteral("30/12/1899 00:00:00");
+        const QString when = QStringLiteral("07/12/2026 14:05:11");
+        QTest::newRow("written form") << "Libellé_3 [OFF];3;07/12/2026 14:05:11;1.874 s" << true
+                                      << "Libellé_3 [OFF]" << 3 << when << 1874;
+        QTest::newRow("bad date gives zero") << "X;3;garbage;5 ms" << true << "X" << 3 << zero << 5;
+        QTest::newRow("bare ms") << "X;1;;1500" << true << "X" << 1 << zero << 1500;
+        QTest::newRow("short seconds") << "X;1;;1.5 s" << true << "X" << 1 << zero << 1500;
+        QTest::newRow("upper S") << "X;1;;1.500 S" << true << "X" << 1 << zero << 1500;
+        QTest::newRow("upper MS") << "X;1;;2 MS" << true << "X" << 1 << zero << 2;
+        QTest::newRow("exact seconds") << "X;1;;1.003 s" << true << "X" << 1 << zero << 1003;
+        QTest::newRow("negative ms") << "X;1;;-5 ms" << true << "X" << 1 << zero << -5;
+        QTest::newRow("decimal comma") << "X;1;;1,500 s" << false << "" << 0 << "" << 0;
+        QTest::newRow("junk duration") << "X;1;;5 parsecs" << false << "" << 0 << "" << 0;
+        QTest::newRow("duration overflow") << "X;1;;99999999999" << false << "" << 0 << "" << 0;
+        QTest::newRow("empty label, blanks kept") << " ;3;x;0 ms" << true << " " << 3 << zero << 0;
+        QTest::newRow("leading blanks in index") << "A;  7;x;1" << true << "A" << 7 << zero << 1;
+        QTest::newRow("leading zeros") << "A;007;x;1" << true << "A" << 7 << zero << 1;
+        QTest::newRow("fifth field ignored")
+            << "A;1;7/12/2026 14:05:11;1;z" << true << "A" << 1 << when << 1;
+        QTest::newRow("label with separator") << "a;b;1;x;1 ms" << false << "" << 0 << "" << 0;
+        QTest::newRow("trailing blank in index") << "A;7 ;x;1" << false << "" << 0 << "" << 0;
+        QTest::newRow("index overflow") << "A;2147483648;x;1" << false << "" << 0 << "" << 0;
+        QTest::newRow("empty") << "" << false << "" << 0 << "" << 0;
+        QTest::newRow("three fields") << "A;1;x" << false << "" << 0 << "" << 0;
+        QTest::newRow("three fields and separator") << "A;1;x;" << false << "" << 0 << "" << 0;
+    }
+    void parseLine()
+    {
+        QFETCH(QString, line);
+        QFETCH(bool, accepted);
+        const auto rec = ParseEventLine(line, 2026);
+        QCOMPARE(rec.has_value(), accepted);
+        if (!accepted)
+            return;
+        QTEST(rec->Label, "label");
+        QTEST(int(rec->InputIndex), "index");
+        QTEST(FormatEventDateTime(rec->DateTime), "date");
+        QTEST(int(rec->DurationMs), "ms");
+    }
+
+    void readLineEndsAndEncodings_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QStringList>("labels");
+        const QByteArray a = "A;1;7/12/2026;1";
+        const QByteArray b = "B;2;7/12/2026;2";
+        QTest::newRow("crlf") << a + "\r\n" + b + "\r\n" << QStringList{"A", "B"};
+        QTest::newRow("lf") << a + "\n" + b + "\n" << QStringList{"A", "B"};
+        QTest::newRow("cr") << a + "\r" + b << QStringList{"A", "B"};
+        QTest::newRow("mixed, blank lines") << a + "\n\r\n\r" + b << QStringList{"A", "B"};
+        QTest::newRow("end of file byte") << a + "\r\n\x1A" + b << QStringList{"A"};
+        QTest::newRow("cut line") << a + "\r\nB;2;7/12" << QStringList{"A"};
+        QTest::newRow("windows-1252") << QByteArray("Entr\xE9"
+                                                    "e \x80;1;x;1\r\n")
+                                      << QStringList{"Entrée €"};
+        QTest::newRow("utf-8") << QByteArray("Entr\xC3\xA9"
+                                             "e \xE2\x82\xAC;1;x;1\n")
+                               << QStringList{"Entrée €"};
+        QTest::newRow("nul and control bytes") << QByteArray("A\0\x01;1;x;1\r\n", 12)
+                                               << QStringList{QString::fromLatin1("A\0\x01", 3)};
+    }
+    void readLineEndsAndEncodings()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QStringList, labels);
+        QTemporaryDir dir;
+        const QString name = dir.filePath(QStringLiteral("f.txt"));
+        WriteBytes(name, bytes);
+        const EventFileContent c = ReadEventFile(name, 2026);
+        QVERIFY(c.Ok);
+        QStringList got;
+        for (const EventRecord& r : c.Records)
+            got << r.Label;
+        QCOMPARE(got, labels);
+    }
+
+    void saveThenLoadGivesSameRows()
+    {
+        QTemporaryDir dir;
+        const QString name = dir.filePath(QStringLiteral("2026_12_07.txt"));
+        TEventList list(prefs);
+        fill(list, 1000);
+        list.setData(list.index(5, 0), QStringLiteral("Entrée € édité"));
+        QVERIFY(SaveEventFile(list, name, false));
+        QByteArray expected;
+        list.AppendFileBytes(expected, 0, list.rowCount());
+        QCOMPARE(ReadBytes(name), expected);
+
+        TEventList loaded(prefs);
+        QAbstractItemModelTester tester(&loaded,
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QVERIFY(LoadEventFile(loaded, name, 2026));
+        QCOMPARE(Lines(loaded), Lines(list));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"2026_12_07.txt"});
+    }
+
+    void loadingNormalisesTexts()
+    {
+        QTemporaryDir dir;
+        const QString name = dir.filePath(QStringLiteral("f.txt"));
+        WriteBytes(name, "A;007;7/12/2026 9:05;1500 ms\r\nB;-3;7/12/26 9:05:01;0.25 s\r\n");
+        prefs.LogDurationFormat = 1;
+        TEventList list(prefs);
+        QVERIFY(LoadEventFile(list, name, 2026));
+        QCOMPARE(Lines(list), (QStringList{"A;7;07/12/2026 09:05:00;1.500 s",
+                                           "B;-3;07/12/2026 09:05:01;0.250 s"}));
+        prefs.LogDurationFormat = 2;
+    }
+
+    void loadingMissingFileEmptiesList()
+    {
+        TEventList list(prefs);
+        fill(list, 3);
+        QVERIFY(!LoadEventFile(list, QStringLiteral("/nonexistent/x.txt"), 2026));
+        QCOMPARE(list.rowCount(), 0);
+    }
+
+    void saveWithBackupKeepsPreviousVersion()
+    {
+        QTemporaryDir dir;
+        const QString name = dir.filePath(QStringLiteral("2026_12_07.txt"));
+        const QString bak = dir.filePath(QStringLiteral("2026_12_07.bak"));
+        WriteBytes(name, "previous\r\n");
+        WriteBytes(bak, "older\r\n");
+        TEventList list(prefs);
+        fill(list, 2);
+        QVERIFY(SaveEventFile(list, name, true));
+        QCOMPARE(ReadBytes(bak), QByteArray("previous\r\n"));
+        QCOMPARE(ReadBytes(name).count("\r\n"), 2);
+        // Without backup the .bak is left alone.
+        QVERIFY(SaveEventFile(list, name, false));
+        QCOMPARE(ReadBytes(bak), QByteArray("previous\r\n"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 2);
+    }
+
+    void backupThatCannotBeMadeDoesNotStopSave()
+    {
+        QTemporaryDir dir;
+        const QString name = dir.filePath(QStringLiteral("f.txt"));
+        WriteBytes(name, "previous\r\n");
+        QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("f.bak/x"))); // not replaceable
+        TEventList list(prefs);
+        fill(list, 1);
+        QVERIFY(SaveEventFile(list, name, true));
+        QCOMPARE(ReadBytes(name), Lines(list).first().toLatin1() + "\r\n");
+    }
+
+    void failedSaveLeavesPreviousFile_data()
+    {
+        QTest::addColumn<bool>("backup");
+        QTest::newRow("no backup") << false;
+        QTest::newRow("backup") << true;
+    }
+    void failedSaveLeavesPreviousFile()
+    {
+        QFETCH(bool, backup);
+        QTemporaryDir dir;
+        const QString name = dir.filePath(QStringLiteral("f.txt"));
+        const QString bak = dir.filePath(QStringLiteral("f.bak"));
+        WriteBytes(name, "previous\r\n");
+        WriteBytes(bak, "older\r\n");
+        TEventList list(prefs);
+        fill(list, 5000); // far more than the limit below
+        {
+            FileSizeLimit limit(4096);
+            QVERIFY(!SaveEventFile(list, name, backup));
+        }
+        QCOMPARE(ReadBytes(name), QByteArray("previous\r\n"));
+        QCOMPARE(ReadBytes(bak), QByteArray("older\r\n"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 2); // no temporary left
+    }
+
+    void saveIntoUnusableNames()
+    {
+        QTemporaryDir dir;
+        TEventList list(prefs);
+        fill(list, 1);
+        QVERIFY(!SaveEventFile(list, dir.filePath(QStringLiteral("missing/f.txt")), true));
+        QVERIFY(!SaveEventFile(list, dir.path(), true));
+        QVERIFY(!SaveEventFile(list, QString(), false));
+    }
+
+    void appendAddsLinesAtEnd()
+    {
+        QTemporaryDir dir;
+        const QString name = dir.filePath(QStringLiteral("f.txt"));
+        QVERIFY(AppendEventLines(name, {QStringLiteral("Entrée;1;x;1 ms")}));
+        QVERIFY(
+            AppendEventLines(name, {QStringLiteral("B;2;x;2 ms"), QStringLiteral("C;3;x;3 ms")}));
+        QCOMPARE(ReadBytes(name), QByteArray("Entr\xE9"
+                                             "e;1;x;1 ms\r\nB;2;x;2 ms\r\nC;3;x;3 ms\r\n"));
+        QVERIFY(!QFile::exists(BackupFileName(name)));
+        QVERIFY(!AppendEventLines(dir.filePath(QStringLiteral("missing/f.txt")), {"A;1;x;1"}));
+    }
+
+    void backupNames_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("backup");
+        QTest::newRow("daily") << "/a/Log/2026_12_07.txt"
+                               << "/a/Log/2026_12_07.bak";
+        QTest::newRow("no extension") << "/a/noext"
+                                      << "/a/noext.bak";
+        QTest::newRow("dot in folder") << "/a.b/name"
+                                       << "/a.b/name.bak";
+        QTest::newRow("two dots") << "a.b.txt"
+                                  << "a.b.bak";
+    }
+    void backupNames()
+    {
+        QFETCH(QString, name);
+        QTEST(BackupFileName(name), "backup");
+    }
+
+    void backupMovesFile()
+    {
+        QTemporaryDir dir;
+        const QString name = dir.filePath(QStringLiteral("f.txt"));
+        QVERIFY(!BackupEventFile(name));
+        WriteBytes(name, "new");
+        WriteBytes(dir.filePath(QStringLiteral("f.bak")), "old");
+        QVERIFY(BackupEventFile(name));
+        QVERIFY(!QFile::exists(name));
+        QCOMPARE(ReadBytes(dir.filePath(QStringLiteral("f.bak"))), QByteArray("new"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEventFile)
+#include "tst_eventfile.moc"

@@ -1,0 +1,273 @@
+#include "eventlog/uLog.h"
+
+#include <QAbstractItemModelTester>
+#include <QSignalSpy>
+#include <QTest>
+#include <memory>
+
+using namespace evtrak;
+
+namespace {
+
+CapturedEvent Captured(int input, bool suffix, bool state, int ms = 0, int second = 9)
+{
+    const QDateTime when(QDate(2026, 12, 7), QTime(14, 5, second));
+    return CapturedEvent{suffix, state, input, ms, DateTimeFromQt(when)};
+}
+
+EventRecord Loaded(const QString& label, int index, int ms = 5)
+{
+    return EventRecord{label, index, DateTimeFromQt(QDateTime(QDate(2026, 12, 7), QTime(8, 0))),
+                       ms};
+}
+
+QStringList Column(const TEventList& list, int column)
+{
+    QStringList out;
+    for (int r = 0; r < list.rowCount(); ++r)
+        out << list.text(r, column);
+    return out;
+}
+
+} // namespace
+
+class TestEventList : public QObject
+{
+    Q_OBJECT
+    TUserPrefs prefs;
+    std::unique_ptr<TEventList> list;
+    std::unique_ptr<QAbstractItemModelTester> tester;
+
+private Q_SLOTS:
+    void init()
+    {
+        prefs = DefaultUserPrefs();
+        prefs.LogEventTextColor[3] = 0x0000FF;
+        prefs.LogEventBGColor[3] = 0x00FF00;
+        list = std::make_unique<TEventList>(prefs);
+        tester = std::make_unique<QAbstractItemModelTester>(
+            list.get(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+    }
+    void cleanup()
+    {
+        tester.reset();
+        list.reset();
+    }
+
+    void capturedEventsGoOnTopInEmissionOrder()
+    {
+        QSignalSpy inserted(list.get(), &QAbstractItemModel::rowsInserted);
+        const CapturedEvent batch[] = {Captured(1, true, true), Captured(3, true, false, 1874)};
+        list->RecordEvents(batch);
+        list->RecordEvent(Captured(2, false, false, 250));
+        QCOMPARE(inserted.size(), 2); // one insertion per batch
+        QCOMPARE(Column(*list, TEventList::ColLabel),
+                 (QStringList{"Libellé_2", "Libellé_3 [OFF]", "Libellé_1 [ON]"}));
+        QCOMPARE(Column(*list, TEventList::ColIndex), (QStringList{"2", "3", "1"}));
+        QCOMPARE(list->text(1, TEventList::ColDateTime), QStringLiteral("07/12/2026 14:05:09"));
+        QCOMPARE(Column(*list, TEventList::ColDuration),
+                 (QStringList{"250 ms", "1.874 s", "0 ms"}));
+        QCOMPARE(list->CaptureCount(), 3);
+        QCOMPARE(list->TotalCount(), 3);
+        QVERIFY(list->Modified());
+
+        list->ResetCaptureCount();
+        list->RecordEvent(Captured(3, true, true));
+        QCOMPARE(list->CaptureCount(), 1);
+        QCOMPARE(list->TotalCount(), 4);
+        // The banner shows the bare label in the input's colours.
+        QCOMPARE(list->BannerText(), QStringLiteral("Libellé_3"));
+        QCOMPARE(list->BannerTextColor(), 0x0000FF);
+        QCOMPARE(list->BannerBGColor(), 0x00FF00);
+    }
+
+    void loadedEventsKeepFileOrder()
+    {
+        const EventRecord recs[] = {Loaded("A", 0), Loaded("B [ON]", 42)};
+        list->AppendEvents(recs);
+        QCOMPARE(Column(*list, TEventList::ColLabel), (QStringList{"A", "B [ON]"}));
+        QCOMPARE(list->text(1, TEventList::ColIndex), QStringLiteral("42"));
+        QCOMPARE(list->BannerText(), QStringLiteral("B [ON]"));
+        QCOMPARE(list->BannerTextColor(), clBlack);
+        QCOMPARE(list->BannerBGColor(), clWindow);
+        QVERIFY(!list->Modified());
+        QCOMPARE(list->TotalCount(), 0);
+        list->AddEvent(Loaded("C", 1), true, true, false);
+        list->AddEvent(Loaded("D", 1), false, false, true);
+        QCOMPARE(Column(*list, TEventList::ColLabel), (QStringList{"D", "A", "B [ON]", "C [ON]"}));
+        QCOMPARE(list->fileLine(3), QStringLiteral("C [ON];1;07/12/2026 08:00:00;5 ms"));
+    }
+
+    void newEventClearsSelection()
+    {
+        const EventRecord recs[] = {Loaded("A", 0), Loaded("B", 1)};
+        list->AppendEvents(recs);
+        list->SelectAllEvents();
+        QVERIFY(list->isSelected(0) && list->isSelected(1));
+        list->RecordEvent(Captured(0, false, false));
+        for (int r = 0; r < list->rowCount(); ++r)
+            QVERIFY(!list->isSelected(r));
+    }
+
+    void deleteSelected_data()
+    {
+        QTest::addColumn<QList<int>>("selected");
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<bool>("invert");
+        QTest::newRow("none") << QList<int>{} << 6 << false;
+        QTest::newRow("first and last") << QList<int>{0, 5} << 6 << false;
+        QTest::newRow("runs") << QList<int>{1, 2, 4} << 6 << false;
+        QTest::newRow("inverted runs") << QList<int>{1, 2, 4} << 6 << true;
+        QTest::newRow("all") << QList<int>{0, 1, 2, 3, 4, 5} << 6 << false;
+        QList<int> every2nd;
+        for (int i = 0; i < 400; i += 2)
+            every2nd << i;
+        QTest::newRow("many runs") << every2nd << 400 << false;
+        QTest::newRow("many runs inverted") << every2nd << 400 << true;
+    }
+    void deleteSelected()
+    {
+        QFETCH(QList<int>, selected);
+        QFETCH(int, rows);
+        QFETCH(bool, invert);
+        std::vector<EventRecord> recs;
+        for (int i = 0; i < rows; ++i)
+            recs.push_back(Loaded(QString::number(i), i));
+        list->AppendEvents(recs);
+        for (int r : selected)
+            list->selectionModel()->select(list->index(r, 2),
+                                           QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        if (invert)
+            list->InvertEventSelection();
+        QStringList expected;
+        for (int i = 0; i < rows; ++i)
+            if (selected.contains(i) == invert)
+                expected << QString::number(i);
+        const int removed = list->DeleteSelectedEvents();
+        QCOMPARE(removed, rows - int(expected.size()));
+        QCOMPARE(Column(*list, TEventList::ColLabel), expected);
+        QCOMPARE(list->Modified(), removed > 0); // nothing removed leaves the flag alone
+        QVERIFY(!list->selectionModel()->hasSelection());
+    }
+
+    void clearKeepsCountersAndBanner()
+    {
+        list->RecordEvent(Captured(3, true, true));
+        list->SetModified(false);
+        QVERIFY(list->RequireEvents());
+        list->ClearEvents();
+        QVERIFY(!list->RequireEvents());
+        QVERIFY(list->Modified());
+        QCOMPARE(list->TotalCount(), 1);
+        QCOMPARE(list->BannerText(), QStringLiteral("Libellé_3"));
+        // An empty list still reports modification.
+        list->SetModified(false);
+        list->ClearEvents();
+        QVERIFY(list->Modified());
+    }
+
+    void reformatDurations()
+    {
+        prefs.LogDurationFormat = 7;
+        list->RecordEvent(Captured(0, false, false, 1500));
+        QCOMPARE(list->text(0, TEventList::ColDuration), QString());
+        QCOMPARE(list->fileLine(0), QStringLiteral("Libellé_0;0;07/12/2026 14:05:09;"));
+        prefs.LogDurationFormat = 0;
+        list->RecordEvent(Captured(1, false, false, 1500));
+        list->RecordEvent(Captured(1, false, false, -5));
+        list->SetModified(false);
+        QSignalSpy changed(list.get(), &QAbstractItemModel::dataChanged);
+
+        prefs.LogDurationFormat = 1;
+        list->ReformatDurations(true);
+        QCOMPARE(changed.size(), 1);
+        QCOMPARE(Column(*list, TEventList::ColDuration),
+                 (QStringList{"-0.005 s", "1.500 s", "-0.001 s"}));
+        QVERIFY(list->Modified());
+        // Back and forth leaves every value as it was.
+        prefs.LogDurationFormat = 0;
+        list->ReformatDurations(true);
+        prefs.LogDurationFormat = 2;
+        list->ReformatDurations(true);
+        QCOMPARE(Column(*list, TEventList::ColDuration),
+                 (QStringList{"-5 ms", "1.500 s", "-1 ms"}));
+        list->SetModified(false);
+        list->ReformatDurations(false);
+        QVERIFY(list->Modified());
+    }
+
+    void editLabel_data()
+    {
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("plain") << "Porte ouverte" << true;
+        QTest::newRow("empty") << "" << true;
+        QTest::newRow("accents") << "Entrée é € ü" << true;
+        QTest::newRow("separator") << "a;b" << false;
+        QTest::newRow("line feed") << "a\nb" << false;
+        QTest::newRow("carriage return") << "a\rb" << false;
+    }
+    void editLabel()
+    {
+        QFETCH(QString, label);
+        QFETCH(bool, accepted);
+        list->RecordEvent(Captured(3, true, true));
+        list->SetModified(false);
+        const QModelIndex cell = list->index(0, TEventList::ColLabel);
+        QVERIFY(list->flags(cell) & Qt::ItemIsEditable);
+        QVERIFY(!(list->flags(list->index(0, 1)) & Qt::ItemIsEditable));
+        QVERIFY(!list->setData(list->index(0, 1), QStringLiteral("9")));
+        QCOMPARE(list->setData(cell, label), accepted);
+        QCOMPARE(list->Modified(), accepted);
+        const QString shown = accepted ? label : QStringLiteral("Libellé_3 [ON]");
+        QCOMPARE(list->data(cell).toString(), shown);
+        QCOMPARE(list->fileLine(0), shown + QStringLiteral(";3;07/12/2026 14:05:09;0 ms"));
+    }
+
+    void fileBytesAreWindows1252WithCrLf()
+    {
+        prefs.LogEventLabel[3] = QStringLiteral("Entrée €");
+        list->RecordEvent(Captured(3, true, false, 1874, 11));
+        list->RecordEvent(Captured(3, true, true, 0, 9));
+        QByteArray bytes;
+        list->AppendFileBytes(bytes, 0, 5);
+        QCOMPARE(bytes, QByteArray("Entr\xE9"
+                                   "e \x80 [ON];3;07/12/2026 14:05:09;0 ms\r\n"
+                                   "Entr\xE9"
+                                   "e \x80 [OFF];3;07/12/2026 14:05:11;1.874 s\r\n"));
+        bytes.clear();
+        list->AppendFileBytes(bytes, 1, 1);
+        QVERIFY(bytes.startsWith("Entr\xE9"
+                                 "e \x80 [OFF]"));
+    }
+
+    void appendHookGetsLinesOldestFirst()
+    {
+        QList<QStringList> calls;
+        list->setAppendHook([&](const QStringList& lines) {
+            calls << lines;
+            list->SetModified(false); // what a successful append does
+            return true;
+        });
+        list->RecordEvent(Captured(0, false, false));
+        QVERIFY(calls.isEmpty()); // per-event saving off
+        prefs.LogSaveAutoOnNewEvent = true;
+        const CapturedEvent batch[] = {Captured(1, true, true, 0, 1),
+                                       Captured(1, true, false, 3, 2)};
+        list->RecordEvents(batch);
+        QCOMPARE(calls.size(), 1);
+        QCOMPARE(calls[0], (QStringList{"Libellé_1 [ON];1;07/12/2026 14:05:01;0 ms",
+                                        "Libellé_1 [OFF];1;07/12/2026 14:05:02;3 ms"}));
+        QVERIFY(list->Modified()); // set again after the append
+    }
+
+    void headerCaptionsFollowSettings()
+    {
+        QCOMPARE(list->headerData(3, Qt::Horizontal).toString(), QStringLiteral("Durée"));
+        prefs.GridColumnCaption[0] = QStringLiteral("Quoi");
+        QCOMPARE(list->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Quoi"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEventList)
+#include "tst_eventlist.moc"

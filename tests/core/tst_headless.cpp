@@ -1,0 +1,203 @@
+// The program run without a window on a port file: the test flips bits in the file,
+// reads the lines the program prints, stops it with a signal and reads the day's file.
+// Also the command line's exits.
+#include "capture_support.h" // the thread checker's view of Qt Test
+#include "ui/ktMisc.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QtTest>
+#include <csignal>
+
+namespace {
+
+const QString kBinary = QStringLiteral(EVTRAK_BINARY_DIR "/src/evtrak");
+
+// A copy of the program in its own folder, so its settings and Log are there.
+struct Sandbox
+{
+    Sandbox()
+    {
+        exe = dir.filePath(QStringLiteral("evtrak"));
+        QFile::copy(kBinary, exe);
+        portFile = dir.filePath(QStringLiteral("port.bin"));
+        QByteArray bytes(65536, '\0');
+        bytes[0x379] = char(0x80); // BUSY high: status inputs at rest
+        QFile f(portFile);
+        if (f.open(QIODevice::WriteOnly))
+            f.write(bytes);
+    }
+    void writeSettings(const QByteArray& userPrefs)
+    {
+        QFile f(dir.filePath(QStringLiteral("evtrak.ini")));
+        if (f.open(QIODevice::WriteOnly))
+            f.write("[UserPrefs]\r\n" + userPrefs);
+    }
+    void setPortByte(int port, quint8 value)
+    {
+        QFile f(portFile);
+        if (f.open(QIODevice::ReadWrite) && f.seek(port))
+            f.write(QByteArray(1, char(value)));
+    }
+    void start(QProcess& p, QStringList args = {})
+    {
+        if (args.isEmpty())
+            args = {QStringLiteral("--headless"), QStringLiteral("--port-device"), portFile};
+        p.setWorkingDirectory(dir.path());
+        p.start(exe, args);
+    }
+    QStringList dailyFileLines() const
+    {
+        const QDir log(dir.filePath(QStringLiteral("Log")));
+        const QStringList files = log.entryList({QStringLiteral("*.txt")}, QDir::Files);
+        if (files.size() != 1)
+            return {QStringLiteral("%1 daily files").arg(files.size())};
+        QFile f(log.filePath(files.first()));
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        return evtrak::DecodeText(f.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    }
+
+    QTemporaryDir dir;
+    QString exe;
+    QString portFile;
+};
+
+QStringList Lines(QByteArray& buffer, QProcess& p)
+{
+    buffer += p.readAllStandardOutput();
+    return QString::fromUtf8(buffer).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+} // namespace
+
+class TestHeadless : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { QVERIFY2(QFileInfo::exists(kBinary), "build the evtrak target first"); }
+    void capturesAndSavesOnSignal_data();
+    void capturesAndSavesOnSignal();
+    void refusedInterfaceExits2_data();
+    void refusedInterfaceExits2();
+    void commandLine_data();
+    void commandLine();
+};
+
+void TestHeadless::capturesAndSavesOnSignal_data()
+{
+    QTest::addColumn<QByteArray>("settings");
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<bool>("appendsAsItGoes");
+    QTest::newRow("defaults, SIGINT") << QByteArray() << int(SIGINT) << false;
+    QTest::newRow("per-event append, SIGTERM")
+        << QByteArray("LogSaveAutoOnNewDay=1\r\nLogSaveAutoOnNewEvent=1\r\n") << int(SIGTERM)
+        << true;
+}
+
+void TestHeadless::capturesAndSavesOnSignal()
+{
+    QFETCH(QByteArray, settings);
+    QFETCH(int, signal);
+    QFETCH(bool, appendsAsItGoes);
+    Sandbox box;
+    box.writeSettings(settings);
+    QProcess p;
+    box.start(p);
+    QVERIFY(p.waitForStarted());
+    QByteArray err;
+    QTRY_VERIFY_WITH_TIMEOUT((err += p.readAllStandardError()).contains("Ctrl+C"), 20000);
+
+    QByteArray out;
+    box.setPortByte(0x378, 0x04); // input 2 rises
+    QTRY_COMPARE_WITH_TIMEOUT(Lines(out, p).size(), 1, 20000);
+    box.setPortByte(0x379, 0x80 | 0x08); // input 12 (ERROR) rises
+    QTRY_COMPARE_WITH_TIMEOUT(Lines(out, p).size(), 2, 20000);
+    box.setPortByte(0x378, 0x00);
+    QTRY_COMPARE_WITH_TIMEOUT(Lines(out, p).size(), 3, 20000);
+
+    const QStringList printed = Lines(out, p);
+    QVERIFY(printed[0].startsWith(QStringLiteral("Libellé_2 [ON];2;")));
+    QVERIFY(printed[0].endsWith(QStringLiteral(";0 ms")));
+    QVERIFY(printed[1].startsWith(QStringLiteral("Libellé_12 [ON];12;")));
+    QVERIFY(printed[2].startsWith(QStringLiteral("Libellé_2 [OFF];2;")));
+    if (appendsAsItGoes)
+        QTRY_COMPARE(box.dailyFileLines(), printed);
+
+    ::kill(pid_t(p.processId()), signal);
+    QVERIFY(p.waitForFinished(20000));
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), 0);
+    // The whole list saved at the end, newest first.
+    const QStringList saved = box.dailyFileLines();
+    QCOMPARE(saved, QStringList({printed[2], printed[1], printed[0]}));
+}
+
+void TestHeadless::refusedInterfaceExits2_data()
+{
+    QTest::addColumn<QByteArray>("settings");
+    QTest::addColumn<bool>("missingPort");
+    QTest::newRow("port device missing") << QByteArray() << true;
+    QTest::newRow("game port selected") << QByteArray("PortBaseAddressIndex=6\r\n") << false;
+}
+
+void TestHeadless::refusedInterfaceExits2()
+{
+    QFETCH(QByteArray, settings);
+    QFETCH(bool, missingPort);
+    Sandbox box;
+    box.writeSettings(settings);
+    if (missingPort)
+        QFile::remove(box.portFile);
+    QProcess p;
+    box.start(p);
+    QVERIFY(p.waitForFinished(20000));
+    QCOMPARE(p.exitCode(), 2);
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    QVERIFY2(err.contains(QStringLiteral("Accès au port sélectionné impossible.")),
+             qPrintable(err));
+}
+
+void TestHeadless::commandLine_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("stdoutHas");
+    QTest::addColumn<QString>("stderrHas");
+    QTest::newRow("--help") << QStringList{"--help"} << 0 << "--headless"
+                            << "";
+    QTest::newRow("--version") << QStringList{"--version"} << 0 << "evtrak " EVTRAK_VERSION << "";
+    QTest::newRow("unknown option") << QStringList{"--frobnicate"} << 2 << ""
+                                    << "option inconnue « frobnicate »";
+    QTest::newRow("--pdf without --report") << QStringList{"--pdf", "x.pdf"} << 2 << ""
+                                            << "--report FICHIER et --pdf";
+    QTest::newRow("--port-device without a path") << QStringList{"--port-device"} << 2 << ""
+                                                  << "evtrak :";
+    QTest::newRow("--demo with --port-device")
+        << QStringList{"--headless", "--demo", "--port-device", "p"} << 2 << ""
+        << "--demo";
+    QTest::newRow("stray argument") << QStringList{"file.txt"} << 2 << ""
+                                    << "file.txt";
+}
+
+void TestHeadless::commandLine()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QString, stdoutHas);
+    QFETCH(QString, stderrHas);
+    Sandbox box;
+    QProcess p;
+    box.start(p, args);
+    QVERIFY(p.waitForFinished(20000));
+    QCOMPARE(p.exitCode(), exitCode);
+    const QString out = QString::fromUtf8(p.readAllStandardOutput());
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    QVERIFY2(out.contains(stdoutHas), qPrintable(out));
+    QVERIFY2(err.contains(stderrHas), qPrintable(err));
+    QCOMPARE(QDir(box.dir.filePath(QStringLiteral("Log"))).exists(), false); // nothing created
+}
+
+QTEST_GUILESS_MAIN(TestHeadless)
+#include "tst_headless.moc"

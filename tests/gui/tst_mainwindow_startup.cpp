@@ -1,0 +1,234 @@
+// The main window's life: start-up in an empty or a used folder, the applied settings,
+// the close dialogue, and the window geometry kept in the settings file.
+#include "mainwindow_support.h"
+
+#include "acquisition/uCaptureControl.h"
+#include "eventlog/uSavingPolicy.h"
+#include "settings/ktIniFile.h"
+#include "settings/uConf.h"
+#include "ui/frmPrintOptions.h"
+#include "ui/ktShell.h"
+#include "ui/uResStr.h"
+
+#include <QAction>
+#include <QElapsedTimer>
+#include <QHeaderView>
+#include <QLabel>
+#include <QScreen>
+#include <QTableView>
+
+using namespace evtrak;
+using namespace evtrak::test;
+
+class TestMainWindowStartup : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { IsolateUserFolders(); }
+
+    void firstStartInAnEmptyFolder()
+    {
+        WindowRig rig;
+        TfmMain& w = rig.start();
+        QVERIFY(QFileInfo(rig.logDir()).isDir());
+        QCOMPARE(w.windowTitle(), QStringLiteral("Acquisition de données - [2026_12_07.txt]"));
+        QCOMPARE(w.confSaveMenuEntry()->text(), QStringLiteral("Sauver (Sans_Nom)"));
+        QCOMPARE(w.action(QStringLiteral("ActConfSave"))->text(), QStringLiteral("Sauver"));
+        QCOMPARE(w.eventList().rowCount(), 0);
+        QCOMPARE(w.banner()->text(), ResStr::SystemReady());
+        QVERIFY(w.listView()->isEnabled());
+        QCOMPARE(w.pos(), QPoint(375, 246));
+        QCOMPARE(w.size(), QSize(541, 364));
+        QCOMPARE(w.statusText(2), ResStr::CaptureStoppedStatus());
+        QVERIFY(!QFile::exists(rig.logDir() + QStringLiteral("2026_12_07.txt")));
+
+        QVERIFY(w.close());
+        TIniFile ini(rig.iniFile());
+        for (const char* section : {"UserPrefs", "GUIControlsSizeAndPos", "FormsSizeAndPos"})
+            QVERIFY2(ini.SectionExists(QLatin1String(section)), section);
+        QCOMPARE(
+            ini.ReadInteger(QStringLiteral("FormsSizeAndPos"), QStringLiteral("fmMain_Left"), -1),
+            375);
+        QCOMPARE(ini.ReadInteger(QStringLiteral("GUIControlsSizeAndPos"),
+                                 QStringLiteral("EventsList_Column2_Width"), -1),
+                 120);
+        QVERIFY(ini.ReadInteger(QStringLiteral("FormsSizeAndPos"),
+                                QStringLiteral("fmPrintOptions_Left"), -1) >= 0);
+    }
+
+    void startUpTestsTheInterfaceTwiceWithItsPauses()
+    {
+        WindowRig rig;
+        TfmMain& w = rig.create(200);
+        QStringList banners;
+        connect(&w.eventList(), &TEventList::bannerChanged,
+                [&] { banners << w.eventList().BannerText(); });
+        QElapsedTimer clock;
+        clock.start();
+        rig.start();
+        QVERIFY(clock.elapsed() > 600); // three pauses of more than 200 ms
+        QCOMPARE(banners, (QStringList{ResStr::InitInProgress(), ResStr::TestInProgress(),
+                                       ResStr::SystemReady(), ResStr::TestInProgress(),
+                                       ResStr::SystemReady()}));
+    }
+
+    void startWithTheDaysFileAndStoredSettings()
+    {
+        WindowRig rig;
+        rig.writeFile(QStringLiteral("Log/2026_12_07.txt"),
+                      "Porte;3;07/12/2026 08:00:00;1500 ms\r\nFen\xEAtre;4;07/12/2026 08:01:00;"
+                      "2 ms\r\n");
+        rig.writeFile(QStringLiteral("evtrak.ini"),
+                      "[UserPrefs]\r\nAppMainTitle=Atelier\r\nLogDurationFormat=1\r\n"
+                      "LogShowGridLines=1\r\nGridColumnCaption1=Num\r\n"
+                      "[GUIControlsSizeAndPos]\r\nEventsList_Column1_Width=0\r\n"
+                      "EventsList_Column2_Width=-5\r\nEventsList_Column3_Width=77\r\n");
+        TfmMain& w = rig.start();
+        QCOMPARE(w.eventList().rowCount(), 2);
+        QCOMPARE(w.eventList().text(1, 0), QStringLiteral("Fenêtre"));
+        QCOMPARE(w.eventList().text(0, 3), QStringLiteral("1.500 s")); // format applied
+        QVERIFY(!w.eventList().Modified());
+        QCOMPARE(w.statusText(0), QString());
+        QCOMPARE(w.windowTitle(), QStringLiteral("Atelier - [2026_12_07.txt]"));
+        QVERIFY(w.listView()->showGrid());
+        QCOMPARE(w.eventList().headerData(1, Qt::Horizontal).toString(), QStringLiteral("Num"));
+        QHeaderView* h = w.listView()->horizontalHeader();
+        QVERIFY(h->isSectionHidden(1));
+        QCOMPARE(h->sectionSize(2), 120);
+        QCOMPARE(h->sectionSize(3), 77);
+    }
+
+    void failedTestGreysTheList()
+    {
+        WindowRig rig(false);
+        TfmMain& w = rig.start();
+        QCOMPARE(w.banner()->text(), ResStr::SystemNotReady());
+        QCOMPARE(w.banner()->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+        QCOMPARE(w.banner()->palette().color(QPalette::Window), QColor(0, 0, 0));
+        QVERIFY(!w.listView()->isEnabled());
+        QCOMPARE(w.listView()->palette().color(QPalette::Base),
+                 QGuiApplication::palette().color(QPalette::Button));
+        // F11 on an unusable port says so and stays stopped.
+        w.action(QStringLiteral("ActCaptureStart"))->trigger();
+        QVERIFY(rig.prompt.saw(ResStr::PortNotAccessible()));
+        QVERIFY(!w.capture().CaptureRunning());
+    }
+
+    void autoStartRunsBeforeTheWindowShowsAndOnlyThen()
+    {
+        WindowRig rig;
+        rig.writeFile(QStringLiteral("evtrak.ini"), "[UserPrefs]\r\nCaptureRunAtAppStartup=1\r\n");
+        TfmMain& w = rig.start();
+        QVERIFY(w.capture().CaptureRunning());
+        QVERIFY(!w.action(QStringLiteral("ActCaptureStart"))->isEnabled());
+        QVERIFY(w.action(QStringLiteral("ActCaptureStop"))->isEnabled());
+        QCOMPARE(w.banner()->text(), ResStr::SystemReady());
+        // The worker was started with the channels set up: a change on input 0 is seen.
+        rig.setPortByte(0x378, 0x01);
+        QTRY_VERIFY(w.eventList().rowCount() > 0);
+        QCOMPARE(w.eventList().text(0, 1), QStringLiteral("0"));
+
+        w.action(QStringLiteral("ActCaptureStop"))->trigger();
+        QVERIFY(!w.capture().CaptureRunning());
+        w.ApplyUserPrefs(); // as the options dialog's OK does
+        QVERIFY(!w.capture().CaptureRunning());
+        // The captured rows are still unsaved after the settings were applied.
+        QVERIFY(w.eventList().Modified());
+        rig.prompt.answers = {Answer::Cancel};
+        QVERIFY(!w.close());
+        QVERIFY(rig.prompt.saw(ResStr::AskSaveModified()));
+    }
+
+    void closeDialogue_data()
+    {
+        QTest::addColumn<bool>("capturing");
+        QTest::addColumn<QList<int>>("answers");
+        QTest::addColumn<bool>("closes");
+        QTest::addColumn<bool>("saved");
+        QTest::addColumn<bool>("geometryWritten");
+        using L = QList<int>;
+        const int Y = int(Answer::Yes), N = int(Answer::No), C = int(Answer::Cancel);
+        QTest::newRow("capturing, No") << true << L{N} << false << false << false;
+        QTest::newRow("capturing, Cancel") << true << L{C} << false << false << false;
+        QTest::newRow("capturing, Yes") << true << L{Y} << true << true << true;
+        QTest::newRow("modified, Yes") << false << L{Y} << true << true << true;
+        QTest::newRow("modified, No") << false << L{N} << true << false << true;
+        QTest::newRow("modified, Cancel") << false << L{C} << false << false << false;
+    }
+    void closeDialogue()
+    {
+        QFETCH(bool, capturing);
+        QFETCH(QList<int>, answers);
+        QFETCH(bool, closes);
+        QFETCH(bool, saved);
+        QFETCH(bool, geometryWritten);
+
+        WindowRig rig;
+        TfmMain& w = rig.start();
+        AddRows(w.eventList(), 2);
+        w.move(100, 120);
+        if (capturing) {
+            QTest::keyClick(&w, Qt::Key_F11);
+            QVERIFY(w.capture().CaptureRunning());
+        }
+        for (int a : answers)
+            rig.prompt.answers.push_back(Answer(a));
+        QCOMPARE(w.close(), closes);
+        QCOMPARE(w.capture().CaptureRunning(), capturing && !closes);
+        const QString daily = rig.logDir() + QStringLiteral("2026_12_07.txt");
+        QCOMPARE(QFile::exists(daily), saved);
+        QCOMPARE(rig.prompt.saw(ResStr::AskStopCapture()), capturing);
+        // The settings are written as soon as closing was allowed to begin.
+        QCOMPARE(QFile::exists(rig.iniFile()), closes || !capturing);
+        TIniFile ini(rig.iniFile());
+        QCOMPARE(
+            ini.ReadInteger(QStringLiteral("FormsSizeAndPos"), QStringLiteral("fmMain_Left"), -1),
+            geometryWritten ? 100 : -1);
+    }
+
+    void geometryIsRestoredOnTheScreen()
+    {
+        const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+        WindowRig rig;
+        rig.writeFile(QStringLiteral("evtrak.ini"),
+                      QStringLiteral("[FormsSizeAndPos]\r\nfmMain_Left=%1\r\nfmMain_Top=10\r\n"
+                                     "fmMain_Width=-1\r\nfmMain_Height=300\r\n"
+                                     "fmPrintOptions_Left=20\r\nfmPrintOptions_Top=30\r\n"
+                                     "fmPrintOptions_Width=900\r\nfmPrintOptions_Height=900\r\n")
+                          .arg(screen.width() + 500)
+                          .toLatin1());
+        TfmMain& w = rig.start(false);
+        QCOMPARE(w.pos(), QPoint((screen.width() - 541) / 2, 10));
+        QCOMPARE(w.size(), QSize(541, 300));
+        TfmPrintOptions* po = w.printOptions();
+        QVERIFY(po && !po->isVisible());
+        QCOMPARE(po->pos(), QPoint(20, 30));
+        QVERIFY(po->width() < 900); // a dialog keeps its designed size
+    }
+
+    void helpAndReadmeGoThroughTheShell()
+    {
+        QStringList opened;
+        SetShellOpenHook([&](const QString& p) { opened << p; });
+        {
+            WindowRig rig;
+            TfmMain& w = rig.start();
+            QAction* help = w.action(QStringLiteral("ActHelpIndex"));
+            if (QFile::exists(w.paths().HelpFile)) {
+                QVERIFY(help->isEnabled());
+                QCOMPARE(help->toolTip(), ResStr::HelpIndexHint());
+            } else {
+                QVERIFY(!help->isEnabled());
+                QCOMPARE(help->toolTip(),
+                         QStringLiteral("Index de l'aide\n[Fichier d'aide non localisé]"));
+            }
+            w.action(QStringLiteral("ActAppReadme"))->trigger();
+            QCOMPARE(opened, QStringList{w.paths().ReadmeFile});
+        }
+        SetShellOpenHook({});
+    }
+};
+
+QTEST_MAIN(TestMainWindowStartup)
+#include "tst_mainwindow_startup.moc"

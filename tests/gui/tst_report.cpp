@@ -1,0 +1,464 @@
+// The printed report, rendered to PDF and read back with pdftotext / pdftoppm.
+#include "eventlog/uLog.h"
+#include "ui/frmReport01.h"
+#include "ui/ktCommandLine.h"
+#include "ui/uResStr.h"
+
+#include <QDir>
+#include <QImage>
+#include <QPrinter>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+using namespace evtrak;
+
+namespace {
+
+const QDateTime kNewest(QDate(2026, 12, 7), QTime(14, 5, 9));
+
+QString Label(int row)
+{
+    return QStringLiteral("Evt_%1").arg(row, 3, 10, QLatin1Char('0'));
+}
+
+// A list of n events, newest in row 0, one minute apart.
+std::unique_ptr<TEventList> MakeList(
+    const TUserPrefs& prefs, int n, std::function<int(int)> inputOf = [](int r) { return r % 13; })
+{
+    auto list = std::make_unique<TEventList>(prefs);
+    for (int r = 0; r < n; ++r) {
+        const EventRecord rec{Label(r), inputOf(r), DateTimeFromQt(kNewest.addSecs(-60 * r)), 1500};
+        list->AddEvent(rec, false, false, false);
+    }
+    return list;
+}
+
+QString PdfText(const QString& pdf)
+{
+    QProcess p;
+    p.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+    if (!p.waitForFinished(60000))
+        return {};
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+QStringList PdfPages(const QString& pdf)
+{
+    QStringList pages = PdfText(pdf).split(QLatin1Char('\f'));
+    if (!pages.isEmpty() && pages.constLast().trimmed().isEmpty())
+        pages.removeLast();
+    return pages;
+}
+
+// The event labels in the order they appear in the text.
+QStringList LabelsInOrder(const QString& text)
+{
+    QStringList found;
+    static const QRegularExpression re(QStringLiteral("Evt_\\d{3}"));
+    for (auto it = re.globalMatch(text); it.hasNext();)
+        found << it.next().captured();
+    return found;
+}
+
+QStringList Labels(std::initializer_list<int> rows)
+{
+    QStringList l;
+    for (int r : rows)
+        l << Label(r);
+    return l;
+}
+
+bool HaveTool(const char* tool)
+{
+    return !QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty();
+}
+
+} // namespace
+
+class TestReport : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void sortingAndSummary_data();
+    void sortingAndSummary();
+    void multiPage();
+    void titleFallbacks();
+    void coloredRows_data();
+    void coloredRows();
+    void emptyListShowsNothing();
+    void failedExportKeepsOldFile();
+    void previewThenPrintSameLines();
+    void printDialogChoices();
+    void commandLine();
+    void screenshots();
+
+private:
+    QTemporaryDir m_dir;
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+};
+
+void TestReport::initTestCase()
+{
+    if (!HaveTool("pdftotext") || !HaveTool("pdftoppm"))
+        QSKIP("poppler-utils (pdftotext, pdftoppm) is needed");
+    QVERIFY(m_dir.isValid());
+}
+
+void TestReport::sortingAndSummary_data()
+{
+    QTest::addColumn<int>("sorting");
+    QTest::addColumn<QStringList>("printed");
+    QTest::newRow("0: newest first") << 0 << Labels({0, 1, 2});
+    QTest::newRow("1: oldest first") << 1 << Labels({2, 1, 0});
+    QTest::newRow("2: the top row only") << 2 << Labels({0});
+}
+
+void TestReport::sortingAndSummary()
+{
+    QFETCH(int, sorting);
+    QFETCH(QStringList, printed);
+    TUserPrefs prefs = DefaultUserPrefs();
+    prefs.ReportSorting = sorting;
+    prefs.ReportMainTitle = QStringLiteral("Atelier 2");
+    prefs.ReportSubTitle = QStringLiteral("Presse à balancier");
+    const auto list = MakeList(prefs, 3);
+
+    const QString pdf = path(QStringLiteral("sorting%1.pdf").arg(sorting));
+    QString error;
+    const QDate printDate(2026, 12, 8);
+    QVERIFY2(WriteReportPdf(*list, prefs, pdf, &error, printDate), qPrintable(error));
+    const QStringList pages = PdfPages(pdf);
+    QCOMPARE(pages.size(), 1);
+    const QString& text = pages.first();
+    QCOMPARE(LabelsInOrder(text), printed);
+
+    QVERIFY(text.contains(QStringLiteral("Atelier 2")));
+    QVERIFY(!text.contains(ResStr::ContinuedSuffix()));
+    QVERIFY(text.contains(QStringLiteral("Presse à balancier")));
+    QVERIFY(text.contains(QLocale::system().toString(printDate, QLocale::ShortFormat)));
+    // The summary counts every row and names the bottom and top rows, whatever the order.
+    static const QRegularExpression spaces(QStringLiteral("\\s+"));
+    const QString flat = QString(text).replace(spaces, QStringLiteral(" "));
+    QVERIFY(flat.contains(QStringLiteral("Nombre total d'évenements : 3")));
+    QVERIFY(flat.contains(QStringLiteral("Evenements le plus ancien : 07/12/2026 14:03:09")));
+    QVERIFY(flat.contains(QStringLiteral("Evenements le plus récent : 07/12/2026 14:05:09")));
+    QVERIFY(flat.contains(QStringLiteral("Evenement TS Date / Heure Durée")));
+    QVERIFY(flat.contains(QStringLiteral("Evt_000 0 07/12/2026 14:05:09 1.500 s")));
+    QVERIFY(flat.contains(QStringLiteral("Page 1")));
+}
+
+void TestReport::multiPage()
+{
+    TUserPrefs prefs = DefaultUserPrefs();
+    prefs.ReportMainTitle = QStringLiteral("Relevé");
+    prefs.GridColumnCaption = {QStringLiteral("Quoi"), QStringLiteral("N°"),
+                               QStringLiteral("Quand"), QStringLiteral("Combien")};
+    const int rows = 130; // 54 + 58 + 18
+    const auto list = MakeList(prefs, rows);
+    const QString pdf = path(QStringLiteral("multi.pdf"));
+    QString error;
+    QVERIFY2(WriteReportPdf(*list, prefs, pdf, &error), qPrintable(error));
+
+    const QStringList pages = PdfPages(pdf);
+    QCOMPARE(pages.size(), 3);
+    const QList<int> perPage{54, 58, 18};
+    QStringList all;
+    for (int i = 0; i < pages.size(); ++i) {
+        const QString& page = pages.at(i);
+        const QStringList labels = LabelsInOrder(page);
+        QCOMPARE(labels.size(), perPage.at(i));
+        all << labels;
+        QVERIFY(
+            page.contains(i == 0 ? QStringLiteral("Relevé") : QStringLiteral("Relevé (suite)")));
+        QCOMPARE(page.contains(ResStr::ContinuedSuffix()), i > 0);
+        QCOMPARE(page.contains(QStringLiteral("Nombre total d'évenements")), i == 0);
+        QVERIFY(page.contains(QStringLiteral("Quoi")) && page.contains(QStringLiteral("Combien")));
+        QVERIFY(page.contains(QStringLiteral("Page %1").arg(i + 1)));
+    }
+    QStringList expected;
+    for (int r = 0; r < rows; ++r)
+        expected << Label(r);
+    QCOMPARE(all, expected); // every row once, in order, across the page breaks
+}
+
+void TestReport::titleFallbacks()
+{
+    TUserPrefs prefs = DefaultUserPrefs();
+    const auto list = MakeList(prefs, 60);
+    const QString pdf = path(QStringLiteral("fallbacks.pdf"));
+    QVERIFY(WriteReportPdf(*list, prefs, pdf, nullptr));
+    const QStringList pages = PdfPages(pdf);
+    QCOMPARE(pages.size(), 2);
+    QVERIFY(pages[0].contains(QStringLiteral("Acquisition de données")));
+    QVERIFY(pages[1].contains(QStringLiteral("Acquisition de données (suite)")));
+    for (const QString& page : pages)
+        QVERIFY(page.contains(QStringLiteral("<Sous-titre utilisateur non défini>")));
+}
+
+void TestReport::coloredRows_data()
+{
+    QTest::addColumn<bool>("printColors");
+    QTest::newRow("LogPrintColors on") << true;
+    QTest::newRow("LogPrintColors off") << false;
+}
+
+void TestReport::coloredRows()
+{
+    QFETCH(bool, printColors);
+    TUserPrefs prefs = DefaultUserPrefs();
+    prefs.LogPrintColors = printColors;
+    prefs.LogEventTextColor[4] = 0x0000FF; // red
+    prefs.LogEventBGColor[4] = 0x00FFFF;   // yellow
+    // Row 0: input 4; row 1: input 42, which has no colours of its own.
+    const auto list = MakeList(prefs, 2, [](int r) { return r == 0 ? 4 : 42; });
+    const QString pdf = path(QStringLiteral("colors.pdf"));
+    QVERIFY(WriteReportPdf(*list, prefs, pdf, nullptr));
+
+    const QString prefix = path(QStringLiteral("colors"));
+    QCOMPARE(QProcess::execute(QStringLiteral("pdftoppm"),
+                               {QStringLiteral("-r"), QStringLiteral("100"), QStringLiteral("-png"),
+                                QStringLiteral("-singlefile"), pdf, prefix}),
+             0);
+    const QImage page(prefix + QStringLiteral(".png"));
+    QVERIFY(!page.isNull());
+    const double dpmm = 100 / 25.4;
+    const auto at = [&](double xMm, double yMm) {
+        return page.pixelColor(int((10 + xMm) * dpmm), int((10 + yMm) * dpmm));
+    };
+    // First detail line from 37.8 mm to 42 mm under the top margin, the next one below.
+    const double row0 = 37.8 + 2.1;
+    const double row1 = row0 + 4.2;
+    const QColor yellow(255, 255, 0);
+    const QColor white(255, 255, 255);
+    // The background runs across the whole line, also past the texts.
+    for (double x : {0.5, 60.0, 100.0, 140.0, 185.0})
+        QCOMPARE(at(x, row0), printColors ? yellow : white);
+    QCOMPARE(at(60.0, row1), white);
+
+    // The label of row 0 is written in red (anti-aliased into the yellow) or in black.
+    bool red = false;
+    bool black = false;
+    for (double x = 1.1; x < 15; x += 0.1) {
+        for (double y = row0 - 1.5; y < row0 + 1.5; y += 0.1) {
+            const QColor c = at(x, y);
+            red |= c.red() > 200 && c.green() < 100 && c.blue() < 100;
+            black |= c.red() < 60 && c.green() < 60 && c.blue() < 60;
+        }
+    }
+    QCOMPARE(red, printColors);
+    QCOMPARE(black, !printColors);
+    // Input 42's line keeps black text.
+    bool black42 = false;
+    for (double x = 1.1; x < 15; x += 0.1)
+        for (double y = row1 - 1.5; y < row1 + 1.5; y += 0.1)
+            black42 |= at(x, y).lightness() < 60;
+    QVERIFY(black42);
+}
+
+void TestReport::emptyListShowsNothing()
+{
+    const TUserPrefs prefs = DefaultUserPrefs();
+    TEventList list(prefs);
+    QStringList informed;
+    int dialogs = 0;
+    ReportDialogs hooks;
+    hooks.inform = [&](const QString& t) { informed << t; };
+    hooks.preview = [&](QPrinter&, const std::function<void(QPrinter*)>&) { ++dialogs; };
+    hooks.confirmPrint = [&](QPrinter&) { return ++dialogs > 0; };
+    QPrinter printer;
+    for (bool preview : {true, false})
+        PrintReport(list, prefs, printer, preview, hooks);
+    QCOMPARE(informed, QStringList(2, ResStr::NoEvents()));
+    QCOMPARE(dialogs, 0);
+
+    QString error;
+    const QString pdf = path(QStringLiteral("empty.pdf"));
+    QVERIFY(!WriteReportPdf(list, prefs, pdf, &error));
+    QCOMPARE(error, ResStr::NoEvents());
+    QVERIFY(!QFile::exists(pdf));
+}
+
+void TestReport::failedExportKeepsOldFile()
+{
+    const TUserPrefs prefs = DefaultUserPrefs();
+    const auto list = MakeList(prefs, 3);
+    QString error;
+    const QString missing = path(QStringLiteral("no/such/folder/r.pdf"));
+    QVERIFY(!WriteReportPdf(*list, prefs, missing, &error));
+    QCOMPARE(error, ResStr::CannotWrite(missing));
+
+    // A folder that cannot be written: the earlier export stays as it was.
+    const QString folder = path(QStringLiteral("locked"));
+    QVERIFY(QDir().mkpath(folder));
+    const QString pdf = folder + QStringLiteral("/r.pdf");
+    QVERIFY(WriteReportPdf(*list, prefs, pdf, nullptr));
+    const QByteArray before = [&] {
+        QFile f(pdf);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }();
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
+    const auto restore = qScopeGuard([&] {
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    });
+    QFile probe(folder + QStringLiteral("/probe"));
+    if (probe.open(QIODevice::WriteOnly))
+        QSKIP("running with rights that ignore folder permissions");
+    const auto bigger = MakeList(prefs, 200);
+    QVERIFY(!WriteReportPdf(*bigger, prefs, pdf, &error));
+    QFile f(pdf);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), before);
+}
+
+void TestReport::previewThenPrintSameLines()
+{
+    TUserPrefs prefs = DefaultUserPrefs();
+    prefs.ReportSorting = 1;
+    const auto list = MakeList(prefs, 70);
+    QPrinter printer(QPrinter::HighResolution);
+    InitReportPrinter(printer);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(path(QStringLiteral("preview.pdf")));
+
+    int previews = 0;
+    ReportDialogs hooks;
+    hooks.inform = [](const QString& t) { QFAIL(qPrintable(t)); };
+    hooks.confirmPrint = [](QPrinter&) { return false; };
+    // The preview renders, then the user prints from it: a second production by the
+    // same report.
+    hooks.preview = [&](QPrinter& p, const std::function<void(QPrinter*)>& render) {
+        ++previews;
+        render(&p);
+        QPrinter fromPreview(QPrinter::HighResolution);
+        fromPreview.setPageLayout(p.pageLayout());
+        fromPreview.setOutputFormat(QPrinter::PdfFormat);
+        fromPreview.setOutputFileName(path(QStringLiteral("printed.pdf")));
+        render(&fromPreview);
+    };
+    PrintReport(*list, prefs, printer, true, hooks);
+    QCOMPARE(previews, 1);
+    const QStringList shown = LabelsInOrder(PdfText(path(QStringLiteral("preview.pdf"))));
+    const QStringList printed = LabelsInOrder(PdfText(path(QStringLiteral("printed.pdf"))));
+    QCOMPARE(shown.size(), 70);
+    QCOMPARE(shown.first(), Label(69)); // oldest first
+    QCOMPARE(printed, shown);
+}
+
+void TestReport::printDialogChoices()
+{
+    const TUserPrefs prefs = DefaultUserPrefs();
+    const auto list = MakeList(prefs, 112); // A4: 54 + 58, two full pages
+    ReportDialogs hooks;
+    hooks.inform = [](const QString& t) { QFAIL(qPrintable(t)); };
+    hooks.preview = [](QPrinter&, const std::function<void(QPrinter*)>&) { QFAIL("preview"); };
+
+    const auto print = [&](const QString& name, bool confirm, auto&& setup) {
+        QPrinter printer(QPrinter::HighResolution);
+        InitReportPrinter(printer);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(path(name));
+        setup(printer);
+        hooks.confirmPrint = [confirm](QPrinter&) { return confirm; };
+        PrintReport(*list, prefs, printer, false, hooks);
+        return PdfPages(path(name));
+    };
+    // Cancelled: nothing printed.
+    print(QStringLiteral("cancel.pdf"), false, [](QPrinter&) {});
+    QVERIFY(!QFile::exists(path(QStringLiteral("cancel.pdf"))));
+    // Default: A4, two pages.
+    QCOMPARE(print(QStringLiteral("a4.pdf"), true, [](QPrinter&) {}).size(), 2);
+    // The page setup's paper reaches the print: on Letter the same rows need three pages.
+    QCOMPARE(print(QStringLiteral("letter.pdf"), true,
+                   [](QPrinter& p) { p.setPageSize(QPageSize(QPageSize::Letter)); })
+                 .size(),
+             3);
+    // A page range from the print dialog: page 2 only, as it would be numbered.
+    const QStringList range = print(QStringLiteral("range.pdf"), true, [](QPrinter& p) {
+        p.setPrintRange(QPrinter::PageRange);
+        p.setFromTo(2, 2);
+    });
+    QCOMPARE(range.size(), 1);
+    QVERIFY(range[0].contains(QStringLiteral("Page 2")));
+    QCOMPARE(LabelsInOrder(range[0]).first(), Label(54));
+}
+
+void TestReport::commandLine()
+{
+    const QString events = path(QStringLiteral("events.txt"));
+    {
+        QFile f(events);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("Evt_000;3;07/12/2026 10:00:05;5 ms\r\nEvt_001;4;07/12/2026 10:00:00;1500 ms\r\n");
+    }
+    const QString empty = path(QStringLiteral("empty.txt"));
+    QFile(empty).open(QIODevice::WriteOnly);
+
+    CommandLineOptions options;
+    options.reportFile = events;
+    options.pdfFile = path(QStringLiteral("cli.pdf"));
+    QCOMPARE(RunReportToPdf(options), 0);
+    QCOMPARE(LabelsInOrder(PdfText(options.pdfFile)), Labels({0, 1}));
+
+    const QString noPdf = path(QStringLiteral("cli-none.pdf"));
+    for (const QString& bad : {path(QStringLiteral("missing.txt")), empty, m_dir.path()}) {
+        options.reportFile = bad;
+        options.pdfFile = noPdf;
+        QCOMPARE(RunReportToPdf(options), 2);
+        QVERIFY(!QFile::exists(noPdf));
+    }
+    options.reportFile = events;
+    options.pdfFile = path(QStringLiteral("no/folder/cli.pdf"));
+    QCOMPARE(RunReportToPdf(options), 2);
+    // The output named like the input (here through another spelling of its path) is
+    // refused: the events stay.
+    QFile original(events);
+    QVERIFY(original.open(QIODevice::ReadOnly));
+    const QByteArray before = original.readAll();
+    original.close();
+    options.pdfFile = m_dir.path() + QStringLiteral("/./events.txt");
+    QCOMPARE(RunReportToPdf(options), 2);
+    QVERIFY(original.open(QIODevice::ReadOnly));
+    QCOMPARE(original.readAll(), before);
+}
+
+// Pictures of the first two pages for the documentation, when EVTRAK_SCREENSHOT_DIR
+// names the folder to write them into.
+void TestReport::screenshots()
+{
+    const QString dir = qEnvironmentVariable("EVTRAK_SCREENSHOT_DIR");
+    if (dir.isEmpty())
+        QSKIP("EVTRAK_SCREENSHOT_DIR not set");
+    TUserPrefs prefs = DefaultUserPrefs();
+    prefs.ReportMainTitle = QStringLiteral("Atelier 2 - presse à balancier");
+    prefs.ReportSubTitle = QStringLiteral("Relevé de la semaine 49");
+    prefs.LogPrintColors = true;
+    prefs.LogEventLabel[3] = QStringLiteral("Porte du local");
+    prefs.LogEventTextColor[3] = 0x0000FF;
+    prefs.LogEventBGColor[3] = 0x00FFFF;
+    prefs.LogEventLabel[5] = QStringLiteral("Capteur de pression");
+    prefs.LogEventTextColor[5] = 0xFFFFFF;
+    prefs.LogEventBGColor[5] = 0x800000;
+    TEventList list(prefs);
+    for (int r = 0; r < 80; ++r) {
+        const int input = (r * 7) % 13;
+        const EventRecord rec{prefs.LogEventLabel[input], input,
+                              DateTimeFromQt(kNewest.addSecs(-37 * r)), 120 + r * 131};
+        list.AddEvent(rec, true, r % 2 == 0, false);
+    }
+    const QString pdf = path(QStringLiteral("shots.pdf"));
+    QVERIFY(WriteReportPdf(list, prefs, pdf, nullptr, QDate(2026, 12, 8)));
+    QCOMPARE(QProcess::execute(QStringLiteral("pdftoppm"),
+                               {QStringLiteral("-r"), QStringLiteral("80"), QStringLiteral("-png"),
+                                QStringLiteral("-f"), QStringLiteral("1"), QStringLiteral("-l"),
+                                QStringLiteral("2"), pdf, dir + QStringLiteral("/report-page")}),
+             0);
+}
+
+QTEST_MAIN(TestReport)
+#include "tst_report.moc"
