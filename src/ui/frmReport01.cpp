@@ -178,6 +178,16 @@ int TfmReport01::paint(QPainter& painter, QPagedPaintDevice& device, int fromPag
     return static_cast<int>(pages.size());
 }
 
+// The date in the user's short format; a machine left in the "C" locale gets the
+// French one, the language of the whole report.
+QString TfmReport01::ShortDateText(const QDate& date)
+{
+    QLocale locale = QLocale::system();
+    if (locale.language() == QLocale::C)
+        locale = QLocale(QLocale::French, QLocale::France);
+    return locale.toString(date, QLocale::ShortFormat);
+}
+
 void TfmReport01::paintPage(QPainter& painter, const ReportPage& page, double dotsPerMm)
 {
     LabelPainter label(painter, dotsPerMm);
@@ -188,7 +198,7 @@ void TfmReport01::paintPage(QPainter& painter, const ReportPage& page, double do
     label.draw(0, 0, PageTitle(page.Number), Paper(clBlue));
     label.font(ReportFont(8, false));
     label.drawRightAligned(kReportBandWidthMm, 0,
-                           QLocale::system().toString(PrintDate, QLocale::ShortFormat), windowText);
+                           ShortDateText(PrintDate), windowText);
     label.font(ReportFont(10, false));
     label.draw(0, kSubTitleY, SubTitle, Paper(clBlue));
 

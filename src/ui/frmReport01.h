@@ -52,6 +52,8 @@ public:
     QString EventsCount() const { return m_eventsCount; }
     QString OldestDateTime() const { return m_oldest; }
     QString NewestDateTime() const { return m_newest; }
+    // The page header's date text: the user's short date format, French in the "C" locale.
+    static QString ShortDateText(const QDate& date);
     // Sets RowTextColor and RowBGColor for a list row.
     void RowColors(int row);
     // Paints one page at dotsPerMm onto the painter's device, origin at the page's

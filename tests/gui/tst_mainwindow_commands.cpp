@@ -114,9 +114,31 @@ private Q_SLOTS:
                                   a->objectName() == QLatin1String("ActLogCopy");
             QCOMPARE(rule == CaptureRule::Unchanged, alwaysOn);
         }
-        QCOMPARE(named, 26);
+        QCOMPARE(named, 27);
         QCOMPARE(TfmMain::ActionRule(QStringLiteral("ActCaptureStop")),
                  CaptureRule::OnlyWhileCapturing);
+    }
+
+    void exportPdfSitsAfterPrintInFileMenuAndPopup()
+    {
+        WindowRig rig;
+        TfmMain& w = rig.start();
+        QAction* print = w.action(QStringLiteral("ActPrint"));
+        QAction* pdf = w.action(QStringLiteral("ActExportPdf"));
+        QCOMPARE(pdf->text(), QStringLiteral("Exporter en PDF..."));
+        for (const char* menuName : {"mnuFile", "PopupMenu1"}) {
+            auto* menu = w.findChild<QMenu*>(QLatin1String(menuName));
+            QVERIFY(menu);
+            const QList<QAction*> entries = menu->actions();
+            const qsizetype at = entries.indexOf(print);
+            QVERIFY(at >= 0);
+            QCOMPARE(entries.value(at + 1), pdf);
+        }
+        QTest::keyClick(&w, Qt::Key_F11);
+        QVERIFY(w.capture().CaptureRunning());
+        QVERIFY(!pdf->isEnabled());
+        QTest::keyClick(&w, Qt::Key_F12);
+        QVERIFY(pdf->isEnabled());
     }
 
     void statusBarShowsStateAndCounters()
