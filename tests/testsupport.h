@@ -5,20 +5,38 @@
 #include "eventlog/uUserPrompt.h"
 
 #include <QDateTime>
+#include <QFile>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTest>
 #include <atomic>
 #include <deque>
 #include <mutex>
 
 namespace evtrak::test {
 
+// The whole content of a file; empty when it cannot be read.
+inline QByteArray ReadBytes(const QString& name)
+{
+    QFile f(name);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Replaces a file's content by bytes; fails the running test when it cannot.
+inline void WriteBytes(const QString& name, const QByteArray& bytes)
+{
+    QFile f(name);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(f.write(bytes), bytes.size());
+}
+
 // A clock the test sets; safe to read from another thread.
 class FakeClock : public Clock
 {
 public:
     explicit FakeClock(QDateTime start = QDateTime(QDate(2026, 12, 7), QTime(14, 5, 9)))
-        : m_now(start) {}
+        : m_now(start)
+    {}
     QDateTime now() const override
     {
         std::lock_guard lock(m_mutex);
@@ -44,9 +62,9 @@ private:
 class ScriptedPrompt : public UserPrompt
 {
 public:
-    std::deque<Answer> answers;      // next answers; Yes when empty
-    std::deque<QString> saveNames;   // next save-dialog results; cancel when empty
-    QStringList shown;               // every question and information text, in order
+    std::deque<Answer> answers;    // next answers; Yes when empty
+    std::deque<QString> saveNames; // next save-dialog results; cancel when empty
+    QStringList shown;             // every question and information text, in order
 
     Answer AskYesNoCancel(const QString& text) override { return next(text); }
     Answer AskYesNo(const QString& text) override

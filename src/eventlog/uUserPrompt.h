@@ -6,7 +6,12 @@
 
 namespace evtrak {
 
-enum class Answer { Yes, No, Cancel };
+enum class Answer
+{
+    Yes,
+    No,
+    Cancel
+};
 
 class UserPrompt
 {
@@ -30,7 +35,10 @@ class SilentPrompt : public UserPrompt
 public:
     explicit SilentPrompt(Answer answer = Answer::Yes) : m_answer(answer) {}
     Answer AskYesNoCancel(const QString&) override { return m_answer; }
-    Answer AskYesNo(const QString&) override { return m_answer == Answer::Cancel ? Answer::No : m_answer; }
+    Answer AskYesNo(const QString&) override
+    {
+        return m_answer == Answer::Cancel ? Answer::No : m_answer;
+    }
     void Inform(const QString&) override {}
     QString ChooseEventFileToSave(const QString&, const QString&) override { return {}; }
 

@@ -44,13 +44,13 @@ TfmAbout::TfmAbout(QWidget* parent) : QDialog(parent), m_texture(MakeTexture())
     top->addWidget(icon, 0, Qt::AlignTop);
     top->addWidget(title, 1);
 
-    auto* text = new QLabel(
-        QStringLiteral("Version %1<br><br>"
-                       "Enregistrement des changements d'état des entrées<br>"
-                       "du port parallèle (13 entrées).<br><br>"
-                       "Logiciel libre, construit avec Qt %2.")
-            .arg(QStringLiteral(EVTRAK_VERSION), QString::fromLatin1(qVersion())),
-        this);
+    auto* text =
+        new QLabel(QStringLiteral("Version %1<br><br>"
+                                  "Enregistrement des changements d'état des entrées<br>"
+                                  "du port parallèle (13 entrées).<br><br>"
+                                  "Logiciel libre, construit avec Qt %2.")
+                       .arg(QStringLiteral(EVTRAK_VERSION), QString::fromLatin1(qVersion())),
+                   this);
     text->setObjectName(QStringLiteral("lblAboutText"));
     text->setWordWrap(true);
 

@@ -156,8 +156,9 @@ void TfmMain::CreateMenus()
     bar->setObjectName(QStringLiteral("MainMenu1"));
     m_fileMenu = bar->addMenu(QStringLiteral("Fichier"));
     m_fileMenu->setObjectName(QStringLiteral("mnuFile"));
-    add(m_fileMenu, {"ActFileNew", "ActFileOpen", "ActFileSave", "ActFileSaveAs", "-", "ActPreview",
-                     "ActPrint", "ActExportPdf", "ActPrintConf", "-", "ActOptions", "-", "ActAppClose"});
+    add(m_fileMenu,
+        {"ActFileNew", "ActFileOpen", "ActFileSave", "ActFileSaveAs", "-", "ActPreview", "ActPrint",
+         "ActExportPdf", "ActPrintConf", "-", "ActOptions", "-", "ActAppClose"});
     m_confMenu = bar->addMenu(QStringLiteral("Configuration"));
     m_confMenu->setObjectName(QStringLiteral("mnuConf"));
     add(m_confMenu, {"ActConfLoad", "ConfSaveEntry", "ActConfSaveAs"});

@@ -197,8 +197,7 @@ void TfmReport01::paintPage(QPainter& painter, const ReportPage& page, double do
     label.font(ReportFont(14, true));
     label.draw(0, 0, PageTitle(page.Number), Paper(clBlue));
     label.font(ReportFont(8, false));
-    label.drawRightAligned(kReportBandWidthMm, 0,
-                           ShortDateText(PrintDate), windowText);
+    label.drawRightAligned(kReportBandWidthMm, 0, ShortDateText(PrintDate), windowText);
     label.font(ReportFont(10, false));
     label.draw(0, kSubTitleY, SubTitle, Paper(clBlue));
 

@@ -66,7 +66,8 @@ void XpMenuStyle::drawMenuItem(const QStyleOption* opt, QPainter* p) const
     if (!mi->icon.isNull()) {
         const QIcon::Mode mode = enabled ? QIcon::Normal : QIcon::Disabled;
         const QPixmap pm = mi->icon.pixmap(QSize(16, 16), p->device()->devicePixelRatio(), mode);
-        const QRect pr = QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, QSize(16, 16), iconRect);
+        const QRect pr =
+            QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, QSize(16, 16), iconRect);
         if (mi->checked)
             drawHot(p, pr.adjusted(-2, -2, 2, 2), pal);
         p->drawPixmap(pr, pm);
@@ -112,8 +113,8 @@ void XpMenuStyle::drawControl(ControlElement element, const QStyleOption* opt, Q
     case CE_MenuBarItem:
         if (const auto* mi = qstyleoption_cast<const QStyleOptionMenuItem*>(opt)) {
             p->fillRect(opt->rect, opt->palette.color(QPalette::Window));
-            const bool hot = (opt->state & State_Enabled) &&
-                             (opt->state & (State_Selected | State_Sunken));
+            const bool hot =
+                (opt->state & State_Enabled) && (opt->state & (State_Selected | State_Sunken));
             if (hot)
                 drawHot(p, opt->rect, opt->palette);
             p->setPen(opt->palette.color((opt->state & State_Enabled) ? QPalette::Active
@@ -157,8 +158,8 @@ void XpMenuStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* op
     QProxyStyle::drawPrimitive(element, opt, p, w);
 }
 
-QSize XpMenuStyle::sizeFromContents(ContentsType type, const QStyleOption* opt,
-                                    const QSize& size, const QWidget* w) const
+QSize XpMenuStyle::sizeFromContents(ContentsType type, const QStyleOption* opt, const QSize& size,
+                                    const QWidget* w) const
 {
     QSize s = QProxyStyle::sizeFromContents(type, opt, size, w);
     if (type == CT_MenuItem) {
@@ -172,8 +173,8 @@ QSize XpMenuStyle::sizeFromContents(ContentsType type, const QStyleOption* opt,
                 extra = fm.horizontalAdvance(text.mid(tab + 1)) + 24;
                 text.truncate(tab);
             }
-            const int width = kIconColumn + kTextGap + fm.horizontalAdvance(text) + extra +
-                              kRightMargin + 8;
+            const int width =
+                kIconColumn + kTextGap + fm.horizontalAdvance(text) + extra + kRightMargin + 8;
             return QSize(std::max(width, s.width()), std::max(kItemHeight, fm.height() + 6));
         }
     }

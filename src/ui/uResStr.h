@@ -6,30 +6,64 @@
 namespace evtrak::ResStr {
 
 // Untitled names.
-inline QString UntitledName() { return QStringLiteral("Sans_Nom"); }
-inline QString NewCaptionName() { return QStringLiteral("Nouveau"); }
-inline QString DefaultMainTitle() { return QStringLiteral("Acquisition de données"); }
+inline QString UntitledName()
+{
+    return QStringLiteral("Sans_Nom");
+}
+inline QString NewCaptionName()
+{
+    return QStringLiteral("Nouveau");
+}
+inline QString DefaultMainTitle()
+{
+    return QStringLiteral("Acquisition de données");
+}
 
 // Event list and files.
-inline QString NoEvents() { return QStringLiteral("Aucun évenement à traiter !"); }
-inline QString AskClearAll() { return QStringLiteral("Effacer vraiment tous les élements ?"); }
-inline QString AskClearSelection() { return QStringLiteral("Effacer vraiment les élements sélectionnés ?"); }
-inline QString AskSaveModified() { return QStringLiteral("Le fichier en cours a été modifié. Le sauvegarder ?"); }
+inline QString NoEvents()
+{
+    return QStringLiteral("Aucun évenement à traiter !");
+}
+inline QString AskClearAll()
+{
+    return QStringLiteral("Effacer vraiment tous les élements ?");
+}
+inline QString AskClearSelection()
+{
+    return QStringLiteral("Effacer vraiment les élements sélectionnés ?");
+}
+inline QString AskSaveModified()
+{
+    return QStringLiteral("Le fichier en cours a été modifié. Le sauvegarder ?");
+}
 // %1: file name without folder.
 inline QString SaveFailed(const QString& file)
 {
-    return QStringLiteral("La sauvegarde dans le fichier \"%1\" n'a pas pu être effectuée.").arg(file);
+    return QStringLiteral("La sauvegarde dans le fichier \"%1\" n'a pas pu être effectuée.")
+        .arg(file);
 }
 inline QString LoadFailed(const QString& file)
 {
     return QStringLiteral("Le chargement du fichier \"%1\" n'a pas pu être effectué.").arg(file);
 }
-inline QString EventFilesFilter() { return QStringLiteral("Historiques (*.txt)"); }
+inline QString EventFilesFilter()
+{
+    return QStringLiteral("Historiques (*.txt)");
+}
 
 // Settings.
-inline QString CannotWrite(const QString& file) { return QStringLiteral("Impossible d'écrire dans %1").arg(file); }
-inline QString ConfFilesFilter() { return QStringLiteral("Configuration des entrées (*.icf)"); }
-inline QString ConfSaveCaption(const QString& file) { return QStringLiteral("Sauver (%1)").arg(file); }
+inline QString CannotWrite(const QString& file)
+{
+    return QStringLiteral("Impossible d'écrire dans %1").arg(file);
+}
+inline QString ConfFilesFilter()
+{
+    return QStringLiteral("Configuration des entrées (*.icf)");
+}
+inline QString ConfSaveCaption(const QString& file)
+{
+    return QStringLiteral("Sauver (%1)").arg(file);
+}
 inline QString CannotCreateFolder(const QString& path)
 {
     return QStringLiteral("Impossible de créer le répertoire \"%1\"").arg(path);
@@ -40,14 +74,38 @@ inline QString OnlyParallelPorts()
 }
 
 // Capture.
-inline QString PortNotAccessible() { return QStringLiteral("Accès au port sélectionné impossible."); }
-inline QString NotLpt() { return QStringLiteral("Not LPT !"); }
-inline QString InitInProgress() { return QStringLiteral("Réinit. système en cours..."); }
-inline QString TestInProgress() { return QStringLiteral("Test système en cours..."); }
-inline QString SystemReady() { return QStringLiteral("Système prêt"); }
-inline QString SystemNotReady() { return QStringLiteral("Système non prêt !"); }
-inline QString CaptureRunningStatus() { return QStringLiteral("Acquisition en cours (Touche F12 pour arrêter)"); }
-inline QString CaptureStoppedStatus() { return QStringLiteral("Acquisition arrêtée (Touche F11 pour démarrer)"); }
+inline QString PortNotAccessible()
+{
+    return QStringLiteral("Accès au port sélectionné impossible.");
+}
+inline QString NotLpt()
+{
+    return QStringLiteral("Not LPT !");
+}
+inline QString InitInProgress()
+{
+    return QStringLiteral("Réinit. système en cours...");
+}
+inline QString TestInProgress()
+{
+    return QStringLiteral("Test système en cours...");
+}
+inline QString SystemReady()
+{
+    return QStringLiteral("Système prêt");
+}
+inline QString SystemNotReady()
+{
+    return QStringLiteral("Système non prêt !");
+}
+inline QString CaptureRunningStatus()
+{
+    return QStringLiteral("Acquisition en cours (Touche F12 pour arrêter)");
+}
+inline QString CaptureStoppedStatus()
+{
+    return QStringLiteral("Acquisition arrêtée (Touche F11 pour démarrer)");
+}
 inline QString CountersStatus(int capture, int total)
 {
     return QStringLiteral("%1 (total : %2)").arg(capture).arg(total);
@@ -60,11 +118,23 @@ inline QString AskStopCapture()
 }
 
 // Help.
-inline QString HelpIndexHint() { return QStringLiteral("Index de l'aide"); }
-inline QString HelpMissingHint() { return QStringLiteral("Index de l'aide\n[Fichier d'aide non localisé]"); }
+inline QString HelpIndexHint()
+{
+    return QStringLiteral("Index de l'aide");
+}
+inline QString HelpMissingHint()
+{
+    return QStringLiteral("Index de l'aide\n[Fichier d'aide non localisé]");
+}
 
 // Report.
-inline QString NoSubTitle() { return QStringLiteral("<Sous-titre utilisateur non défini>"); }
-inline QString ContinuedSuffix() { return QStringLiteral(" (suite)"); }
+inline QString NoSubTitle()
+{
+    return QStringLiteral("<Sous-titre utilisateur non défini>");
+}
+inline QString ContinuedSuffix()
+{
+    return QStringLiteral(" (suite)");
+}
 
 } // namespace evtrak::ResStr

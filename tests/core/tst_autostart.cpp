@@ -57,18 +57,22 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("command");
         QTest::addColumn<QString>("exec");
-        QTest::newRow("plain") << "/usr/bin/evtrak" << "/usr/bin/evtrak";
+        QTest::newRow("plain") << "/usr/bin/evtrak"
+                               << "/usr/bin/evtrak";
         QTest::newRow("space") << "/home/jo/Mes programmes/evtrak"
                                << "\"/home/jo/Mes programmes/evtrak\"";
-        QTest::newRow("dollar and quote") << "/tmp/a$b\"c/evtrak" << "\"/tmp/a\\\\$b\\\\\"c/evtrak\"";
-        QTest::newRow("percent") << "/tmp/100%/evtrak" << "\"/tmp/100%%/evtrak\"";
+        QTest::newRow("dollar and quote") << "/tmp/a$b\"c/evtrak"
+                                          << "\"/tmp/a\\\\$b\\\\\"c/evtrak\"";
+        QTest::newRow("percent") << "/tmp/100%/evtrak"
+                                 << "\"/tmp/100%%/evtrak\"";
     }
     void execQuotesReservedCharacters()
     {
         QFETCH(QString, command);
         QFETCH(QString, exec);
         const QString text = QString::fromUtf8(DesktopEntryText(QStringLiteral("evtrak"), command));
-        QVERIFY2(text.contains(QStringLiteral("\nExec=") + exec + QLatin1Char('\n')), qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("\nExec=") + exec + QLatin1Char('\n')),
+                 qPrintable(text));
     }
 };
 

@@ -1,4 +1,5 @@
 #include "eventlog/uEventFile.h"
+#include "testsupport.h"
 
 #include <QAbstractItemModelTester>
 #include <QDir>
@@ -10,20 +11,10 @@
 
 using namespace evtrak;
 
+using evtrak::test::ReadBytes;
+using evtrak::test::WriteBytes;
+
 namespace {
-
-QByteArray ReadBytes(const QString& name)
-{
-    QFile f(name);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void WriteBytes(const QString& name, const QByteArray& bytes)
-{
-    QFile f(name);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(bytes), bytes.size());
-}
 
 QStringList Lines(const TEventList& list)
 {

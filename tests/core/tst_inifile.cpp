@@ -1,4 +1,5 @@
 #include "settings/ktIniFile.h"
+#include "testsupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,24 +13,14 @@
 
 using namespace evtrak;
 
+using evtrak::test::ReadBytes;
+using evtrak::test::WriteBytes;
+
 namespace {
 
 QByteArray Bytes(const char* s)
 {
     return QByteArray(s);
-}
-
-void WriteBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    QCOMPARE(f.write(bytes), bytes.size());
-}
-
-QByteArray ReadBytes(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 } // namespace

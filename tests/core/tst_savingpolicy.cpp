@@ -12,20 +12,10 @@ using namespace evtrak;
 using evtrak::test::FakeClock;
 using evtrak::test::ScriptedPrompt;
 
+using evtrak::test::ReadBytes;
+using evtrak::test::WriteBytes;
+
 namespace {
-
-QByteArray ReadBytes(const QString& name)
-{
-    QFile f(name);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void WriteBytes(const QString& name, const QByteArray& bytes)
-{
-    QFile f(name);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
 
 const QDateTime kStart(QDate(2026, 12, 7), QTime(14, 5, 9));
 const QDateTime kAfterMidnight(QDate(2026, 12, 8), QTime(0, 0, 1));

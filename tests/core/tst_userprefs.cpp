@@ -1,4 +1,5 @@
 #include "settings/uUserPrefs.h"
+#include "testsupport.h"
 #include "ui/uResStr.h"
 
 #include <QDir>
@@ -9,6 +10,8 @@
 #include <vector>
 
 using namespace evtrak;
+
+using evtrak::test::ReadBytes;
 
 namespace {
 
@@ -77,12 +80,6 @@ QStringList KeysOf(const QString& path, const QString& section)
             keys << l.section(u'=', 0, 0);
     }
     return keys;
-}
-
-QByteArray ReadBytes(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 bool WriteBytes(const QString& path, const QByteArray& bytes)

@@ -61,7 +61,8 @@ private Q_SLOTS:
         auto* tb = w.addToolBar(QStringLiteral("t"));
         tb->addAction(a);
         ApplyXpMenuStyle(&w, nullptr, true);
-        QCOMPARE(tb->findChild<QToolButton*>()->style(), static_cast<QStyle*>(XpMenuStyleInstance()));
+        QCOMPARE(tb->findChild<QToolButton*>()->style(),
+                 static_cast<QStyle*>(XpMenuStyleInstance()));
         ApplyXpMenuStyle(&w, nullptr, false);
         QCOMPARE(file->style(), QApplication::style());
         QCOMPARE(tb->findChild<QToolButton*>()->style(), QApplication::style());
