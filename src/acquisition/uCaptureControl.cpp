@@ -23,7 +23,7 @@ TCaptureController::TCaptureController(const TUserPrefs& prefs, PortAccess& port
       m_sink(m_channel, m_stamper), m_engine(ticks, m_sink)
 {
     m_list.setAppendHook(
-        [this](const QStringList& lines) { return m_policy.AppendToCurrentFile(lines); });
+        [this](const QStringList& lines) { return m_policy.AppendLastEvent(lines); });
     m_policy.setCaptureRunningQuery([this] { return CaptureRunning(); });
     m_wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (m_wakeFd >= 0) {

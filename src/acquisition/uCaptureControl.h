@@ -34,7 +34,7 @@ public:
     };
 
     // prefs is the live settings record, read on the UI thread only. The controller
-    // sets the list's append hook to the policy's AppendToCurrentFile and the policy's
+    // sets the list's append hook to the policy's AppendLastEvent and the policy's
     // capture-running query. clock stamps events and drives the day change; ticks
     // measure activations. All references must outlive the controller.
     TCaptureController(const TUserPrefs& prefs, PortAccess& port, TEventList& list,

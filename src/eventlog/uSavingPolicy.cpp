@@ -42,7 +42,7 @@ TSavingPolicy::TSavingPolicy(TEventList& list, const TUserPrefs& prefs, UserProm
     : QObject(parent), d(std::make_unique<Impl>(list, prefs, prompt, clock))
 {
     // Captured events go to the current file at once when per-event saving is on.
-    list.setAppendHook([this](const QStringList& lines) { return AppendToCurrentFile(lines); });
+    list.setAppendHook([this](const QStringList& lines) { return AppendLastEvent(lines); });
 }
 
 TSavingPolicy::~TSavingPolicy()
@@ -125,7 +125,7 @@ bool TSavingPolicy::LoadEventFile(const QString& name)
     return ok;
 }
 
-bool TSavingPolicy::AppendToCurrentFile(const QStringList& lines)
+bool TSavingPolicy::AppendLastEvent(const QStringList& lines)
 {
     if (d->CurrentFile.isEmpty() || !AppendEventLines(d->CurrentFile, lines))
         return false;

@@ -49,9 +49,10 @@ public:
     bool SaveEventFile(const QString& name);
     // Replaces the list by the file's events; the file becomes current, not modified.
     bool LoadEventFile(const QString& name);
-    // Appends lines (CR LF each) to the current file, no backup. Clears the modified
-    // flag on success; silent on failure.
-    bool AppendToCurrentFile(const QStringList& lines);
+    // Appends the file lines of the events just recorded (CR LF each) to the current
+    // file, no backup. Clears the modified flag on success; on failure the rows stay
+    // modified, so the next save writes them.
+    bool AppendLastEvent(const QStringList& lines);
 
     // false when the user answered Cancel (the caller abandons its operation).
     bool SaveIfModified(bool ask);
