@@ -20,13 +20,11 @@ QStringList Arguments(int argc, char* argv[])
     return args;
 }
 
-// Without a display, the PDF export still works through the offscreen platform.
-void ChooseOffscreenWithoutDisplay()
+// True when no platform is chosen and neither an X nor a Wayland display is there.
+bool NoDisplay()
 {
-    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        return;
-    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    return qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
+           qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
 void Print(std::FILE* stream, const QString& text)
@@ -54,12 +52,20 @@ int main(int argc, char* argv[])
     }
 
     if (options.reportToPdf()) {
-        ChooseOffscreenWithoutDisplay();
+        // Without a display, the PDF export still works through the offscreen platform.
+        if (NoDisplay())
+            qputenv("QT_QPA_PLATFORM", "offscreen");
         QApplication app(argc, argv);
         evtrak::InstallFrenchTranslations(app);
         return evtrak::RunReportToPdf(options);
     }
 
+    if (NoDisplay()) {
+        Print(stderr,
+              QStringLiteral("Aucun affichage disponible pour la fenêtre d'Evtrak.\n"
+                             "Utilisez « evtrak --headless » pour capturer sans fenêtre.\n"));
+        return 2;
+    }
     QApplication app(argc, argv);
     return evtrak::RunMainWindow(options);
 }

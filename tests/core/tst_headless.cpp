@@ -179,6 +179,9 @@ void TestHeadless::commandLine_data()
         << "--demo";
     QTest::newRow("stray argument") << QStringList{"file.txt"} << 2 << ""
                                     << "file.txt";
+    // The window without any display: a clear message instead of Qt's abort.
+    QTest::newRow("window without a display") << QStringList{"--demo"} << 2 << ""
+                                              << "evtrak --headless";
 }
 
 void TestHeadless::commandLine()
@@ -189,6 +192,10 @@ void TestHeadless::commandLine()
     QFETCH(QString, stderrHas);
     Sandbox box;
     QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        env.remove(QLatin1String(name));
+    p.setProcessEnvironment(env);
     box.start(p, args);
     QVERIFY(p.waitForFinished(20000));
     QCOMPARE(p.exitCode(), exitCode);
