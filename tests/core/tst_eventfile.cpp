@@ -11,6 +11,7 @@
 
 using namespace evtrak;
 
+using evtrak::test::FileSizeLimit;
 using evtrak::test::ReadBytes;
 using evtrak::test::WriteBytes;
 
@@ -23,29 +24,6 @@ QStringList Lines(const TEventList& list)
         out << list.fileLine(r);
     return out;
 }
-
-// Files cannot grow beyond `bytes` while it lives (a full disk, as seen by write()).
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &m_old);
-        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit l = m_old;
-        l.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &l);
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &m_old);
-        std::signal(SIGXFSZ, m_oldHandler);
-    }
-
-private:
-    rlimit m_old{};
-    void (*m_oldHandler)(int) = nullptr;
-};
 
 } // namespace
 
