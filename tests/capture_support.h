@@ -13,15 +13,6 @@
 #include <mutex>
 #include <vector>
 
-#if defined(__SANITIZE_THREAD__)
-// Qt is not built for the thread checker: Qt Test's watchdog thread is joined through
-// futexes it cannot see, so the destruction of its wait condition looks racy.
-extern "C" const char* __tsan_default_suppressions()
-{
-    return "race:QWaitCondition::~QWaitCondition\n";
-}
-#endif
-
 namespace evtrak::test {
 
 // A port space of bytes the test writes and the worker reads (through /dev/port-like
@@ -34,7 +25,7 @@ public:
     bool read(std::uint16_t port, int width, std::uint32_t& value) override
     {
         value = 0;
-        const int bytes = width == pw8 ? 1 : width == pw16 ? 2 : 4;
+        const int bytes = PortWidthBytes(width);
         for (int i = 0; i < bytes; ++i)
             value |= std::uint32_t(byteAt(std::uint16_t(port + i))) << (8 * i);
         onRead(port);
@@ -42,7 +33,7 @@ public:
     }
     bool write(std::uint16_t port, int width, std::uint32_t value) override
     {
-        const int bytes = width == pw8 ? 1 : width == pw16 ? 2 : 4;
+        const int bytes = PortWidthBytes(width);
         for (int i = 0; i < bytes; ++i) {
             const auto at = std::uint16_t(port + i);
             // The status registers are read-only, as on the hardware: a 32-bit write to
