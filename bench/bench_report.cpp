@@ -1,8 +1,8 @@
 // Time to render the printed report of 10,000 events to a PDF file.
 //   bench_report [events]   (build in Release; runs offscreen when there is no display)
 #include "eventlog/uLog.h"
-#include "ui/frmReport01.h"
-#include "ui/uReportLayout.h"
+#include "ui/widgets/frmReport01.h"
+#include "ui/widgets/uReportLayout.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,9 +1,9 @@
 // Program entry: parses the command line, then wires and runs the program.
 #include "acquisition/uHeadless.h"
-#include "ui/frmMain.h"
-#include "ui/frmReport01.h"
+#include "ui/widgets/frmMain.h"
+#include "ui/widgets/frmReport01.h"
 #include "ui/ktCommandLine.h"
-#include "ui/ktTranslations.h"
+#include "ui/widgets/ktTranslations.h"
 
 #include <QApplication>
 #include <QCoreApplication>

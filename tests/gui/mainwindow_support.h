@@ -5,9 +5,9 @@
 #include "acquisition/ktPorts.h"
 #include "eventlog/uLog.h"
 #include "testsupport.h"
-#include "ui/frmMain.h"
-#include "ui/uFormsGeometry.h"
-#include "ui/uMessagePrompt.h"
+#include "ui/widgets/frmMain.h"
+#include "ui/widgets/uFormsGeometry.h"
+#include "ui/widgets/uMessagePrompt.h"
 
 #include <QApplication>
 #include <QDir>

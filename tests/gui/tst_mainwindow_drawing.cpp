@@ -1,7 +1,7 @@
 // The coloured drawing of event rows and the in-place label editor.
 #include "mainwindow_support.h"
 
-#include "ui/uEventListDelegate.h"
+#include "ui/widgets/uEventListDelegate.h"
 
 #include <QHeaderView>
 #include <QImage>

@@ -6,8 +6,8 @@
 #include "eventlog/uSavingPolicy.h"
 #include "settings/ktIniFile.h"
 #include "settings/uConf.h"
-#include "ui/frmPrintOptions.h"
-#include "ui/ktShell.h"
+#include "ui/widgets/frmPrintOptions.h"
+#include "ui/widgets/ktShell.h"
 #include "ui/uResStr.h"
 
 #include <QAction>

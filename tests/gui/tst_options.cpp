@@ -1,8 +1,8 @@
 // The options dialog driven offscreen through its named controls.
 #include "eventlog/uLog.h"
-#include "settings/frmOptions.h"
-#include "ui/ktColorPicker.h"
-#include "ui/ktShell.h"
+#include "settings/widgets/frmOptions.h"
+#include "ui/widgets/ktColorPicker.h"
+#include "ui/widgets/ktShell.h"
 #include "ui/uResStr.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 // The printed report, rendered to PDF and read back with pdftotext / pdftoppm.
 #include "eventlog/uLog.h"
 #include "testsupport.h"
-#include "ui/frmReport01.h"
+#include "ui/widgets/frmReport01.h"
 #include "ui/ktCommandLine.h"
 #include "ui/uResStr.h"
 

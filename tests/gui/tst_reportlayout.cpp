@@ -1,5 +1,5 @@
 // Page breaking and print order of the report, without any paint device.
-#include "ui/uReportLayout.h"
+#include "ui/widgets/uReportLayout.h"
 
 #include <QTest>
 

@@ -1,9 +1,9 @@
 // The small pieces of the window layer: the flat menu look, the about and
 // print-options dialogs, the shell hook.
-#include "ui/frmAbout.h"
-#include "ui/frmPrintOptions.h"
-#include "ui/ktShell.h"
-#include "ui/ktXpMenuStyle.h"
+#include "ui/widgets/frmAbout.h"
+#include "ui/widgets/frmPrintOptions.h"
+#include "ui/widgets/ktShell.h"
+#include "ui/widgets/ktXpMenuStyle.h"
 
 #include <QApplication>
 #include <QImage>

@@ -1,4 +1,4 @@
-#include "ui/ktShell.h"
+#include "ui/widgets/ktShell.h"
 
 #include <QDesktopServices>
 #include <QUrl>

@@ -1,4 +1,4 @@
-#include "ui/ktColors.h"
+#include "ui/widgets/ktColors.h"
 
 #include <cstdint>
 

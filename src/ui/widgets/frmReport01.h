@@ -4,7 +4,7 @@
 // print preview, the printer and PDF files.
 
 #include "settings/uUserPrefs.h"
-#include "ui/uReportLayout.h"
+#include "ui/widgets/uReportLayout.h"
 
 #include <QDate>
 #include <QString>

@@ -1,6 +1,6 @@
-#include "ui/ktColorPicker.h"
+#include "ui/widgets/ktColorPicker.h"
 
-#include "ui/ktColors.h"
+#include "ui/widgets/ktColors.h"
 
 #include <QColorDialog>
 #include <QEvent>

@@ -1,15 +1,15 @@
 // The main window's layout, its refresh (actions, status bar, list colour) and banner.
-#include "ui/frmMain.h"
+#include "ui/widgets/frmMain.h"
 
 #include "acquisition/uCaptureControl.h"
 #include "acquisition/uPortSelection.h"
 #include "eventlog/uLog.h"
 #include "eventlog/uSavingPolicy.h"
 #include "settings/uConf.h"
-#include "ui/frmReport01.h"
-#include "ui/ktColors.h"
-#include "ui/uEventListDelegate.h"
-#include "ui/uMessagePrompt.h"
+#include "ui/widgets/frmReport01.h"
+#include "ui/widgets/ktColors.h"
+#include "ui/widgets/uEventListDelegate.h"
+#include "ui/widgets/uMessagePrompt.h"
 #include "ui/uResStr.h"
 
 #include <QAction>

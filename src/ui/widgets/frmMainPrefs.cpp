@@ -1,13 +1,13 @@
 // How the main window follows the live settings, and the list's column widths that
 // are stored with them.
-#include "ui/frmMain.h"
+#include "ui/widgets/frmMain.h"
 
 #include "acquisition/uCaptureControl.h"
 #include "eventlog/uLog.h"
 #include "eventlog/uSavingPolicy.h"
 #include "ui/ktAutostart.h"
-#include "ui/ktXpMenuStyle.h"
-#include "ui/uEventListDelegate.h"
+#include "ui/widgets/ktXpMenuStyle.h"
+#include "ui/widgets/uEventListDelegate.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
-#include "ui/uEventListDelegate.h"
+#include "ui/widgets/uEventListDelegate.h"
 
-#include "ui/ktColors.h"
+#include "ui/widgets/ktColors.h"
 
 #include <QGuiApplication>
 #include <QHeaderView>

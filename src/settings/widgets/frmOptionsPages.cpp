@@ -1,7 +1,7 @@
 // The options dialog's pages and buttons, and the bindings of their handlers.
-#include "settings/frmOptions.h"
+#include "settings/widgets/frmOptions.h"
 
-#include "ui/ktColorPicker.h"
+#include "ui/widgets/ktColorPicker.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>

@@ -1,15 +1,15 @@
 // The main window's commands: the action table, the menus, the toolbar, the pop-up menu
 // and the handlers of the list and help commands.
-#include "ui/frmMain.h"
+#include "ui/widgets/frmMain.h"
 
 #include "acquisition/uCaptureControl.h"
 #include "eventlog/uLog.h"
 #include "eventlog/uSavingPolicy.h"
 #include "settings/uConf.h"
-#include "ui/frmAbout.h"
-#include "ui/ktIcons.h"
-#include "ui/ktShell.h"
-#include "ui/uMessagePrompt.h"
+#include "ui/widgets/frmAbout.h"
+#include "ui/widgets/ktIcons.h"
+#include "ui/widgets/ktShell.h"
+#include "ui/widgets/uMessagePrompt.h"
 #include "ui/uResStr.h"
 
 #include <QAction>

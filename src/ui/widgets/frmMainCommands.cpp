@@ -1,13 +1,13 @@
 // The main window's event-file, configuration, capture, printing and options commands.
-#include "ui/frmMain.h"
+#include "ui/widgets/frmMain.h"
 
 #include "acquisition/uCaptureControl.h"
 #include "eventlog/uLog.h"
 #include "eventlog/uSavingPolicy.h"
-#include "settings/frmOptions.h"
+#include "settings/widgets/frmOptions.h"
 #include "settings/uConf.h"
-#include "ui/frmReport01.h"
-#include "ui/uMessagePrompt.h"
+#include "ui/widgets/frmReport01.h"
+#include "ui/widgets/uMessagePrompt.h"
 #include "ui/uResStr.h"
 
 #include <QAction>

@@ -1,4 +1,4 @@
-#include "ui/ktXpMenuStyle.h"
+#include "ui/widgets/ktXpMenuStyle.h"
 
 #include <QApplication>
 #include <QMainWindow>

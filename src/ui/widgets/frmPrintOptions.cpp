@@ -1,4 +1,4 @@
-#include "ui/frmPrintOptions.h"
+#include "ui/widgets/frmPrintOptions.h"
 
 #include <QDialogButtonBox>
 #include <QGroupBox>

@@ -1,5 +1,5 @@
 // Printing and previewing the report.
-#include "ui/frmReport01.h"
+#include "ui/widgets/frmReport01.h"
 
 #include "eventlog/uLog.h"
 #include "ui/uResStr.h"

@@ -1,4 +1,4 @@
-#include "ui/ktIcons.h"
+#include "ui/widgets/ktIcons.h"
 
 // The icons are compiled into the widgets library, a static library: nothing would pull
 // their resource object into the program unless it is initialised explicitly.

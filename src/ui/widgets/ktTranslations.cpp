@@ -1,4 +1,4 @@
-#include "ui/ktTranslations.h"
+#include "ui/widgets/ktTranslations.h"
 
 #include <QCoreApplication>
 #include <QLibraryInfo>

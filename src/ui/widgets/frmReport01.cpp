@@ -1,7 +1,7 @@
-#include "ui/frmReport01.h"
+#include "ui/widgets/frmReport01.h"
 
 #include "eventlog/uLog.h"
-#include "ui/ktColors.h"
+#include "ui/widgets/ktColors.h"
 #include "ui/uResStr.h"
 
 #include <QFontDatabase>

@@ -1,5 +1,5 @@
 // The report as a PDF file: the export command and the command-line form.
-#include "ui/frmReport01.h"
+#include "ui/widgets/frmReport01.h"
 
 #include "eventlog/uLog.h"
 #include "eventlog/uSavingPolicy.h"

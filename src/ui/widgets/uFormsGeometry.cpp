@@ -1,4 +1,4 @@
-#include "ui/uFormsGeometry.h"
+#include "ui/widgets/uFormsGeometry.h"
 
 #include <QApplication>
 #include <QDialog>

@@ -1,8 +1,8 @@
-#include "settings/frmOptions.h"
+#include "settings/widgets/frmOptions.h"
 
-#include "ui/ktColorPicker.h"
-#include "ui/ktColors.h"
-#include "ui/ktShell.h"
+#include "ui/widgets/ktColorPicker.h"
+#include "ui/widgets/ktColors.h"
+#include "ui/widgets/ktShell.h"
 #include "ui/uResStr.h"
 
 #include <QButtonGroup>

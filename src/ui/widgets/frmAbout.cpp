@@ -1,6 +1,6 @@
-#include "ui/frmAbout.h"
+#include "ui/widgets/frmAbout.h"
 
-#include "ui/ktIcons.h"
+#include "ui/widgets/ktIcons.h"
 
 #include <QDialogButtonBox>
 #include <QHBoxLayout>

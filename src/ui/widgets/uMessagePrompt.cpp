@@ -1,4 +1,4 @@
-#include "ui/uMessagePrompt.h"
+#include "ui/widgets/uMessagePrompt.h"
 
 #include "ui/uResStr.h"
 

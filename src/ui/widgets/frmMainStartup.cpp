@@ -1,6 +1,6 @@
 // The life of the main window: start-up, closing, dropped files, and the windowed
 // program's entry.
-#include "ui/frmMain.h"
+#include "ui/widgets/frmMain.h"
 
 #include "acquisition/ktPorts.h"
 #include "acquisition/uCaptureControl.h"
@@ -8,12 +8,12 @@
 #include "eventlog/uSavingPolicy.h"
 #include "settings/ktIniFile.h"
 #include "settings/uConf.h"
-#include "ui/frmPrintOptions.h"
+#include "ui/widgets/frmPrintOptions.h"
 #include "ui/ktCommandLine.h"
-#include "ui/ktIcons.h"
-#include "ui/ktTranslations.h"
-#include "ui/uFormsGeometry.h"
-#include "ui/uMessagePrompt.h"
+#include "ui/widgets/ktIcons.h"
+#include "ui/widgets/ktTranslations.h"
+#include "ui/widgets/uFormsGeometry.h"
+#include "ui/widgets/uMessagePrompt.h"
 #include "ui/uResStr.h"
 
 #include <QAction>

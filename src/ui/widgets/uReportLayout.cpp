@@ -1,4 +1,4 @@
-#include "ui/uReportLayout.h"
+#include "ui/widgets/uReportLayout.h"
 
 #include <algorithm>
 #include <cmath>
