@@ -105,7 +105,7 @@ Run CaptureFor(int ms, std::uint8_t mask)
     policy.InitDay();
     policy.OpenDailyFile();
     TInterface itf;
-    TCaptureController capture(prefs, access, list, policy, SystemClock(), MonotonicTicks(), itf);
+    TCaptureController capture(prefs, access, itf, list, policy);
     EventStamper stamper(SystemClock());
     LocalStamp local;
     capture.setRecordedHook([&](std::span<const CapturedEvent> events) {

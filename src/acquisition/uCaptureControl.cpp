@@ -15,9 +15,9 @@ namespace {
 constexpr int kDayRetryMs = 1000;
 } // namespace
 
-TCaptureController::TCaptureController(const TUserPrefs& prefs, PortAccess& port, TEventList& list,
-                                       TSavingPolicy& policy, const Clock& clock, TickSource& ticks,
-                                       TInterface& itf, QObject* parent)
+TCaptureController::TCaptureController(const TUserPrefs& prefs, PortAccess& port, TInterface& itf,
+                                       TEventList& list, TSavingPolicy& policy, const Clock& clock,
+                                       TickSource& ticks, QObject* parent)
     : QObject(parent), m_prefs(prefs), m_port(port), m_list(list), m_policy(policy), m_clock(clock),
       m_interface(itf), m_stamper(clock), m_dayWatch(m_stamper), m_channel([this] { Wake(); }),
       m_sink(m_channel, m_stamper), m_engine(ticks, m_sink)

@@ -33,13 +33,14 @@ public:
         WorkerBusy     // the worker of an earlier run has not ended: nothing started
     };
 
-    // prefs is the live settings record, read on the UI thread only. The controller
-    // sets the list's append hook to the policy's AppendLastEvent and the policy's
-    // capture-running query. clock stamps events and drives the day change; ticks
-    // measure activations. All references must outlive the controller.
-    TCaptureController(const TUserPrefs& prefs, PortAccess& port, TEventList& list,
-                       TSavingPolicy& policy, const Clock& clock = SystemClock(),
-                       TickSource& ticks = MonotonicTicks(), TInterface& itf = Interface(),
+    // prefs is the live settings record, read on the UI thread only. itf is the
+    // interface of the window or of the headless run that owns this controller. The
+    // controller sets the list's append hook to the policy's AppendLastEvent and the
+    // policy's capture-running query. clock stamps events and drives the day change;
+    // ticks measure activations. All references must outlive the controller.
+    TCaptureController(const TUserPrefs& prefs, PortAccess& port, TInterface& itf,
+                       TEventList& list, TSavingPolicy& policy,
+                       const Clock& clock = SystemClock(), TickSource& ticks = MonotonicTicks(),
                        QObject* parent = nullptr);
     ~TCaptureController() override; // stops a running capture (events kept in the list)
 

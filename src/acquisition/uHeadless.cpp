@@ -125,7 +125,8 @@ int RunHeadless(const CommandLineOptions& options)
         policy.InitDay();
         policy.OpenDailyFile();
 
-        TCaptureController capture(prefs, *access, list, policy);
+        TInterface itf;
+        TCaptureController capture(prefs, *access, itf, list, policy);
         capture.setRecordedHook([&list](std::span<const CapturedEvent> events) {
             QByteArray out;
             for (int row = int(events.size()) - 1; row >= 0; --row) // oldest first

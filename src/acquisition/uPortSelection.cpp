@@ -6,8 +6,6 @@
 
 namespace evtrak {
 
-std::atomic<bool> PortAccessible{false};
-
 namespace {
 
 constexpr std::uint16_t kSerialBases[4] = {0x3F8, 0x2F8, 0x3E8, 0x2E8};
@@ -105,18 +103,6 @@ bool TInterface::SerialPortOpen() const
     return m_serialPort && m_serialPort->isOpen();
 }
 
-void TInterface::CloseSerialPort()
-{
-    if (m_serialPort)
-        m_serialPort->close();
-}
-
-TInterface& Interface()
-{
-    static TInterface instance;
-    return instance;
-}
-
 void SetUpInterface(PortAccess& pa, int selection, TInterface& itf)
 {
     itf.SetBases(selection);
@@ -140,21 +126,16 @@ bool OpenSerialPort(int selection, TInterface& itf)
 
 bool IsPortAccessible(const PortAccess& pa, int selection, TInterface& itf)
 {
-    bool accessible = false;
     switch (GetPortKind(selection)) {
     case PortKind::Serial:
-        accessible = itf.SerialPortOpen();
-        break;
+        return itf.SerialPortOpen();
     case PortKind::Parallel:
-        accessible = pa.ServesLpt(LptBaseOf(selection));
-        break;
+        return pa.ServesLpt(LptBaseOf(selection));
     case PortKind::Game:
     case PortKind::None:
-        accessible = false;
         break;
     }
-    PortAccessible.store(accessible);
-    return accessible;
+    return false;
 }
 
 } // namespace evtrak

@@ -58,7 +58,6 @@ public:
     // false on any failure (never reported).
     bool OpenSerialPort(int selection);
     bool SerialPortOpen() const;
-    void CloseSerialPort();
 
 private:
     std::atomic<std::uint16_t> m_lpt{0};
@@ -67,19 +66,13 @@ private:
     std::unique_ptr<QSerialPort> m_serialPort;
 };
 
-// The program's one interface.
-TInterface& Interface();
-
-// Last result of IsPortAccessible.
-extern std::atomic<bool> PortAccessible;
-
 // Bases of the selection; LPT: data lines driven to 0; COM: the port (re)opened.
 // Nothing else is written to the hardware.
-void SetUpInterface(PortAccess& pa, int selection, TInterface& itf = Interface());
-bool OpenSerialPort(int selection, TInterface& itf = Interface());
-// Evaluated afresh on every call; the result is also stored in PortAccessible.
+void SetUpInterface(PortAccess& pa, int selection, TInterface& itf);
+bool OpenSerialPort(int selection, TInterface& itf);
+// Evaluated afresh on every call.
 // Serial: the port is open. Parallel: port access works for that port. Game port and
 // anything else: false.
-bool IsPortAccessible(const PortAccess& pa, int selection, TInterface& itf = Interface());
+bool IsPortAccessible(const PortAccess& pa, int selection, TInterface& itf);
 
 } // namespace evtrak

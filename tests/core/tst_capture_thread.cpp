@@ -41,8 +41,7 @@ struct Rig
         policy.SetLogDir(dir.path() + QLatin1Char('/'));
         policy.InitDay();
         policy.OpenDailyFile();
-        capture = std::make_unique<TCaptureController>(prefs, access, list, policy, clock,
-                                                       MonotonicTicks(), itf);
+        capture = std::make_unique<TCaptureController>(prefs, access, itf, list, policy, clock);
         // A stop never gives up in these tests: a hang would show as a timeout.
         capture->setStopLimit(std::chrono::hours(1));
     }

@@ -58,8 +58,9 @@ TfmMain::TfmMain(const MainWindowSetup& setup, QWidget* parent)
     m_list = std::make_unique<TEventList>(m_prefs);
     m_policy = std::make_unique<TSavingPolicy>(*m_list, m_prefs, *m_prompt, clock);
     m_conf = std::make_unique<TConf>();
-    m_capture =
-        std::make_unique<TCaptureController>(m_prefs, *setup.ports, *m_list, *m_policy, clock);
+    m_interface = std::make_unique<TInterface>();
+    m_capture = std::make_unique<TCaptureController>(m_prefs, *setup.ports, *m_interface, *m_list,
+                                                     *m_policy, clock);
 
     InitReportPrinter(m_printer);
 

@@ -10,6 +10,8 @@
 #include <QPrinter>
 #include <QStringList>
 #include <array>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <span>
 
@@ -25,6 +27,7 @@ class TCaptureController;
 class TConf;
 class TEventList;
 class TEventListDelegate;
+class TInterface;
 class TSavingPolicy;
 class TfmPrintOptions;
 class WindowPrompt;
@@ -118,8 +121,14 @@ private:
     bool FormCloseQuery();
     bool FormClose();
     void InitPaths();
-    // Waits ms milliseconds with repaints going on but no user input taken.
-    void Pause(int ms);
+    // The steps of "Réinitialiser système" and "Test système": begin runs at once (or
+    // when the steps queued before it are done), end after the set-up pause, from the
+    // event loop, never nested inside another command. A pause of 0 runs both at once.
+    void QueueStep(std::function<void()> begin, std::function<void()> end, bool first = false);
+    void RunSteps();
+    void QueueTestStep(bool first);
+    // A command arriving while steps run waits for them (as keys and clicks did).
+    void RunCommand(void (TfmMain::*handler)());
 
     // Handlers, one per action.
     void ActFileNewExecute();
@@ -168,6 +177,7 @@ private:
     std::unique_ptr<TEventList> m_list;
     std::unique_ptr<TSavingPolicy> m_policy;
     std::unique_ptr<TConf> m_conf;
+    std::unique_ptr<TInterface> m_interface; // the port in use; outlives the capture
     std::unique_ptr<TCaptureController> m_capture;
     std::unique_ptr<ColumnWidthStore> m_columns;
     QPrinter m_printer;
@@ -181,7 +191,13 @@ private:
     QMenu* m_confMenu = nullptr;
     QMenu* m_popupMenu = nullptr;
     QAction* m_confSaveEntry = nullptr;
-    bool m_pausing = false;
+    struct Step
+    {
+        std::function<void()> begin, end;
+    };
+    std::deque<Step> m_steps;
+    bool m_stepWaiting = false; // a step's pause is running
+    bool m_closeAfterSteps = false;
 };
 
 // The windowed program: creates the window, runs the start-up and the event loop.

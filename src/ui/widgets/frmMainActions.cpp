@@ -117,7 +117,7 @@ void TfmMain::CreateActions()
             a->setShortcut(QKeySequence(QString::fromLatin1(d.shortcut)));
         if (d.icon)
             a->setIcon(ActionIcon(d.icon));
-        connect(a, &QAction::triggered, this, d.handler);
+        connect(a, &QAction::triggered, this, [this, h = d.handler] { RunCommand(h); });
         // Every shortcut works wherever the focus is in the window, also for actions
         // that have no menu entry.
         addAction(a);

@@ -21,12 +21,10 @@
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QMimeData>
 #include <QTimer>
-#include <clocale>
 
 Q_LOGGING_CATEGORY(lcMain, "evtrak.ui.main")
 
@@ -59,8 +57,7 @@ void TfmMain::FormCreate()
     m_policy->OpenDailyFile();
     m_conf->SetConfFileName(ResStr::UntitledName());
     ActCaptureInitSystemExecute(); // ends with a test
-    ActCaptureTestSystemExecute();
-    UpdateGui();
+    ActCaptureTestSystemExecute(); // each test ends with UpdateGui
 }
 
 TfmPrintOptions* TfmMain::CreatePrintOptions()
@@ -72,19 +69,49 @@ TfmPrintOptions* TfmMain::CreatePrintOptions()
     return m_printOptions;
 }
 
-void TfmMain::Pause(int ms)
+void TfmMain::QueueStep(std::function<void()> begin, std::function<void()> end, bool first)
 {
-    // Repaints and the capture's deliveries go on; keys and clicks wait, so that no
-    // command runs in the middle of another.
-    m_pausing = true;
-    if (ms > 0) {
-        QEventLoop loop;
-        QTimer::singleShot(ms + 1, &loop, &QEventLoop::quit);
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-    } else {
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    Step step{std::move(begin), std::move(end)};
+    if (first)
+        m_steps.push_front(std::move(step));
+    else
+        m_steps.push_back(std::move(step));
+    RunSteps();
+}
+
+void TfmMain::RunSteps()
+{
+    // Repaints and the capture's deliveries go on during a pause; the next step starts
+    // only when the one before has ended.
+    while (!m_stepWaiting && !m_steps.empty()) {
+        Step step = std::move(m_steps.front());
+        m_steps.pop_front();
+        if (step.begin)
+            step.begin();
+        if (m_setup.pauseMs > 0 && step.end) {
+            m_stepWaiting = true;
+            QTimer::singleShot(m_setup.pauseMs + 1, this, [this, end = std::move(step.end)] {
+                m_stepWaiting = false;
+                end();
+                RunSteps();
+            });
+            return;
+        }
+        if (step.end)
+            step.end();
     }
-    m_pausing = false;
+    if (!m_stepWaiting && m_steps.empty() && m_closeAfterSteps) {
+        m_closeAfterSteps = false;
+        QTimer::singleShot(0, this, &QWidget::close);
+    }
+}
+
+void TfmMain::RunCommand(void (TfmMain::*handler)())
+{
+    if (m_stepWaiting || !m_steps.empty())
+        m_steps.push_back({[this, handler] { (this->*handler)(); }, {}});
+    else
+        (this->*handler)();
 }
 
 // ---- Closing ----
@@ -115,7 +142,13 @@ bool TfmMain::FormClose()
 
 void TfmMain::closeEvent(QCloseEvent* event)
 {
-    if (m_pausing || !FormCloseQuery() || !FormClose()) {
+    if (m_stepWaiting || !m_steps.empty()) {
+        // Closed once the set-up steps have ended, never in the middle of one.
+        m_closeAfterSteps = true;
+        event->ignore();
+        return;
+    }
+    if (!FormCloseQuery() || !FormClose()) {
         event->ignore();
         return;
     }
@@ -169,8 +202,6 @@ void TfmMain::BUDragDrop1Drop(const QStringList& files)
 
 int RunMainWindow(const CommandLineOptions& options)
 {
-    // Durations are written with a full stop whatever the user's locale.
-    std::setlocale(LC_NUMERIC, "C");
     InstallFrenchTranslations(*qApp);
     QApplication::setWindowIcon(AppIcon());
 
