@@ -58,11 +58,6 @@ bool PortAccess::ServesLpt(std::uint16_t base) const
            m_backend->serves(base + 2);
 }
 
-bool PortAccess::PrepareThread()
-{
-    return !m_backend || m_backend->prepareThread();
-}
-
 void PortAccess::noteFailure(std::uint16_t port, bool write)
 {
     // A refused access repeats at every pass: say it once per run.

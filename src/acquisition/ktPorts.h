@@ -67,8 +67,6 @@ public:
     PortBackend* backend() const { return m_backend.get(); }
     // Port access works for the parallel port at base (DriverAvailable and served).
     bool ServesLpt(std::uint16_t base) const;
-    // Calls the backend's prepareThread (on the capture worker, before its first pass).
-    bool PrepareThread();
     // What is in use, or why nothing could be opened (French, one line).
     QString Description() const { return m_description; }
     void setDescription(const QString& d) { m_description = d; }

@@ -58,11 +58,9 @@ public:
     explicit DayWatch(const EventStamper& stamper) : m_stamper(stamper) {}
     // The first boundary is the next local midnight after `from`.
     void Arm(const QDateTime& from);
-    void Disarm() { m_nextMs.store(INT64_MAX, std::memory_order_relaxed); }
     // Worker: true once when the clock (or an event's stamp) reaches the boundary.
     bool Due() { return DueAt(m_stamper.NowMs()); }
     bool DueAt(std::int64_t ms);
-    std::int64_t NextBoundaryMs() const { return m_nextMs.load(std::memory_order_relaxed); }
 
 private:
     const EventStamper& m_stamper;

@@ -47,16 +47,15 @@ TCaptureController::~TCaptureController()
     m_policy.setCaptureRunningQuery({});
 }
 
-bool TCaptureController::CaptureInitSystem()
+void TCaptureController::CaptureInitSystem()
 {
     // The channels and the bases belong to the worker while it lives.
     if (m_thread.WorkerAlive())
-        return true;
+        return;
     m_engine.ResetChannels(m_prefs);
     SetUpInterface(m_port, m_prefs.PortBaseAddressIndex, m_interface);
     m_engine.SetBases({m_interface.LptBase(), m_interface.SerialBase(), m_interface.GameAddress()});
     m_initialised = true;
-    return true;
 }
 
 bool TCaptureController::TestSystem()

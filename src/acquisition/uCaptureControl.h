@@ -45,8 +45,8 @@ public:
     ~TCaptureController() override; // stops a running capture (events kept in the list)
 
     // "Réinitialiser système": reloads the channels from the settings and sets the
-    // interface up. Does nothing while a worker is alive. Always true.
-    bool CaptureInitSystem();
+    // interface up. Does nothing while a worker is alive.
+    void CaptureInitSystem();
     // "Test système": whether the selected interface can be read; stored.
     bool TestSystem();
     // "Démarrer" after CaptureInitSystem and TestSystem: resets the capture count,

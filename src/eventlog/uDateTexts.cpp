@@ -131,16 +131,6 @@ TDateTime DateTimeFromQt(const QDateTime& local)
     return days >= 0 ? double(days) + frac : double(days) - frac;
 }
 
-QDateTime QtFromDateTime(TDateTime value)
-{
-    qint64 days = 0;
-    qint64 ms = 0;
-    if (!SplitDayCount(value, days, ms))
-        return {};
-    return QDateTime(QDate::fromJulianDay(days + kJulianDayOfZero),
-                     QTime::fromMSecsSinceStartOfDay(int(ms)));
-}
-
 qint64 SecondsFromDateTime(TDateTime value)
 {
     qint64 days = 0;
@@ -230,11 +220,6 @@ TDateTime ParseEventDateTime(QStringView s, int currentYear)
     const qint64 days = DaysFromCivil(year, month, day) + 25569;
     const double frac = (hour * 3600 + minute * 60 + second) / double(kSecsPerDay);
     return days >= 0 ? double(days) + frac : double(days) - frac;
-}
-
-TDateTime ParseEventDateTime(const QString& text)
-{
-    return ParseEventDateTime(text, SystemClock().now().date().year());
 }
 
 qsizetype WriteDurationText(std::int32_t ms, int format, char* out)

@@ -22,7 +22,6 @@ public:
 const Clock& SystemClock();
 
 TDateTime DateTimeFromQt(const QDateTime& local);
-QDateTime QtFromDateTime(TDateTime value);
 
 // "dd/mm/yyyy hh:nn:ss"; milliseconds dropped (never rounded up). Empty on failure.
 QString FormatEventDateTime(TDateTime value);
@@ -31,7 +30,6 @@ QString FormatEventDateTime(TDateTime value);
 // hundred years that begin 50 years before currentYear.
 TDateTime ParseEventDateTime(const QString& text, int currentYear);
 TDateTime ParseEventDateTime(QStringView text, int currentYear);
-TDateTime ParseEventDateTime(const QString& text); // current year from SystemClock()
 
 // Formats d ms by LogDurationFormat: 0 "%d ms", 1 "%.3f s", 2 ms below 1000 else s,
 // anything else empty. "." is the decimal separator whatever the locale.

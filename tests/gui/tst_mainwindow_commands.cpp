@@ -96,29 +96,6 @@ private Q_SLOTS:
         QVERIFY(w.acceptDrops());
     }
 
-    void everyActionHasItsRule()
-    {
-        WindowRig rig;
-        TfmMain& w = rig.start(false);
-        const auto actions = w.findChildren<QAction*>(QString(), Qt::FindDirectChildrenOnly);
-        int named = 0;
-        for (QAction* a : actions) {
-            if (!a->objectName().startsWith(QLatin1String("Act")))
-                continue;
-            ++named;
-            const CaptureRule rule = TfmMain::ActionRule(a->objectName());
-            const bool alwaysOn = a->objectName() == QLatin1String("ActHelpIndex") ||
-                                  a->objectName() == QLatin1String("ActAppReadme") ||
-                                  a->objectName() == QLatin1String("ActAbout") ||
-                                  a->objectName() == QLatin1String("ActAppResetAll") ||
-                                  a->objectName() == QLatin1String("ActLogCopy");
-            QCOMPARE(rule == CaptureRule::Unchanged, alwaysOn);
-        }
-        QCOMPARE(named, 27);
-        QCOMPARE(TfmMain::ActionRule(QStringLiteral("ActCaptureStop")),
-                 CaptureRule::OnlyWhileCapturing);
-    }
-
     void exportPdfSitsAfterPrintInFileMenuAndPopup()
     {
         WindowRig rig;

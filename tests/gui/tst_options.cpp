@@ -69,7 +69,6 @@ class TestOptions : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void pagesInOrder();
     void interfaceRuleOnChoice_data();
     void interfaceRuleOnChoice();
     void interfaceRuleOnOpen_data();
@@ -86,27 +85,7 @@ private Q_SLOTS:
     void colorPicker();
     void versionHistoryLink();
     void execOptionsDialog();
-    void screenshots();
 };
-
-void TestOptions::pagesInOrder()
-{
-    Session s;
-    s.open();
-    QCOMPARE(s.dialog->windowTitle(), QStringLiteral("Options"));
-    auto* pages = s.get<QTabWidget>("PageControl1");
-    QStringList titles;
-    for (int i = 0; i < pages->count(); ++i)
-        titles << pages->tabText(i);
-    QCOMPARE(titles, (QStringList{"Acquisition", "Entrées", "Formatage", "Rapport", "Sauvegarde",
-                                  "Divers"}));
-    QCOMPARE(pages->currentIndex(), 0);
-    QCOMPARE(s.get<QPushButton>("btnApply")->text(), QStringLiteral("Appliquer"));
-    QCOMPARE(s.get<QPushButton>("btnCancel")->text(), QStringLiteral("Annuler"));
-    QCOMPARE(s.get<QComboBox>("cbInputList")->count(), 13);
-    QCOMPARE(s.get<QComboBox>("cbInputList")->itemText(12), QStringLiteral("Entrée 12"));
-    QCOMPARE(s.get<QComboBox>("cbCaptureThreadPriority")->currentText(), QStringLiteral("Normale"));
-}
 
 void TestOptions::interfaceRuleOnChoice_data()
 {
@@ -473,29 +452,6 @@ void TestOptions::execOptionsDialog()
     QCOMPARE(shownLabel, QStringLiteral("Entrée zéro"));
     QCOMPARE(applied, 1);
     QCOMPARE(live.AppMainTitle, QStringLiteral("T"));
-}
-
-// Pictures of the six pages for the documentation, when EVTRAK_SCREENSHOT_DIR names
-// the folder to write them into.
-void TestOptions::screenshots()
-{
-    const QString dir = qEnvironmentVariable("EVTRAK_SCREENSHOT_DIR");
-    if (dir.isEmpty())
-        QSKIP("EVTRAK_SCREENSHOT_DIR not set");
-    Session s;
-    s.live.LogUseColors = true;
-    s.live.LogEventLabel[0] = QStringLiteral("Porte du local");
-    s.live.LogEventTextColor[0] = 0x0000FF;
-    s.live.LogEventBGColor[0] = 0x00FFFF;
-    s.live.ReportMainTitle = QStringLiteral("Atelier 2");
-    s.open();
-    s.dialog->show();
-    auto* pages = s.get<QTabWidget>("PageControl1");
-    for (int i = 0; i < pages->count(); ++i) {
-        pages->setCurrentIndex(i);
-        const QString name = QStringLiteral("%1/options-%2.png").arg(dir).arg(i + 1);
-        QVERIFY(s.dialog->grab().save(name));
-    }
 }
 
 QTEST_MAIN(TestOptions)

@@ -97,7 +97,6 @@ private Q_SLOTS:
     void previewThenPrintSameLines();
     void printDialogChoices();
     void commandLine();
-    void screenshots();
 
 private:
     QTemporaryDir m_dir;
@@ -424,39 +423,6 @@ void TestReport::commandLine()
     QCOMPARE(RunReportToPdf(options), 2);
     QVERIFY(original.open(QIODevice::ReadOnly));
     QCOMPARE(original.readAll(), before);
-}
-
-// Pictures of the first two pages for the documentation, when EVTRAK_SCREENSHOT_DIR
-// names the folder to write them into.
-void TestReport::screenshots()
-{
-    const QString dir = qEnvironmentVariable("EVTRAK_SCREENSHOT_DIR");
-    if (dir.isEmpty())
-        QSKIP("EVTRAK_SCREENSHOT_DIR not set");
-    TUserPrefs prefs = DefaultUserPrefs();
-    prefs.ReportMainTitle = QStringLiteral("Atelier 2 - presse à balancier");
-    prefs.ReportSubTitle = QStringLiteral("Relevé de la semaine 49");
-    prefs.LogPrintColors = true;
-    prefs.LogEventLabel[3] = QStringLiteral("Porte du local");
-    prefs.LogEventTextColor[3] = 0x0000FF;
-    prefs.LogEventBGColor[3] = 0x00FFFF;
-    prefs.LogEventLabel[5] = QStringLiteral("Capteur de pression");
-    prefs.LogEventTextColor[5] = 0xFFFFFF;
-    prefs.LogEventBGColor[5] = 0x800000;
-    TEventList list(prefs);
-    for (int r = 0; r < 80; ++r) {
-        const int input = (r * 7) % 13;
-        const EventRecord rec{prefs.LogEventLabel[input], input,
-                              DateTimeFromQt(kNewest.addSecs(-37 * r)), 120 + r * 131};
-        list.AddEvent(rec, true, r % 2 == 0, false);
-    }
-    const QString pdf = path(QStringLiteral("shots.pdf"));
-    QVERIFY(WriteReportPdf(list, prefs, pdf, nullptr, QDate(2026, 12, 8)));
-    QCOMPARE(QProcess::execute(QStringLiteral("pdftoppm"),
-                               {QStringLiteral("-r"), QStringLiteral("80"), QStringLiteral("-png"),
-                                QStringLiteral("-f"), QStringLiteral("1"), QStringLiteral("-l"),
-                                QStringLiteral("2"), pdf, dir + QStringLiteral("/report-page")}),
-             0);
 }
 
 QTEST_MAIN(TestReport)

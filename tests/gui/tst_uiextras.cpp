@@ -82,11 +82,6 @@ private Q_SLOTS:
         QVERIFY(!po.rbPrintSelection()->isChecked() && !po.rbPrintAll()->isChecked());
         QCOMPARE(po.minimumSize(), po.maximumSize()); // not resizable
 
-        // EVTRAK_SHOTS=<folder> keeps pictures of both dialogs for a look.
-        if (const QString dir = qEnvironmentVariable("EVTRAK_SHOTS"); !dir.isEmpty()) {
-            about.grab().save(dir + QStringLiteral("/about.png"));
-            po.grab().save(dir + QStringLiteral("/printoptions.png"));
-        }
     }
 
     void shellOpenGoesThroughTheHook()

@@ -110,7 +110,7 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
-    // Layout, actions and menus (frmMainLayout.cpp, frmMainActions.cpp).
+    // Layout, actions and menus (frmMain.cpp, frmMainActions.cpp).
     void CreateLayout();
     void CreateActions();
     void CreateMenus();
