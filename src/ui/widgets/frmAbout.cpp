@@ -1,6 +1,7 @@
 #include "ui/widgets/frmAbout.h"
 
 #include "ui/widgets/ktIcons.h"
+#include "ui/widgets/uFormsGeometry.h"
 
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
@@ -27,13 +28,7 @@ QPixmap MakeTexture()
 
 TfmAbout::TfmAbout(QWidget* parent) : QDialog(parent), m_texture(MakeTexture())
 {
-    setObjectName(QStringLiteral("fmAbout"));
-    setWindowTitle(QStringLiteral("A propos"));
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint);
-    QFont f(QStringLiteral("Arial"));
-    f.setPointSize(8);
-    setFont(f);
+    InitFixedDialog(*this, QStringLiteral("fmAbout"), QStringLiteral("A propos"));
 
     auto* icon = new QLabel(this);
     icon->setPixmap(AppIcon().pixmap(48, 48));

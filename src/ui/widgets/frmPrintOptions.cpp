@@ -1,5 +1,7 @@
 #include "ui/widgets/frmPrintOptions.h"
 
+#include "ui/widgets/uFormsGeometry.h"
+
 #include <QDialogButtonBox>
 #include <QGroupBox>
 #include <QRadioButton>
@@ -9,14 +11,8 @@ namespace evtrak {
 
 TfmPrintOptions::TfmPrintOptions(QWidget* parent) : QDialog(parent)
 {
-    setObjectName(QStringLiteral("fmPrintOptions"));
-    setWindowTitle(QStringLiteral("Options d'impression"));
-    // Only the close button in the title bar, like a fixed dialog.
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint);
-    QFont f(QStringLiteral("Arial"));
-    f.setPointSize(8);
-    setFont(f);
+    InitFixedDialog(*this, QStringLiteral("fmPrintOptions"),
+                    QStringLiteral("Options d'impression"));
 
     auto* group = new QGroupBox(this);
     m_selection = new QRadioButton(QStringLiteral("Imprimer sélection"), group);

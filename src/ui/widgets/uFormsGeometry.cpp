@@ -2,11 +2,23 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QFont>
 #include <QMainWindow>
 #include <QScreen>
 #include <QWidget>
 
 namespace evtrak {
+
+void InitFixedDialog(QDialog& dialog, const QString& objectName, const QString& title)
+{
+    dialog.setObjectName(objectName);
+    dialog.setWindowTitle(title);
+    dialog.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint);
+    QFont f(QStringLiteral("Arial"));
+    f.setPointSize(8);
+    dialog.setFont(f);
+}
 
 QList<QWidget*> OpenForms()
 {

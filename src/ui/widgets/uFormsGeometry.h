@@ -6,6 +6,7 @@
 #include <QList>
 #include <QString>
 
+class QDialog;
 class QWidget;
 
 namespace evtrak {
@@ -14,6 +15,10 @@ namespace evtrak {
 // dialog that has a name, shown or hidden (the print options live hidden).
 QList<QWidget*> OpenForms();
 TFormGeometry FormGeometryOf(const QWidget* w);
+
+// A small fixed dialog: its name (the key of its geometry), title, only the close
+// button in the title bar, and the program's 8-point Arial.
+void InitFixedDialog(QDialog& dialog, const QString& objectName, const QString& title);
 
 // Places every open window from the file (nothing when it does not exist), keeping each
 // on the primary screen.
