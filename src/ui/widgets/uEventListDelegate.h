@@ -3,6 +3,7 @@
 // selected-row scheme, the red "---" mark of a row that cannot be drawn) and the
 // in-place editor of labels.
 
+#include "eventlog/uLabelText.h"
 #include "settings/uUserPrefs.h"
 
 #include <QColor>
@@ -11,6 +12,7 @@
 #include <QRect>
 #include <QStringList>
 #include <QStyledItemDelegate>
+#include <QValidator>
 #include <QVector>
 
 class QPainter;
@@ -41,8 +43,14 @@ inline constexpr int kRowTextMargin = 6;
 // whose own text, drawn later, covers it). The caller clips to what must be repainted.
 void PaintEventRow(QPainter& p, const EventRowPaint& row, const TUserPrefs& prefs);
 
-// Labels may not hold ';' or line breaks: they would split the event-file line.
-bool IsValidLabel(const QString& text);
+// Drops from what is typed or pasted into a label every character a label may not hold
+// (IsLabelChar).
+class TLabelValidator : public QValidator
+{
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int& pos) const override;
+};
 
 class TEventListDelegate : public QStyledItemDelegate
 {
