@@ -98,6 +98,19 @@ private Q_SLOTS:
         QCOMPARE(list->fileLine(3), QStringLiteral("C [ON];1;07/12/2026 08:00:00;5 ms"));
     }
 
+    // The report's oldest and newest events, whatever order the rows are in.
+    void dateTimeRangeIgnoresRowOrder()
+    {
+        QCOMPARE(list->DateTimeRange(), std::make_pair(-1, -1));
+        EventRecord recs[] = {Loaded("A", 0), Loaded("B", 1), Loaded("C", 2)};
+        recs[0].DateTime -= 1;   // a day earlier
+        recs[2].DateTime += 0.5; // noon
+        list->AppendEvents(recs);
+        QCOMPARE(list->DateTimeRange(), std::make_pair(0, 2));
+        list->AddEvent(EventRecord{QStringLiteral("no date"), 3, 1e12, 0}, false, false, true);
+        QCOMPARE(list->DateTimeRange(), std::make_pair(1, 3));
+    }
+
     void newEventClearsSelection()
     {
         const EventRecord recs[] = {Loaded("A", 0), Loaded("B", 1)};

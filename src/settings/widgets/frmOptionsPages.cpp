@@ -154,7 +154,7 @@ void TfmOptions::buildInputsPage()
     edInputMinDuration->setRange(0, 10000);
     edInputMinDuration->setSingleStep(500);
     edEventLabel = Named(new QLineEdit, "edEventLabel");
-    edEventLabel->setValidator(new TLabelValidator(edEventLabel));
+    edEventLabel->setValidator(new TLabelValidator(edEventLabel, /*dropRefused=*/true));
     ccLogEventTextColor = Named(new TColorPicker, "ccLogEventTextColor");
     ccLogEventBGColor = Named(new TColorPicker, "ccLogEventBGColor");
 

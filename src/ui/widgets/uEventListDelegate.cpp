@@ -33,6 +33,8 @@ struct Pen
 
 QValidator::State TLabelValidator::validate(QString& input, int& pos) const
 {
+    if (!m_drop)
+        return IsValidLabel(input) ? Acceptable : Invalid;
     for (qsizetype i = input.size() - 1; i >= 0; --i) {
         if (!IsLabelChar(input.at(i))) {
             input.remove(i, 1);

@@ -43,13 +43,18 @@ inline constexpr int kRowTextMargin = 6;
 // whose own text, drawn later, covers it). The caller clips to what must be repainted.
 void PaintEventRow(QPainter& p, const EventRowPaint& row, const TUserPrefs& prefs);
 
-// Drops from what is typed or pasted into a label every character a label may not hold
-// (IsLabelChar).
+// Keeps from a label editor every character a label may not hold (IsLabelChar): typed
+// or pasted text holding one is refused whole, or, with dropRefused, enters without it.
 class TLabelValidator : public QValidator
 {
 public:
-    using QValidator::QValidator;
+    explicit TLabelValidator(QObject* parent, bool dropRefused = false)
+        : QValidator(parent), m_drop(dropRefused)
+    {}
     State validate(QString& input, int& pos) const override;
+
+private:
+    bool m_drop;
 };
 
 class TEventListDelegate : public QStyledItemDelegate
