@@ -91,6 +91,14 @@ private:
     };
 };
 
+// No one is there to answer: questions get Yes, what the window would show in a box goes
+// to standard error.
+class StderrPrompt : public SilentPrompt
+{
+public:
+    void Inform(const QString& text) override { PrintErr(text); }
+};
+
 } // namespace
 
 int RunHeadless(const CommandLineOptions& options)
@@ -105,9 +113,10 @@ int RunHeadless(const CommandLineOptions& options)
     for (const QString& error : paths.Errors)
         PrintErr(error);
     TUserPrefs prefs = DefaultUserPrefs();
-    if (!ReadUserPrefs(prefs, paths.PrefsFileName, nullptr))
-        PrintErr(QStringLiteral("evtrak : lecture impossible de %1, réglages par défaut.")
-                     .arg(paths.PrefsFileName));
+    QString reason;
+    if (!ReadUserPrefs(prefs, paths.PrefsFileName, nullptr, &reason))
+        PrintErr(ResStr::CannotRead(paths.PrefsFileName, reason) +
+                 QStringLiteral(" Réglages par défaut."));
 
     PortStartOptions portOptions;
     portOptions.portDevice = options.portDevice;
@@ -119,11 +128,20 @@ int RunHeadless(const CommandLineOptions& options)
     int status = 0;
     {
         TEventList list(prefs);
-        SilentPrompt prompt(Answer::Yes);
+        StderrPrompt prompt;
         TSavingPolicy policy(list, prefs, prompt);
         policy.SetLogDir(paths.LogDir);
         policy.InitDay();
-        policy.OpenDailyFile();
+        // A day's file that cannot be read must not be replaced at exit: stop here.
+        if (!policy.OpenDailyFile()) {
+            RemovePortDriver(access);
+            return 2;
+        }
+        // One line when appends start failing, one when they work again.
+        QObject::connect(&policy, &TSavingPolicy::appendFailingChanged, [&policy](bool failing) {
+            const QString file = policy.CurrentEventFile();
+            PrintErr(failing ? ResStr::AppendFailing(file) : ResStr::AppendWorksAgain(file));
+        });
 
         TInterface itf;
         TCaptureController capture(prefs, *access, itf, list, policy);

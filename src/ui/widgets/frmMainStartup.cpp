@@ -52,7 +52,9 @@ void TfmMain::FormCreate()
 {
     m_appStarting = true;
     InitPaths();
-    ReadUserPrefs(m_prefs, m_paths.PrefsFileName, m_columns.get());
+    QString reason;
+    if (!ReadUserPrefs(m_prefs, m_paths.PrefsFileName, m_columns.get(), &reason))
+        m_prompt->ShowError(ResStr::CannotRead(m_paths.PrefsFileName, reason));
     ApplyUserPrefs(); // may start the capture (CaptureRunAtAppStartup)
     m_policy->OpenDailyFile();
     m_conf->SetConfFileName(ResStr::UntitledName());
