@@ -9,6 +9,7 @@
 #include "ui/widgets/frmReport01.h"
 #include "ui/widgets/ktColors.h"
 #include "ui/widgets/uEventListDelegate.h"
+#include "ui/widgets/uLiveLines.h"
 #include "ui/widgets/uMessagePrompt.h"
 #include "ui/uResStr.h"
 
@@ -30,7 +31,7 @@ constexpr int kDesignWidth = 541;
 constexpr int kDesignHeight = 364;
 constexpr int kBannerHeight = 28;
 constexpr std::array<int, kColumnCount> kDesignColumnWidths = {200, 60, 120, 100};
-constexpr std::array<int, TfmMain::kPanelCount> kPanelWidths = {18, 40, 250, 100, 50};
+constexpr std::array<int, TfmMain::kPanelCount> kPanelWidths = {18, 40, 250, 100, 120};
 
 // Sets a colour role in every colour group (a disabled widget keeps the colour too).
 void SetRole(QPalette& pal, QPalette::ColorRole role, const QColor& c)
@@ -66,6 +67,7 @@ TfmMain::TfmMain(const MainWindowSetup& setup, QWidget* parent)
     CreateLayout();
     CreateActions();
     CreateMenus();
+    CreateQualityParts();
 
     connect(m_policy.get(), &TSavingPolicy::captionChanged, this, &QWidget::setWindowTitle);
     connect(m_list.get(), &TEventList::bannerChanged, this, &TfmMain::ShowBanner);
@@ -106,6 +108,8 @@ void TfmMain::CreateLayout()
     SetRole(bannerPal, QPalette::WindowText, Qt::cyan);
     m_lblLastEvent->setPalette(bannerPal);
     box->addWidget(m_lblLastEvent);
+    m_liveLines = new TLiveLines(central);
+    box->addWidget(m_liveLines);
 
     m_delegate = new TEventListDelegate(m_prefs, this);
     m_lvEventsList = new QTableView(central);
@@ -188,7 +192,7 @@ void TfmMain::UpdateStatusBar()
         GetPortName(m_prefs.PortBaseAddressIndex),
         running ? ResStr::CaptureRunningStatus() : ResStr::CaptureStoppedStatus(),
         ResStr::CountersStatus(m_list->CaptureCount(), m_list->TotalCount()),
-        QStringLiteral("--------"),
+        LastPanelText(),
     };
     for (int i = 0; i < kPanelCount; ++i)
         m_panels[size_t(i)]->setText(texts[i]);
