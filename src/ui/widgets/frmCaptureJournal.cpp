@@ -27,7 +27,7 @@ TfmCaptureJournal::TfmCaptureJournal(QWidget* parent) : QDialog(parent)
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_list);
     layout->addWidget(buttons);
-    resize(460, 260);
+    resize(760, 280);
 }
 
 void TfmCaptureJournal::AddLine(std::int64_t wallMs, const QString& text)

@@ -31,7 +31,7 @@ constexpr int kDesignWidth = 541;
 constexpr int kDesignHeight = 364;
 constexpr int kBannerHeight = 28;
 constexpr std::array<int, kColumnCount> kDesignColumnWidths = {200, 60, 120, 100};
-constexpr std::array<int, TfmMain::kPanelCount> kPanelWidths = {18, 40, 250, 100, 120};
+constexpr std::array<int, TfmMain::kPanelCount> kPanelWidths = {18, 40, 250, 100, 50};
 
 // Sets a colour role in every colour group (a disabled widget keeps the colour too).
 void SetRole(QPalette& pal, QPalette::ColorRole role, const QColor& c)
@@ -157,9 +157,16 @@ void TfmMain::CreateLayout()
     for (int i = 0; i < kPanelCount; ++i) {
         auto* panel = new QLabel(bar);
         panel->setObjectName(QStringLiteral("StatusBar1Panel%1").arg(i));
-        panel->setFixedWidth(kPanelWidths[size_t(i)]);
         panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        bar->addWidget(panel);
+        if (i == kPanelCount - 1) {
+            // The pass rate needs room ("1 081 253 éch./s"): the last panel takes what
+            // the window leaves, never less than its design width.
+            panel->setMinimumWidth(kPanelWidths[size_t(i)]);
+            bar->addWidget(panel, 1);
+        } else {
+            panel->setFixedWidth(kPanelWidths[size_t(i)]);
+            bar->addWidget(panel);
+        }
         m_panels[size_t(i)] = panel;
     }
 }

@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QDateTime>
 #include <QLabel>
+#include <QLocale>
 #include <QTimer>
 
 namespace evtrak {
@@ -75,9 +76,9 @@ void TfmMain::CaptureRunningChanged(bool running)
     m_qualityTimer->stop();
     RefreshCaptureQuality(); // the stalls of the last moments
     const CaptureFigures f = m_capture->Quality().Figures();
-    m_journal->AddLine(now, QStringLiteral("Acquisition arrêtée : %1 passes, plus long "
-                                           "intervalle %2 ms, %3 interruption(s)")
-                                .arg(f.Passes)
+    m_journal->AddLine(now, QStringLiteral("Acquisition arrêtée : %1 passes, intervalle "
+                                           "max. %2 ms, %3 interruption(s)")
+                                .arg(QLocale(QLocale::French).toString(qulonglong(f.Passes)))
                                 .arg(QString::number(double(f.LongestNs) / 1e6, 'f', 3))
                                 .arg(f.Stalls));
 }
