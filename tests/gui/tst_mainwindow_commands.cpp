@@ -111,10 +111,12 @@ private Q_SLOTS:
                                   a->objectName() == QLatin1String("ActAppReadme") ||
                                   a->objectName() == QLatin1String("ActAbout") ||
                                   a->objectName() == QLatin1String("ActAppResetAll") ||
-                                  a->objectName() == QLatin1String("ActLogCopy");
+                                  a->objectName() == QLatin1String("ActLogCopy") ||
+                                  a->objectName() == QLatin1String("ActCaptureShowLines") ||
+                                  a->objectName() == QLatin1String("ActCaptureJournal");
             QCOMPARE(rule == CaptureRule::Unchanged, alwaysOn);
         }
-        QCOMPARE(named, 27);
+        QCOMPARE(named, 29);
         QCOMPARE(TfmMain::ActionRule(QStringLiteral("ActCaptureStop")),
                  CaptureRule::OnlyWhileCapturing);
     }
