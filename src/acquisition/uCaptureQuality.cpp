@@ -59,7 +59,9 @@ void TCaptureQuality::Configure(std::int32_t stallThresholdMs, std::int32_t peri
     m_longestNs = 0;
     m_passesOut.store(0, std::memory_order_relaxed);
     m_longestOut.store(0, std::memory_order_relaxed);
-    m_stallsOut.store(0, std::memory_order_release);
+    m_stallsOut.store(0, std::memory_order_relaxed);
+    for (auto& slot : m_stallSlots)
+        slot.store(~std::uint64_t(0), std::memory_order_relaxed);
     m_stallsTaken = 0;
 }
 
@@ -91,10 +93,10 @@ std::int32_t TCaptureQuality::PassAt(std::int64_t nowNs)
         if (m_thresholdNs > 0 && interval > m_thresholdNs) {
             stallMs = static_cast<std::int32_t>(
                 std::min<std::int64_t>((interval + kNsPerMs / 2) / kNsPerMs, INT32_MAX));
-            const std::size_t slot = m_stalls % kRing;
-            m_stallWall[slot].store(WallMs(), std::memory_order_relaxed);
-            m_stallLength[slot].store(stallMs, std::memory_order_relaxed);
-            m_stallsOut.store(++m_stalls, std::memory_order_release);
+            const std::uint64_t number = m_stalls++;
+            m_stallSlots[number % kRing].store((number << 32) | static_cast<std::uint32_t>(stallMs),
+                                               std::memory_order_relaxed);
+            m_stallsOut.store(m_stalls, std::memory_order_relaxed);
         }
     }
     m_previousNs = nowNs;
@@ -115,18 +117,23 @@ CaptureFigures TCaptureQuality::Figures() const
 std::vector<StallReport> TCaptureQuality::TakeStalls()
 {
     std::vector<StallReport> out;
-    const std::uint64_t count = m_stallsOut.load(std::memory_order_acquire);
+    const std::uint64_t count = m_stallsOut.load(std::memory_order_relaxed);
     if (count < m_stallsTaken) // reconfigured since the last call
         m_stallsTaken = 0;
-    std::uint64_t from = m_stallsTaken;
-    if (count - from > kRing)
-        from = count - kRing;
-    for (std::uint64_t i = from; i < count; ++i) {
-        const std::size_t slot = i % kRing;
-        out.push_back({m_stallWall[slot].load(std::memory_order_relaxed),
-                       m_stallLength[slot].load(std::memory_order_relaxed)});
+    if (count - m_stallsTaken > kRing)
+        m_stallsTaken = count - kRing;
+    const std::int64_t now = WallMs();
+    for (std::uint64_t i = m_stallsTaken; i < count; ++i) {
+        const std::uint64_t v = m_stallSlots[i % kRing].load(std::memory_order_relaxed);
+        const auto ahead = static_cast<std::int32_t>(static_cast<std::uint32_t>(v >> 32) -
+                                                     static_cast<std::uint32_t>(i));
+        if (ahead < 0 || v == ~std::uint64_t(0))
+            break; // this stall's slot is not visible yet: read it at the next poll
+        m_stallsTaken = i + 1;
+        if (ahead > 0)
+            continue; // overwritten by a newer stall: counted, not listed
+        out.push_back({now, static_cast<std::int32_t>(v & 0xFFFFFFFFu)});
     }
-    m_stallsTaken = count;
     return out;
 }
 

@@ -3,8 +3,9 @@
 // passes, the stalls (gaps longer than a threshold, during which a short pulse could
 // pass unseen) and the last counted state of the inputs.
 //
-// The worker writes everything with relaxed atomic stores (the stall ring publishes its
-// count with a release store); the UI thread polls. Nothing here allocates on the
+// The worker writes everything with relaxed atomic stores; the UI thread polls. Each
+// stall slot carries its own sequence number, so a slot read before its store is
+// visible is recognised and read again at the next poll. Nothing here allocates on the
 // worker or touches Qt there.
 
 #include <QString>
@@ -27,7 +28,7 @@ inline constexpr std::int32_t kMaxSamplingPeriodUs = 100000;
 
 struct StallReport
 {
-    std::int64_t WallMs = 0;   // wall clock (ms since the epoch) when sampling resumed
+    std::int64_t WallMs = 0;   // wall clock (ms since the epoch) when it was noticed
     std::int32_t LengthMs = 0; // the gap between the two passes, rounded
 };
 
@@ -81,8 +82,8 @@ private:
     std::atomic<std::int64_t> m_longestOut{0};
     std::atomic<std::uint64_t> m_stallsOut{0};
     std::atomic<std::uint16_t> m_states{0};
-    std::array<std::atomic<std::int64_t>, kRing> m_stallWall{};
-    std::array<std::atomic<std::int32_t>, kRing> m_stallLength{};
+    // (stall number modulo 2^32) << 32 | length in ms
+    std::array<std::atomic<std::uint64_t>, kRing> m_stallSlots{};
     std::uint64_t m_stallsTaken = 0; // UI thread
 };
 
