@@ -2,6 +2,8 @@
 
 #include "acquisition/uPortSelection.h"
 
+#include <algorithm>
+
 namespace evtrak {
 
 void InitChannel(InputChannel& channel, std::int32_t index, bool active, bool invert,
@@ -20,9 +22,25 @@ void TCaptureEngine::ResetChannels(const TUserPrefs& prefs)
 {
     for (int i = 0; i < kInputCount; ++i) {
         const auto u = static_cast<std::size_t>(i);
-        InitChannel(m_channels[u], i, prefs.LogEventActive[u], prefs.LogEventInvert[u],
+        InputChannel& c = m_channels[u];
+        InitChannel(c, i, prefs.LogEventActive[u], prefs.LogEventInvert[u],
                     prefs.LogEventMinDuration[u]);
+        c.Debounce = std::clamp(prefs.LogEventDebounce[u], 0, kMaxDebounceMs);
+        c.Pending = false;
+        c.LastSample = c.PreviousState;
     }
+    m_stateWord = 0;
+    for (const InputChannel& c : m_channels)
+        PublishState(c);
+}
+
+void TCaptureEngine::PublishState(const InputChannel& channel)
+{
+    const auto bit = static_cast<std::uint16_t>(1u << channel.Index);
+    if (channel.Active && channel.PreviousState)
+        m_stateWord = static_cast<std::uint16_t>(m_stateWord | bit);
+    else
+        m_stateWord = static_cast<std::uint16_t>(m_stateWord & ~bit);
 }
 
 void TCaptureEngine::LoadCaptureSettings(const TUserPrefs& prefs)
@@ -37,6 +55,8 @@ void TCaptureEngine::UpdateChannel(InputChannel& channel, bool level)
     if (!channel.Active)
         return;
     channel.CurrentState = channel.Invert ? !level : level;
+    if (channel.Debounce > 0)
+        return UpdateDebounced(channel);
     // Elapsed time modulo 2^32 read as signed: an activation spanning the wrap of the
     // tick counter is measured correctly. The tick is read only when it matters.
     std::int32_t elapsed = 0;
@@ -56,6 +76,50 @@ void TCaptureEngine::UpdateChannel(InputChannel& channel, bool level)
             m_sink.RecordEvent(false, false, channel.Index, elapsed);
     }
     channel.PreviousState = channel.CurrentState;
+    PublishState(channel);
+}
+
+// A contact that bounces flips several times before it settles. The change counts once
+// the sample has held its new value for Debounce ms; it is dated from the first sample
+// that differed, so the event keeps the moment the contact moved and an activation's
+// length is the time between the starts of its two counted changes. A run of flips
+// that settles back on the counted state is a glitch and records nothing.
+void TCaptureEngine::UpdateDebounced(InputChannel& channel)
+{
+    const bool sample = channel.CurrentState;
+    if (!channel.Pending && sample == channel.PreviousState) {
+        channel.LastSample = sample;
+        return; // steady: the tick is not read
+    }
+    const std::uint32_t now = m_ticks.Ticks();
+    if (!channel.Pending) {
+        channel.Pending = true;
+        channel.PendingStart = now;
+        channel.LastFlip = now;
+    } else if (sample != channel.LastSample) {
+        channel.LastFlip = now;
+    }
+    channel.LastSample = sample;
+    if (static_cast<std::int32_t>(now - channel.LastFlip) < channel.Debounce)
+        return;
+    channel.Pending = false;
+    if (sample == channel.PreviousState)
+        return;
+    const auto age = static_cast<std::int32_t>(now - channel.PendingStart);
+    std::int32_t elapsed = 0;
+    if (channel.StartTick != 0)
+        elapsed = static_cast<std::int32_t>(channel.PendingStart - channel.StartTick);
+    if (m_saveEdge)
+        m_sink.RecordEventAged(true, sample, channel.Index, elapsed, age);
+    if (sample) {
+        channel.StartTick = channel.PendingStart;
+    } else {
+        channel.StartTick = 0;
+        if (m_saveDuration && !m_saveEdge && elapsed > channel.MinDuration)
+            m_sink.RecordEventAged(false, false, channel.Index, elapsed, age);
+    }
+    channel.PreviousState = sample;
+    PublishState(channel);
 }
 
 void TCaptureEngine::SamplePass()

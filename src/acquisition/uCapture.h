@@ -27,6 +27,12 @@ struct InputChannel
     std::uint32_t StartTick = 0; // 0: no activation in progress
     std::int32_t Index = 0;
     std::int32_t MinDuration = 0;
+    // Debounce: a change counts once the new state has held this long (ms, 0: at once).
+    std::int32_t Debounce = 0;
+    bool Pending = false;           // the sample differs from the counted state
+    std::uint32_t PendingStart = 0; // tick of the first sample that differed
+    std::uint32_t LastFlip = 0;     // tick of the latest change of the sample
+    bool LastSample = false;        // the logical sample of the previous pass
 };
 
 // Where the engine's events go (RecordEvent of the event log, through the worker's
@@ -37,6 +43,12 @@ public:
     virtual ~EventSink() = default;
     virtual void RecordEvent(bool suffix, bool state, std::int32_t index,
                              std::int32_t durationMs) = 0;
+    // A debounced change: it started ageMs before now and is stamped then.
+    virtual void RecordEventAged(bool suffix, bool state, std::int32_t index,
+                                 std::int32_t durationMs, std::int32_t /*ageMs*/)
+    {
+        RecordEvent(suffix, state, index, durationMs);
+    }
 };
 
 // Sets Index, Active, Invert, MinDuration and StartTick := 0; the states stay.
@@ -66,6 +78,8 @@ public:
 
     // One sample of one input; may record an event.
     void UpdateChannel(InputChannel& channel, bool level);
+    // The counted logical state of every input, bit i for input i (inactive inputs 0).
+    std::uint16_t StateWord() const { return m_stateWord; }
     // Reads the selected interface once and updates the channels it provides, in
     // ascending input order. Without a port, nothing is read.
     void SamplePass();
@@ -77,6 +91,9 @@ public:
     int Selection() const { return m_selection; }
 
 private:
+    void UpdateDebounced(InputChannel& channel);
+    void PublishState(const InputChannel& channel);
+
     TickSource& m_ticks;
     EventSink& m_sink;
     PortAccess* m_port = nullptr;
@@ -85,6 +102,10 @@ private:
     bool m_saveEdge = false;
     bool m_saveDuration = false;
     int m_selection = -1;
+    std::uint16_t m_stateWord = 0;
 };
+
+// The longest debounce an input may have (ms).
+inline constexpr std::int32_t kMaxDebounceMs = 1000;
 
 } // namespace evtrak

@@ -43,7 +43,13 @@ std::size_t TCaptureChannel::PendingEvents() const
 
 void TChannelSink::RecordEvent(bool suffix, bool state, std::int32_t index, std::int32_t durationMs)
 {
-    const std::int64_t ms = m_stamper.NowMs();
+    RecordEventAged(suffix, state, index, durationMs, 0);
+}
+
+void TChannelSink::RecordEventAged(bool suffix, bool state, std::int32_t index,
+                                   std::int32_t durationMs, std::int32_t ageMs)
+{
+    const std::int64_t ms = m_stamper.NowMs() - ageMs;
     if (m_watch != nullptr && m_watch->DueAt(ms))
         Flush(true);
     else if (m_count == m_pass.size())

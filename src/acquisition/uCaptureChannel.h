@@ -74,6 +74,8 @@ public:
         : m_channel(channel), m_stamper(stamper)
     {}
     void RecordEvent(bool suffix, bool state, std::int32_t index, std::int32_t durationMs) override;
+    void RecordEventAged(bool suffix, bool state, std::int32_t index, std::int32_t durationMs,
+                         std::int32_t ageMs) override;
     // Hands the pass's events over, then a day-change marker when asked.
     void Flush(bool dayChange = false);
     // nullptr: no day-change markers from event stamps.

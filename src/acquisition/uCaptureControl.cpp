@@ -89,11 +89,15 @@ TCaptureController::StartResult TCaptureController::CaptureStart()
     m_sink.SetDayWatch(m_watchDay ? &m_dayWatch : nullptr);
     m_dayChangePending = false;
     Drain(); // nothing of an earlier run may follow this run's events
+    m_quality.Configure(m_prefs.CaptureStallThreshold, m_prefs.CaptureSamplingPeriod);
+    m_quality.PublishStates(m_engine.StateWord());
 
     const bool started = m_thread.Start(
         m_prefs.CaptureThreadPriority, m_port.backend(),
         [this] {
+            m_quality.BeginPass();
             m_engine.SamplePass();
+            m_quality.PublishStates(m_engine.StateWord());
             m_sink.Flush(m_watchDay && m_dayWatch.Due());
         },
         [this] { Wake(); });

@@ -6,6 +6,7 @@
 #include "acquisition/uCapture.h"
 #include "acquisition/uCaptureChannel.h"
 #include "acquisition/uCaptureClock.h"
+#include "acquisition/uCaptureQuality.h"
 #include "acquisition/uCaptureThread.h"
 #include "acquisition/uPortSelection.h"
 #include "eventlog/uLog.h"
@@ -74,6 +75,10 @@ public:
     void DrainNow();
 
     const TCaptureEngine& Engine() const { return m_engine; }
+    // The pace, gaps and input states the worker publishes (polled by the UI thread).
+    TCaptureQuality& Quality() { return m_quality; }
+    // Events the worker has handed over that are not in the list yet.
+    std::size_t Backlog() const { return m_channel.PendingEvents(); }
     std::uint64_t Passes() const { return m_thread.Passes(); }
     bool ScheduleApplied() const { return m_thread.ScheduleApplied(); }
 
@@ -108,6 +113,7 @@ private:
     TCaptureChannel m_channel;
     TChannelSink m_sink;
     TCaptureEngine m_engine;
+    TCaptureQuality m_quality;
     TCaptureThread m_thread;
     CaptureBatch m_batch;
     std::vector<CapturedEvent> m_run; // one run of the batch, stamped in local time

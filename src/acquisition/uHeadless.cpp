@@ -2,6 +2,7 @@
 
 #include "acquisition/ktPorts.h"
 #include "acquisition/uCaptureControl.h"
+#include "acquisition/uCaptureQuality.h"
 #include "eventlog/uLog.h"
 #include "eventlog/uSavingPolicy.h"
 #include "eventlog/uUserPrompt.h"
@@ -10,8 +11,10 @@
 #include "ui/uResStr.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QFileInfo>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
@@ -29,6 +32,51 @@ extern "C" void OnStopSignal(int)
     // Only async-signal-safe work here: the event loop does the rest.
     [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
 }
+
+int g_figuresPipe[2] = {-1, -1};
+
+extern "C" void OnFiguresSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_figuresPipe[1], &byte, 1);
+}
+
+// SIGUSR1 asks for the capture's figures: one byte into a pipe of its own.
+class FiguresSignal
+{
+public:
+    FiguresSignal()
+    {
+        if (::pipe2(g_figuresPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+            return;
+        struct sigaction sa
+        {
+        };
+        sa.sa_handler = OnFiguresSignal;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = SA_RESTART;
+        m_installed = sigaction(SIGUSR1, &sa, &m_old) == 0;
+    }
+    ~FiguresSignal()
+    {
+        if (m_installed)
+            sigaction(SIGUSR1, &m_old, nullptr);
+        if (g_figuresPipe[0] >= 0) {
+            ::close(g_figuresPipe[0]);
+            ::close(g_figuresPipe[1]);
+        }
+        g_figuresPipe[0] = g_figuresPipe[1] = -1;
+    }
+    FiguresSignal(const FiguresSignal&) = delete;
+    FiguresSignal& operator=(const FiguresSignal&) = delete;
+    int readFd() const { return m_installed ? g_figuresPipe[0] : -1; }
+
+private:
+    bool m_installed = false;
+    struct sigaction m_old
+    {
+    };
+};
 
 void PrintErr(const QString& text)
 {
@@ -182,8 +230,40 @@ int RunHeadless(const CommandLineOptions& options)
                 }
                 QCoreApplication::quit();
             });
+            // Stalls are reported as they are noticed; SIGUSR1 prints the figures.
+            const std::int64_t startNs = MonotonicNs();
+            auto figuresLine = [&capture, startNs] {
+                const CaptureFigures f = capture.Quality().Figures();
+                const double seconds = double(MonotonicNs() - startNs) / 1e9;
+                return CaptureFiguresLine(f, seconds > 0 ? double(f.Passes) / seconds : 0.0);
+            };
+            auto reportStalls = [&capture] {
+                for (const StallReport& r : capture.Quality().TakeStalls())
+                    PrintErr(QStringLiteral("%1 %2").arg(
+                        QDateTime::fromMSecsSinceEpoch(r.WallMs).toString(
+                            QStringLiteral("dd/MM/yyyy hh:mm:ss")),
+                        StallText(r.LengthMs)));
+            };
+            QTimer stallTimer;
+            QObject::connect(&stallTimer, &QTimer::timeout, reportStalls);
+            stallTimer.start(100);
+            FiguresSignal figures;
+            std::unique_ptr<QSocketNotifier> figuresNotifier;
+            if (figures.readFd() >= 0) {
+                figuresNotifier =
+                    std::make_unique<QSocketNotifier>(figures.readFd(), QSocketNotifier::Read);
+                QObject::connect(figuresNotifier.get(), &QSocketNotifier::activated,
+                                 [&figures, &figuresLine, &reportStalls] {
+                                     char buf[16];
+                                     while (::read(figures.readFd(), buf, sizeof buf) > 0) {
+                                     }
+                                     reportStalls();
+                                     PrintErr(figuresLine());
+                                 });
+            }
             QCoreApplication::exec();
             capture.CaptureStop();
+            reportStalls();
             if (list.Modified() && !policy.SaveEventFile(policy.CurrentEventFile())) {
                 PrintErr(ResStr::SaveFailed(policy.CurrentEventFile()));
                 status = 1;

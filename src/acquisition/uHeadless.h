@@ -3,7 +3,9 @@
 //   evtrak --headless [--port-device PATH | --demo]
 // Same settings file, files and folders as the windowed program. Each recorded event's
 // file line is written to stdout (UTF-8) as it is recorded; SIGINT or SIGTERM stop the
-// capture, save a modified list to the current file and end the program.
+// capture, save a modified list to the current file and end the program. Each stall of
+// the sampling goes to stderr as one line; SIGUSR1 prints the pass rate, the longest
+// interval between passes and the stall count since the start there.
 
 #include "ui/ktCommandLine.h"
 

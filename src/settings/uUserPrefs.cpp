@@ -16,9 +16,13 @@ TUserPrefs DefaultUserPrefs()
         p.LogEventLabel[i] = QStringLiteral("Libellé_%1").arg(i);
         p.LogEventTextColor[i] = clBlack;
         p.LogEventBGColor[i] = clWindow;
+        p.LogEventDebounce[i] = 0;
     }
     p.CaptureThreadPriority = 3;
     p.CaptureSaveEdge = true;
+    p.CaptureStallThreshold = 20;
+    p.CaptureSamplingPeriod = 0;
+    p.CaptureShowLiveLines = true;
     p.PortBaseAddressIndex = psLPT1;
     p.AppMainTitle = QStringLiteral("Acquisition de données");
     p.GridColumnCaption = {QStringLiteral("Evenement"), QStringLiteral("TS"),

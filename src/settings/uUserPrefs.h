@@ -56,6 +56,7 @@ struct TUserPrefs
     std::array<QString, kInputCount> LogEventLabel{};
     std::array<TColor, kInputCount> LogEventTextColor{};
     std::array<TColor, kInputCount> LogEventBGColor{};
+    std::array<std::int32_t, kInputCount> LogEventDebounce{}; // ms, 0: none
     bool LogSaveAutoOnExit = false;
     bool LogSaveAutoOnNewDay = false;
     bool LogSaveAutoOnNewEvent = false;
@@ -64,6 +65,9 @@ struct TUserPrefs
     bool CaptureRunAtAppStartup = false;
     bool CaptureSaveEdge = false;
     bool CaptureSaveDuration = false;
+    std::int32_t CaptureStallThreshold = 0; // ms, 0: no stall detection
+    std::int32_t CaptureSamplingPeriod = 0; // µs, 0: passes back to back
+    bool CaptureShowLiveLines = false;
     std::int32_t PortBaseAddressIndex = 0;
     std::int32_t ReportSorting = 0;
     QString ReportMainTitle;

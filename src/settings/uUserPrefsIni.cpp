@@ -60,6 +60,7 @@ const KeyDef kKeys[] = {
     {u"LogEvent%1Label", Count::Inputs, Item<&P::LogEventLabel>},
     {u"LogEvent%1TextColor", Count::Inputs, Item<&P::LogEventTextColor>},
     {u"LogEvent%1BGColor", Count::Inputs, Item<&P::LogEventBGColor>},
+    {u"LogEvent%1Debounce", Count::Inputs, Item<&P::LogEventDebounce>},
     {u"LogSaveAutoOnExit", Count::One, Field<&P::LogSaveAutoOnExit>},
     {u"LogSaveAutoOnNewDay", Count::One, Field<&P::LogSaveAutoOnNewDay>},
     {u"LogSaveAutoOnNewEvent", Count::One, Field<&P::LogSaveAutoOnNewEvent>},
@@ -68,6 +69,9 @@ const KeyDef kKeys[] = {
     {u"CaptureRunAtAppStartup", Count::One, Field<&P::CaptureRunAtAppStartup>},
     {u"CaptureSaveEdge", Count::One, Field<&P::CaptureSaveEdge>},
     {u"CaptureSaveDuration", Count::One, Field<&P::CaptureSaveDuration>},
+    {u"CaptureStallThreshold", Count::One, Field<&P::CaptureStallThreshold>},
+    {u"CaptureSamplingPeriod", Count::One, Field<&P::CaptureSamplingPeriod>},
+    {u"CaptureShowLiveLines", Count::One, Field<&P::CaptureShowLiveLines>},
     {u"PortBaseAddressIndex", Count::One, Field<&P::PortBaseAddressIndex>},
     {u"ReportSorting", Count::One, Field<&P::ReportSorting>},
     // The report titles have no default of their own: a file without them keeps the

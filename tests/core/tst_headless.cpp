@@ -104,6 +104,7 @@ private Q_SLOTS:
     void initTestCase() { QVERIFY2(QFileInfo::exists(kBinary), "build the evtrak target first"); }
     void capturesAndSavesOnSignal_data();
     void capturesAndSavesOnSignal();
+    void stallsAndFiguresOnStderrOnly();
     void refusedInterfaceExits2_data();
     void refusedInterfaceExits2();
     void refusedDayFileExits2BeforeCapture_data();
@@ -161,6 +162,42 @@ void TestHeadless::capturesAndSavesOnSignal()
     // The whole list saved at the end, newest first.
     const QStringList saved = box.dailyFileLines();
     QCOMPARE(saved, QStringList({printed[2], printed[1], printed[0]}));
+}
+
+// A program held still (SIGSTOP) is a stall: reported once on stderr with its length,
+// never among the events. SIGUSR1 prints the figures and the capture goes on.
+void TestHeadless::stallsAndFiguresOnStderrOnly()
+{
+    Sandbox box;
+    box.writeSettings("CaptureSamplingPeriod=1000\r\n");
+    QProcess p;
+    box.start(p);
+    QVERIFY(p.waitForStarted());
+    QByteArray err;
+    QTRY_VERIFY_WITH_TIMEOUT((err += p.readAllStandardError()).contains("Ctrl+C"), 20000);
+    ::kill(pid_t(p.processId()), SIGSTOP);
+    QTest::qSleep(300);
+    ::kill(pid_t(p.processId()), SIGCONT);
+    QTRY_VERIFY_WITH_TIMEOUT((err += p.readAllStandardError()).contains("Interruption"), 20000);
+    const QString text = QString::fromUtf8(err);
+    const QRegularExpression stall(QStringLiteral("Interruption de l'acquisition : (\\d+) ms"));
+    const QRegularExpressionMatch m = stall.match(text);
+    QVERIFY2(m.hasMatch() && m.captured(1).toInt() >= 250, qPrintable(text));
+
+    ::kill(pid_t(p.processId()), SIGUSR1);
+    QTRY_VERIFY_WITH_TIMEOUT((err += p.readAllStandardError()).contains("passes/s"), 20000);
+    QVERIFY(QString::fromUtf8(err).contains(QRegularExpression(
+        QStringLiteral("plus long intervalle \\d+\\.\\d{3} ms, [1-9]\\d* interruption"))));
+    QVERIFY(p.state() == QProcess::Running);
+
+    box.setPortByte(0x378, 0x01);
+    QByteArray out;
+    QTRY_COMPARE_WITH_TIMEOUT(Lines(out, p).size(), 1, 20000);
+    ::kill(pid_t(p.processId()), SIGINT);
+    QVERIFY(p.waitForFinished(20000));
+    QCOMPARE(p.exitCode(), 0);
+    QCOMPARE(Lines(out, p).size(), 1);
+    QCOMPARE(box.dailyFileLines().size(), 1);
 }
 
 void TestHeadless::refusedInterfaceExits2_data()

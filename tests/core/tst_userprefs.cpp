@@ -50,6 +50,10 @@ TUserPrefs NonDefault()
     p.CaptureRunAtAppStartup = true;
     p.CaptureSaveEdge = false;
     p.CaptureSaveDuration = true;
+    p.CaptureStallThreshold = 7;
+    p.CaptureSamplingPeriod = 250;
+    for (int i = 0; i < kInputCount; ++i)
+        p.LogEventDebounce[i] = 3 * i;
     p.PortBaseAddressIndex = 5;
     p.ReportSorting = 1;
     p.ReportMainTitle = QStringLiteral("Titre principal é");
@@ -162,14 +166,16 @@ private Q_SLOTS:
             prefs << QStringLiteral("GridColumnCaption%1").arg(i);
         prefs << QStringLiteral("LogDurationFormat") << QStringLiteral("LogShowGridLines")
               << QStringLiteral("LogUseColors") << QStringLiteral("LogPrintColors");
-        for (const char* run : {"Active", "Invert", "MinDuration", "Label", "TextColor", "BGColor"})
+        for (const char* run :
+             {"Active", "Invert", "MinDuration", "Label", "TextColor", "BGColor", "Debounce"})
             for (int i = 0; i < 13; ++i)
                 prefs << QStringLiteral("LogEvent%1").arg(i) + QLatin1String(run);
         for (const char* k :
              {"LogSaveAutoOnExit", "LogSaveAutoOnNewDay", "LogSaveAutoOnNewEvent",
               "LogSaveMakeBackup", "CaptureThreadPriority", "CaptureRunAtAppStartup",
-              "CaptureSaveEdge", "CaptureSaveDuration", "PortBaseAddressIndex", "ReportSorting",
-              "ReportMainTitle", "ReportSubTitle", "MiscRunAppAtWindowsStartup",
+              "CaptureSaveEdge", "CaptureSaveDuration", "CaptureStallThreshold",
+              "CaptureSamplingPeriod", "CaptureShowLiveLines", "PortBaseAddressIndex",
+              "ReportSorting", "ReportMainTitle", "ReportSubTitle", "MiscRunAppAtWindowsStartup",
               "MiscMenuAsXPStyle", "MiscShowErrorMessages"})
             prefs << QLatin1String(k);
         QStringList columns;

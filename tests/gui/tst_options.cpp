@@ -184,7 +184,9 @@ void TestOptions::workingCopyPerInput()
     label->setText(QStringLiteral("Porte"));
     minDuration->setValue(1000);
     textColor->setColor(0x0000FF);
+    s.get<QSpinBox>("edInputDebounce")->setValue(15);
     inputs->setCurrentIndex(5);
+    QCOMPARE(s.get<QSpinBox>("edInputDebounce")->value(), 0);
     QCOMPARE(label->text(), QStringLiteral("Libellé_5")); // input 5 untouched by the switch
     QCOMPARE(s.dialog->InputsWorkCopy().LogEventLabel[5], QStringLiteral("Libellé_5"));
     s.box("cbInputActive")->setChecked(false);
@@ -201,6 +203,8 @@ void TestOptions::workingCopyPerInput()
     QCOMPARE(s.live.LogEventLabel[3], QStringLiteral("Porte"));
     QCOMPARE(s.live.LogEventMinDuration[3], 1000);
     QCOMPARE(s.live.LogEventTextColor[3], TColor(0x0000FF));
+    QCOMPARE(s.live.LogEventDebounce[3], 15);
+    QCOMPARE(s.live.LogEventDebounce[5], 0);
     QVERIFY(!s.live.LogEventActive[5]);
 
     // Later edits are dropped by "Annuler"; the applied ones stay.
@@ -341,7 +345,9 @@ void TestOptions::outOfRangeChoicesKept()
     s.live.ReportSorting = 2;
     s.live.CaptureThreadPriority = 12;
     s.live.LogEventMinDuration[0] = 25000;
+    s.live.CaptureSamplingPeriod = 300;
     s.open();
+    QCOMPARE(s.get<QComboBox>("cbCaptureSamplingPeriod")->currentIndex(), -1);
     QCOMPARE(s.get<QGroupBox>("rgLogDurationFormat")->findChildren<QRadioButton*>().size(), 3);
     for (int i = 0; i < 3; ++i)
         QVERIFY(!s.radio("rgLogDurationFormat", i)->isChecked());
@@ -350,6 +356,11 @@ void TestOptions::outOfRangeChoicesKept()
     QCOMPARE(s.live.ReportSorting, 2);
     QCOMPARE(s.live.CaptureThreadPriority, 12);
     QCOMPARE(s.live.LogEventMinDuration[0], 25000); // the input was shown, not edited
+    QCOMPARE(s.live.CaptureSamplingPeriod, 300);
+    s.open();
+    s.choose("cbCaptureSamplingPeriod", 4);
+    s.click("btnOK");
+    QCOMPARE(s.live.CaptureSamplingPeriod, 1000); // "1 ms"
 }
 
 void TestOptions::labelRefusesSeparators()

@@ -106,6 +106,7 @@ void TfmOptions::SettingsToControls()
     cbLogPrintColors->setChecked(p.LogPrintColors);
     for (int i = 0; i < kInputCount; ++i)
         SetInputPrefs(m_inputsWorkCopy, i, GetInputPrefs(p, i));
+    m_inputsWorkCopy.LogEventDebounce = p.LogEventDebounce;
     rbLogSaveAutoOnExit->setChecked(p.LogSaveAutoOnExit);
     rbLogSaveAutoOnNewDay->setChecked(p.LogSaveAutoOnNewDay); // saving rules run here
     rbLogSaveAutoOnNewEvent->setChecked(p.LogSaveAutoOnNewEvent);
@@ -113,6 +114,10 @@ void TfmOptions::SettingsToControls()
     m_storedPriority = p.CaptureThreadPriority;
     SetListIndex(cbCaptureThreadPriority, p.CaptureThreadPriority);
     cbCaptureRunAtAppStartup->setChecked(p.CaptureRunAtAppStartup);
+    // A period that is not one of the choices (edited by hand) shows no entry and stays.
+    m_storedSamplingPeriod = p.CaptureSamplingPeriod;
+    cbCaptureSamplingPeriod->setCurrentIndex(
+        cbCaptureSamplingPeriod->findData(p.CaptureSamplingPeriod));
     cbCaptureSaveEdge->setChecked(p.CaptureSaveEdge);
     cbCaptureSaveDuration->setChecked(p.CaptureSaveDuration);
     // Setting the selection runs no handler: the list shows the stored interface.
@@ -139,6 +144,7 @@ void TfmOptions::ControlsToSettings()
     p.LogPrintColors = cbLogPrintColors->isChecked();
     for (int i = 0; i < kInputCount; ++i)
         SetInputPrefs(p, i, GetInputPrefs(m_inputsWorkCopy, i));
+    p.LogEventDebounce = m_inputsWorkCopy.LogEventDebounce;
     p.LogSaveAutoOnExit = rbLogSaveAutoOnExit->isChecked();
     p.LogSaveAutoOnNewDay = rbLogSaveAutoOnNewDay->isChecked();
     p.LogSaveAutoOnNewEvent = rbLogSaveAutoOnNewEvent->isChecked();
@@ -146,6 +152,9 @@ void TfmOptions::ControlsToSettings()
     p.CaptureThreadPriority =
         ItemIndexOr(cbCaptureThreadPriority->currentIndex(), m_storedPriority);
     p.CaptureRunAtAppStartup = cbCaptureRunAtAppStartup->isChecked();
+    p.CaptureSamplingPeriod = cbCaptureSamplingPeriod->currentIndex() >= 0
+                                  ? cbCaptureSamplingPeriod->currentData().toInt()
+                                  : m_storedSamplingPeriod;
     p.CaptureSaveEdge = cbCaptureSaveEdge->isChecked();
     p.CaptureSaveDuration = cbCaptureSaveDuration->isChecked();
     p.PortBaseAddressIndex = ItemIndexOr(cbPortsBaseAddressList->currentIndex(), m_storedPort);
@@ -166,6 +175,10 @@ void TfmOptions::ShowSelectedInput()
     cbInputActive->setChecked(v.Active);
     cbInputInvert->setChecked(v.Invert);
     edInputMinDuration->setValue(v.MinDuration);
+    const int input = cbInputList->currentIndex();
+    edInputDebounce->setValue(input >= 0 && input < kInputCount
+                                  ? m_inputsWorkCopy.LogEventDebounce[std::size_t(input)]
+                                  : 0);
     edEventLabel->setText(v.Label);
     ccLogEventTextColor->setColor(v.TextColor);
     ccLogEventBGColor->setColor(v.BGColor);
@@ -179,6 +192,9 @@ void TfmOptions::StoreSelectedInput()
                   TInputPrefs{cbInputActive->isChecked(), cbInputInvert->isChecked(),
                               edInputMinDuration->value(), edEventLabel->text(),
                               ccLogEventTextColor->color(), ccLogEventBGColor->color()});
+    const int input = cbInputList->currentIndex();
+    if (input >= 0 && input < kInputCount)
+        m_inputsWorkCopy.LogEventDebounce[std::size_t(input)] = edInputDebounce->value();
 }
 
 void TfmOptions::RefreshInputPreview()
@@ -187,6 +203,7 @@ void TfmOptions::RefreshInputPreview()
     const bool colors = cbLogUseColors->isChecked();
     cbInputInvert->setEnabled(active);
     edInputMinDuration->setEnabled(active);
+    edInputDebounce->setEnabled(active);
     edEventLabel->setEnabled(active);
     lblEventPreview->setText(edEventLabel->text());
     lblEventPreview->setVisible(active);

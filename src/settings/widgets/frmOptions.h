@@ -87,6 +87,7 @@ private:
     std::int32_t m_storedPriority = 0;
     std::int32_t m_storedDurationFormat = 0;
     std::int32_t m_storedSorting = 0;
+    std::int32_t m_storedSamplingPeriod = 0;
 
     QTabWidget* PageControl1 = nullptr;
     // Acquisition
@@ -94,6 +95,7 @@ private:
     QCheckBox* cbCaptureRunAtAppStartup = nullptr;
     QComboBox* cbPortsBaseAddressList = nullptr;
     QComboBox* cbCaptureThreadPriority = nullptr;
+    QComboBox* cbCaptureSamplingPeriod = nullptr;
     QCheckBox* cbCaptureSaveEdge = nullptr;
     QCheckBox* cbCaptureSaveDuration = nullptr;
     // Entrées
@@ -101,6 +103,7 @@ private:
     QCheckBox* cbInputActive = nullptr;
     QCheckBox* cbInputInvert = nullptr;
     QSpinBox* edInputMinDuration = nullptr;
+    QSpinBox* edInputDebounce = nullptr;
     QLineEdit* edEventLabel = nullptr;
     TColorPicker* ccLogEventTextColor = nullptr;
     TColorPicker* ccLogEventBGColor = nullptr;

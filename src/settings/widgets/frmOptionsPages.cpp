@@ -1,6 +1,7 @@
 // The options dialog's pages and buttons, and the bindings of their handlers.
 #include "settings/widgets/frmOptions.h"
 
+#include "acquisition/uCaptureQuality.h"
 #include "ui/widgets/ktColorPicker.h"
 #include "ui/widgets/uEventListDelegate.h"
 
@@ -121,6 +122,17 @@ void TfmOptions::buildAcquisitionPage()
                                        QStringLiteral("Faible"), QStringLiteral("Normale"),
                                        QStringLiteral("Elevée"), QStringLiteral("Très élevée"),
                                        QStringLiteral("Critique")});
+    cbCaptureSamplingPeriod = Named(new QComboBox, "cbCaptureSamplingPeriod");
+    for (const std::int32_t us : kSamplingPeriodChoices) {
+        QString text;
+        if (us == 0)
+            text = QStringLiteral("Maximale (100 % d'un processeur)");
+        else if (us < 1000)
+            text = QStringLiteral("%1 µs").arg(us);
+        else
+            text = QStringLiteral("%1 ms").arg(us / 1000);
+        cbCaptureSamplingPeriod->addItem(text, us);
+    }
     cbCaptureSaveEdge =
         CheckBox("cbCaptureSaveEdge", QStringLiteral("Enregistrer les changements d'état"));
     cbCaptureSaveDuration =
@@ -132,6 +144,7 @@ void TfmOptions::buildAcquisitionPage()
               Group(QStringLiteral("Interface matérielle utilisée pour l'acquisition"),
                     {cbPortsBaseAddressList}),
               Group(QStringLiteral("Priorité de l'acquisition"), {cbCaptureThreadPriority}),
+              Group(QStringLiteral("Période d'échantillonnage"), {cbCaptureSamplingPeriod}),
               Group(QStringLiteral("Mode d'enregistrement des changements d'état"),
                     {cbCaptureSaveEdge, cbCaptureSaveDuration})}),
         QStringLiteral("Acquisition"));
@@ -153,6 +166,9 @@ void TfmOptions::buildInputsPage()
     edInputMinDuration = Named(new QSpinBox, "edInputMinDuration");
     edInputMinDuration->setRange(0, 10000);
     edInputMinDuration->setSingleStep(500);
+    edInputDebounce = Named(new QSpinBox, "edInputDebounce");
+    edInputDebounce->setRange(0, 1000);
+    edInputDebounce->setSingleStep(5);
     edEventLabel = Named(new QLineEdit, "edEventLabel");
     edEventLabel->setValidator(new TLabelValidator(edEventLabel, /*dropRefused=*/true));
     ccLogEventTextColor = Named(new TColorPicker, "ccLogEventTextColor");
@@ -177,6 +193,7 @@ void TfmOptions::buildInputsPage()
     auto* params = new QGroupBox(QStringLiteral("Paramètres de l'entrée sélectionnée"));
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("Durée minimale pour prise en compte (en ms)"), edInputMinDuration);
+    form->addRow(QStringLiteral("Anti-rebond (en ms, 0 : aucun)"), edInputDebounce);
     form->addRow(QStringLiteral("Libellé"), edEventLabel);
     form->addRow(QStringLiteral("Couleur du texte"), ccLogEventTextColor);
     form->addRow(QStringLiteral("Couleur de fond"), ccLogEventBGColor);
@@ -194,6 +211,7 @@ void TfmOptions::buildInputsPage()
     connect(cbInputActive, &QCheckBox::toggled, this, &TfmOptions::cbInputActiveClick);
     connect(cbInputInvert, &QCheckBox::toggled, this, &TfmOptions::cbInputActiveClick);
     connect(edInputMinDuration, &QSpinBox::valueChanged, this, &TfmOptions::cbInputActiveClick);
+    connect(edInputDebounce, &QSpinBox::valueChanged, this, &TfmOptions::cbInputActiveClick);
     connect(edEventLabel, &QLineEdit::textChanged, this, &TfmOptions::cbInputActiveClick);
     connect(ccLogEventTextColor, &TColorPicker::colorChanged, this,
             &TfmOptions::cbInputActiveClick);

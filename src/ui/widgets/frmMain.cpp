@@ -9,6 +9,7 @@
 #include "ui/widgets/frmReport01.h"
 #include "ui/widgets/ktColors.h"
 #include "ui/widgets/uEventListDelegate.h"
+#include "ui/widgets/uLiveLines.h"
 #include "ui/widgets/uMessagePrompt.h"
 #include "ui/uResStr.h"
 
@@ -69,6 +70,7 @@ TfmMain::TfmMain(const MainWindowSetup& setup, QWidget* parent)
     CreateLayout();
     CreateActions();
     CreateMenus();
+    CreateQualityParts();
 
     connect(m_policy.get(), &TSavingPolicy::captionChanged, this, &QWidget::setWindowTitle);
     connect(m_list.get(), &TEventList::bannerChanged, this, &TfmMain::ShowBanner);
@@ -110,6 +112,8 @@ void TfmMain::CreateLayout()
     SetRole(bannerPal, QPalette::WindowText, Qt::cyan);
     m_lblLastEvent->setPalette(bannerPal);
     box->addWidget(m_lblLastEvent);
+    m_liveLines = new TLiveLines(central);
+    box->addWidget(m_liveLines);
 
     m_delegate = new TEventListDelegate(m_prefs, this);
     m_lvEventsList = new QTableView(central);
@@ -157,9 +161,16 @@ void TfmMain::CreateLayout()
     for (int i = 0; i < kPanelCount; ++i) {
         auto* panel = new QLabel(bar);
         panel->setObjectName(QStringLiteral("StatusBar1Panel%1").arg(i));
-        panel->setFixedWidth(kPanelWidths[size_t(i)]);
         panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        bar->addWidget(panel);
+        if (i == kPanelCount - 1) {
+            // The pass rate needs room ("1 081 253 éch./s"): the last panel takes what
+            // the window leaves, never less than its design width.
+            panel->setMinimumWidth(kPanelWidths[size_t(i)]);
+            bar->addWidget(panel, 1);
+        } else {
+            panel->setFixedWidth(kPanelWidths[size_t(i)]);
+            bar->addWidget(panel);
+        }
         m_panels[size_t(i)] = panel;
     }
 }
@@ -204,14 +215,11 @@ void TfmMain::UpdateLastPanel()
     // disk yet.
     QLabel* panel = m_panels[size_t(kPanelCount - 1)];
     const bool failing = m_policy->AppendFailing();
-    const QString text = failing ? ResStr::AppendFailingStatus() : QStringLiteral("--------");
-    panel->setText(text);
+    panel->setText(failing ? ResStr::AppendFailingStatus() : LastPanelText());
     panel->setToolTip(failing ? ResStr::AppendFailing(QFileInfo(m_policy->CurrentEventFile()).fileName())
                               : QString());
     panel->setStyleSheet(failing ? QStringLiteral("QLabel { color: white; background: #C00000; }")
                                  : QString());
-    panel->setFixedWidth(std::max(kPanelWidths[size_t(kPanelCount - 1)],
-                                  panel->fontMetrics().horizontalAdvance(text) + 12));
 }
 
 void TfmMain::UpdateListColor()

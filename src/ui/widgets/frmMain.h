@@ -2,6 +2,7 @@
 // The main window: the banner of the last event, the event list, the toolbar, the menus,
 // the status bar, and every command of the program as one QAction each.
 
+#include "acquisition/uCaptureQuality.h"
 #include "eventlog/uDateTexts.h"
 #include "settings/uUserPrefs.h"
 #include "ui/ktPaths.h"
@@ -19,6 +20,7 @@ class QHeaderView;
 class QLabel;
 class QMenu;
 class QTableView;
+class QTimer;
 
 namespace evtrak {
 
@@ -29,7 +31,9 @@ class TEventList;
 class TEventListDelegate;
 class TInterface;
 class TSavingPolicy;
+class TfmCaptureJournal;
 class TfmPrintOptions;
+class TLiveLines;
 class WindowPrompt;
 struct CommandLineOptions;
 
@@ -97,6 +101,11 @@ public:
     QTableView* listView() const { return m_lvEventsList; }
     TEventListDelegate* listDelegate() const { return m_delegate; }
     QString statusText(int panel) const;
+    TLiveLines* liveLines() const { return m_liveLines; }
+    TfmCaptureJournal* captureJournal() const { return m_journal; }
+    // Polls the worker's figures: live lines, rate, backlog, stalls (every 50 ms while
+    // capturing; tests call it directly).
+    void RefreshCaptureQuality();
     // The menu entry of the configuration "Sauver": "Sauver (<file>)".
     QAction* confSaveMenuEntry() const { return m_confSaveEntry; }
 
@@ -160,8 +169,17 @@ private:
     void ActAppReadmeExecute();
     void ActAboutExecute();
     void ActAppResetAllExecute();
+    void ActCaptureShowLinesExecute();
+    void ActCaptureJournalExecute();
     void lvEventsListEdited(int row);
     void ShowStartResult(int result);
+
+    // The acquisition's quality (frmMainQuality.cpp).
+    void CreateQualityParts();
+    void ApplyQualityPrefs();
+    void CaptureRunningChanged(bool running);
+    // The status bar's last panel.
+    QString LastPanelText() const;
 
     // Column widths of the list, read and written with the settings.
     class ColumnWidths;
@@ -186,6 +204,12 @@ private:
     TfmPrintOptions* m_printOptions = nullptr;
 
     QLabel* m_lblLastEvent = nullptr;
+    TLiveLines* m_liveLines = nullptr;
+    TfmCaptureJournal* m_journal = nullptr;
+    QTimer* m_qualityTimer = nullptr;
+    TPassRate m_passRate;
+    std::size_t m_backlog = 0;     // events shown as waiting
+    std::size_t m_backlogSeen = 0; // events waiting at the previous refresh
     QTableView* m_lvEventsList = nullptr;
     TEventListDelegate* m_delegate = nullptr;
     std::array<QLabel*, kPanelCount> m_panels{};

@@ -85,6 +85,10 @@ std::span<const TfmMain::ActionDef> TfmMain::ActionDefs()
          &M::ActCaptureTestSystemExecute, R::OffWhileCapturing},
         {"ActCaptureInitSystem", "Réinitialiser système", nullptr, nullptr, nullptr,
          &M::ActCaptureInitSystemExecute, R::OffWhileCapturing},
+        {"ActCaptureShowLines", "Afficher l'état des entrées", nullptr, nullptr, nullptr,
+         &M::ActCaptureShowLinesExecute, R::Unchanged},
+        {"ActCaptureJournal", "Journal de l'acquisition", nullptr, nullptr, nullptr,
+         &M::ActCaptureJournalExecute, R::Unchanged},
         {"ActHelpIndex", "Index de l'aide", nullptr, nullptr, "help-contents",
          &M::ActHelpIndexExecute, R::Unchanged},
         {"ActAppReadme", "Lisez-moi (fichier A_Lire.txt)", "", nullptr, nullptr,
@@ -168,8 +172,8 @@ void TfmMain::CreateMenus()
                "ActLogClearSelection", "ActLogClearAll", "-", "ActLogRefresh"});
     QMenu* capture = bar->addMenu(QStringLiteral("Capture"));
     capture->setObjectName(QStringLiteral("mnuCapture"));
-    add(capture,
-        {"ActCaptureStart", "ActCaptureStop", "-", "ActCaptureTestSystem", "ActCaptureInitSystem"});
+    add(capture, {"ActCaptureStart", "ActCaptureStop", "-", "ActCaptureTestSystem",
+                  "ActCaptureInitSystem", "-", "ActCaptureShowLines", "ActCaptureJournal"});
     QMenu* help = bar->addMenu(QStringLiteral("Aide"));
     help->setObjectName(QStringLiteral("mnuHelp"));
     add(help, {"ActHelpIndex", "-", "ActAppReadme", "-", "ActAbout"});

@@ -71,6 +71,7 @@ void TfmMain::ApplyUserPrefs()
     m_delegate->setOwnerDraw(m_prefs.LogUseColors);
     m_lvEventsList->viewport()->update();
     ApplyXpMenuStyle(this, m_popupMenu, m_prefs.MiscMenuAsXPStyle);
+    ApplyQualityPrefs();
 
     const QString exe = QCoreApplication::applicationFilePath();
     if (!SetRunOnStartup(QFileInfo(exe).fileName(), exe, m_prefs.MiscRunAppAtWindowsStartup, false))
