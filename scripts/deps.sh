@@ -8,6 +8,7 @@ packages=(
   fonts-liberation fonts-liberation2
   poppler-utils
   xvfb xauth
+  x11-apps xdotool netpbm  # README pictures of the real program under Xvfb (xwd, xwdtopnm)
 )
 missing=()
 for p in "${packages[@]}"; do
