@@ -10,6 +10,7 @@ packages=(
   xvfb xauth
   strace   # the save test kills the program at chosen system calls
   clang-14 libclang-rt-14-dev   # scripts/fuzz.sh: libFuzzer targets
+  x11-apps xdotool netpbm  # README pictures of the real program under Xvfb (xwd, xwdtopnm)
 )
 missing=()
 for p in "${packages[@]}"; do
