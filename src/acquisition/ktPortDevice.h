@@ -7,8 +7,8 @@
 // In a regular file the data and status bytes of the parallel ports hold the input
 // lines that someone drives from outside: writes leave them alone, as the hardware
 // keeps its input lines apart from its output latch and ignores status writes.
-// Without this, the 32-bit write that drives the data lines to 0 at set-up would wipe
-// the inputs written into the file.
+// Without this, the write that drives the data lines to 0 at set-up would wipe the
+// inputs written into the file.
 
 #include "acquisition/ktPorts.h"
 

@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QSocketNotifier>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
@@ -163,8 +164,19 @@ int RunHeadless(const CommandLineOptions& options)
                 }
                 QCoreApplication::quit();
             });
+            const auto started = std::chrono::steady_clock::now();
             QCoreApplication::exec();
             capture.CaptureStop();
+            // Measurement hook: EVTRAK_PASS_RATE=1 prints the sampling rate at the end.
+            if (qEnvironmentVariableIntValue("EVTRAK_PASS_RATE") != 0) {
+                const double s =
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - started)
+                        .count();
+                PrintErr(QStringLiteral("passes/s %1 (%2 passes en %3 s)")
+                             .arg(qRound64(double(capture.Passes()) / s))
+                             .arg(capture.Passes())
+                             .arg(s, 0, 'f', 2));
+            }
             if (list.Modified() && !policy.SaveEventFile(policy.CurrentEventFile())) {
                 PrintErr(ResStr::SaveFailed(policy.CurrentEventFile()));
                 status = 1;
