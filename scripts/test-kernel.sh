@@ -92,9 +92,12 @@ set -e
 elapsed=$(($(date +%s) - start))
 
 grep -E '^(RESULT|RATE) ' "$log" || true
-# The ratio of the bare loop's rate to Evtrak's, best of the rounds of each.
-awk '/^RATE evtrak passes\/s/ {if ($4 > e) e = $4} /^RATE bare passes\/s/ {if ($4 > b) b = $4}
-     END {if (e > 0 && b > 0) printf "RATE ratio bare/evtrak %.3f (evtrak %d, bare %d passes/s)\n", b / e, e, b}' "$log"
+# The bare loop's rate over Evtrak's, per round; the median of the rounds.
+awk '/^RATE round/ && $5 > 0 && $7 > 0 {r[n++] = $7 / $5; e += $5; b += $7}
+     END {if (n == 0) exit
+          for (i = 0; i < n; i++) for (j = i + 1; j < n; j++) if (r[j] < r[i]) {t = r[i]; r[i] = r[j]; r[j] = t}
+          printf "RATE ratio bare/evtrak: median %.3f over %d rounds (min %.3f, max %.3f); mean passes/s evtrak %d, bare %d\n",
+                 r[int(n / 2)], n, r[0], r[n - 1], e / n, b / n}' "$log"
 if ! grep -q '^END ' "$log"; then
   echo "ÉCHEC : la machine virtuelle n'a pas fini en ${elapsed} s ; fin du journal :"
   tail -n 30 "$log"

@@ -156,7 +156,6 @@ bool PpdevPort::open()
         m_claimRefused = -r == ENXIO || -r == EBUSY;
         return false;
     }
-    std::lock_guard lock(m_mutex);
     m_fd = fd;
     m_dataInput.reset();
     return true;
@@ -164,7 +163,6 @@ bool PpdevPort::open()
 
 void PpdevPort::close()
 {
-    std::lock_guard lock(m_mutex);
     if (m_fd < 0)
         return;
     // Hand the port back with its data lines driven, as a printer driver expects it.
@@ -201,7 +199,6 @@ bool PpdevPort::read(std::uint16_t port, int width, std::uint32_t& value)
         request = PPRCONTROL;
         break;
     }
-    std::lock_guard lock(m_mutex);
     if (m_fd < 0)
         return false;
     unsigned char byte = 0;
@@ -229,7 +226,6 @@ bool PpdevPort::write(std::uint16_t port, int width, std::uint32_t value)
     (void)width; // only the addressed 8-bit register is written
     if (!serves(port))
         return false;
-    std::lock_guard lock(m_mutex);
     if (m_fd < 0)
         return false;
     switch (port - m_base) {

@@ -6,6 +6,11 @@
 // claim at once (ENXIO) when another driver such as lp is registered on the port,
 // instead of letting PPCLAIM wait until that driver lets go: the claim never blocks.
 //
+// One thread at a time uses the port: the UI thread sets it up while no capture worker
+// lives, the worker samples it, and it is closed only once the worker has been joined.
+// No lock is taken per request: each one is a system call already, and the sampling
+// rate is bounded by them.
+//
 // Register offsets 0, 1 and 2 from the port's base map to the data, status and control
 // requests. The data direction (control bit 5) can't be written through the control
 // request (the kernel logs a message at every such call and never switches back), so it
@@ -18,7 +23,6 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
-#include <mutex>
 #include <optional>
 
 namespace evtrak {
@@ -98,7 +102,6 @@ private:
     int m_error = 0;
     bool m_claimRefused = false;
     QString m_reason;
-    std::mutex m_mutex;              // one request at a time, direction kept consistent
     std::optional<bool> m_dataInput; // unknown until the first direction request
 };
 
