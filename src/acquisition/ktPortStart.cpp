@@ -128,6 +128,7 @@ std::unique_ptr<PortAccess> StartPortDriver(const PortStartOptions& options,
 
     // 3. The port-space device.
     auto device = std::make_unique<PortDeviceFile>(seams.portSpaceDevice);
+    device->limitToLpt(base);
     if (device->open())
         return Make(std::move(device), QStringLiteral("Port parallèle : ") + seams.portSpaceDevice);
     reasons << seams.portSpaceDevice + QStringLiteral(" : ") +

@@ -440,6 +440,10 @@ void TestPpdev::noKernelDeviceForTheBase()
     QVERIFY(access->DriverAvailable());
     QVERIFY2(access->Description().contains(seams.portSpaceDevice),
              qPrintable(access->Description()));
+    // Not LPT2 through it later: the kernel drives that one.
+    QVERIFY(access->ServesLpt(0x378));
+    QVERIFY(!access->ServesLpt(0x278));
+    QVERIFY(!WriteLptData(*access, 0x278, 0));
 
     // No parport support at all: the device is tried by number; a port held there is
     // still refused, a missing device is not.

@@ -150,16 +150,15 @@ race ppdev /bin/probe norawio
 
 # --- Passes per second against a bare loop of the same requests --------------------
 # Short rounds, one after the other in alternating order: the emulation's speed drifts
-# with the host's load, and two neighbours share most of it. Both run on the second
-# processor, away from this shell. (Run side by side on the two ports, they would
-# measure the emulator's lock instead.)
+# with the host's load, and two neighbours share most of it. (Run side by side on the
+# two ports, they would measure the emulator's lock instead.)
 evtrak_rate() {
-    start "rate$1" 4 taskset -c 1 env EVTRAK_PASS_RATE=1 /bin/probe norawio
+    start "rate$1" 4 env EVTRAK_PASS_RATE=1 /bin/probe norawio
     sleep 2
     stop
     sed -n 's/^passes\/s \([0-9]*\).*/\1/p' "/t/rate$1/err"
 }
-bare_rate() { taskset -c 1 probe bench $LPT1_DEV 2 | sed -n 's/^passes\/s //p'; }
+bare_rate() { probe bench $LPT1_DEV 2 | sed -n 's/^passes\/s //p'; }
 for round in 1 2 3 4 5 6 7 8; do
     if [ $((round % 2)) = 1 ]; then
         e=$(evtrak_rate $round)
