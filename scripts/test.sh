@@ -31,4 +31,15 @@ cmake --build build-tsan -j"$jobs" --target \
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp" \
   setarch "$(uname -m)" -R ctest --test-dir build-tsan --output-on-failure --no-tests=error -L threads -j"$jobs"
 bash scripts/fuzz.sh
+
+# The real-kernel test boots a virtual machine under software emulation (about 3 minutes,
+# plus a 70 MB download the first time); EVTRAK_SKIP_KERNEL_TEST=1 leaves it out.
+echo "== Test against the real Linux parallel-port drivers (QEMU)"
+if [ "${EVTRAK_SKIP_KERNEL_TEST:-0}" = 1 ]; then
+  echo "SKIP test-kernel : EVTRAK_SKIP_KERNEL_TEST=1"
+elif [ "$(uname -m)" != x86_64 ]; then
+  echo "SKIP test-kernel : machine $(uname -m), pas x86_64"
+else
+  bash scripts/test-kernel.sh
+fi
 echo "Tous les tests sont passés."

@@ -16,7 +16,7 @@
 namespace evtrak::test {
 
 // A port space of bytes the test writes and the worker reads (through /dev/port-like
-// accesses: not direct, so data reads are 8 bits wide).
+// accesses).
 class MemoryPort : public PortBackend
 {
 public:

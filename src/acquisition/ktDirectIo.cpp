@@ -11,9 +11,9 @@
 
 namespace evtrak {
 
-std::vector<PortRange> DirectIoPort::DefaultRanges()
+std::vector<PortRange> DirectIoPort::DefaultRanges(std::uint16_t lptBase)
 {
-    return {{0x378, 8}, {0x278, 8}, {0x3F8, 8}, {0x2F8, 8}, {0x3E8, 8}, {0x2E8, 8}, {0x201, 1}};
+    return {{lptBase, 3}, {0x3F8, 8}, {0x2F8, 8}, {0x3E8, 8}, {0x2E8, 8}, {0x201, 1}};
 }
 
 bool DirectIoPort::Supported()

@@ -19,14 +19,14 @@ struct PortRange
 class DirectIoPort : public PortBackend
 {
 public:
-    // The registers granted by default: both parallel ports (8 registers each, since a
-    // 32-bit access at base + 2 spans base + 2 to base + 5), the four serial ports and
-    // the game port.
-    static std::vector<PortRange> DefaultRanges();
+    // The registers granted: the data, status and control registers of the parallel
+    // port at lptBase (only that one: the other may belong to a kernel driver), the four
+    // serial ports and the game port.
+    static std::vector<PortRange> DefaultRanges(std::uint16_t lptBase = 0x378);
     // Whether this build can execute port instructions at all.
     static bool Supported();
 
-    explicit DirectIoPort(std::vector<PortRange> ranges = DefaultRanges());
+    explicit DirectIoPort(std::vector<PortRange> ranges);
     ~DirectIoPort() override;
 
     // Asks ioperm for the ranges in the calling thread; false with error() on refusal.

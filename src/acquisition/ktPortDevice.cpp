@@ -47,11 +47,21 @@ void PortDeviceFile::close()
     m_fd = -1;
 }
 
+bool PortDeviceFile::serves(std::uint16_t port) const
+{
+    if (m_onlyLpt == 0)
+        return true;
+    for (std::uint16_t lpt : {std::uint16_t(0x378), std::uint16_t(0x278)})
+        if (lpt != m_onlyLpt && port >= lpt && port <= lpt + 2)
+            return false;
+    return true;
+}
+
 bool PortDeviceFile::read(std::uint16_t port, int width, std::uint32_t& value)
 {
     value = 0;
     const int bytes = PortWidthBytes(width);
-    if (m_fd < 0 || bytes == 0)
+    if (m_fd < 0 || bytes == 0 || !serves(port))
         return false;
     unsigned char buffer[4] = {0, 0, 0, 0};
     ssize_t got = 0;
@@ -88,7 +98,7 @@ bool PortDeviceFile::writeRun(qint64 offset, const unsigned char* bytes, int cou
 bool PortDeviceFile::write(std::uint16_t port, int width, std::uint32_t value)
 {
     const int bytes = PortWidthBytes(width);
-    if (m_fd < 0 || bytes == 0)
+    if (m_fd < 0 || bytes == 0 || !serves(port))
         return false;
     unsigned char buffer[4];
     for (int i = 0; i < bytes; ++i)

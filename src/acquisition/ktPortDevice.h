@@ -7,8 +7,8 @@
 // In a regular file the data and status bytes of the parallel ports hold the input
 // lines that someone drives from outside: writes leave them alone, as the hardware
 // keeps its input lines apart from its output latch and ignores status writes.
-// Without this, the 32-bit write that drives the data lines to 0 at set-up would wipe
-// the inputs written into the file.
+// Without this, the write that drives the data lines to 0 at set-up would wipe the
+// inputs written into the file.
 
 #include "acquisition/ktPorts.h"
 
@@ -35,9 +35,14 @@ public:
     bool direct() const override { return false; }
     bool read(std::uint16_t port, int width, std::uint32_t& value) override;
     bool write(std::uint16_t port, int width, std::uint32_t value) override;
+    // Of the two parallel ports, only the one at base is served (the other one may
+    // belong to a kernel driver).
+    void limitToLpt(std::uint16_t base) { m_onlyLpt = base; }
+    bool serves(std::uint16_t port) const override;
 
 private:
     QString m_path;
+    std::uint16_t m_onlyLpt = 0;
     bool writeRun(qint64 offset, const unsigned char* bytes, int count);
 
     int m_fd = -1;

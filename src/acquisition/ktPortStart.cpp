@@ -3,7 +3,6 @@
 #include "acquisition/ktDemoPort.h"
 #include "acquisition/ktDirectIo.h"
 #include "acquisition/ktPortDevice.h"
-#include "acquisition/ktPortsLog.h"
 #include "acquisition/ktPpdev.h"
 #include "acquisition/uPortSelection.h"
 
@@ -29,6 +28,8 @@ QString PortErrorReason(int err, PortErrorPlace place)
         return QStringLiteral(
             "refusé : noyau verrouillé (Secure Boot) ou capacité CAP_SYS_RAWIO absente");
     case ENOENT:
+        if (place == PortErrorPlace::Parport)
+            return QStringLiteral("introuvable (module ppdev non chargé ?)");
         return QStringLiteral("introuvable");
     case ENOSYS:
     case ENODEV:
@@ -42,15 +43,17 @@ namespace {
 
 std::unique_ptr<PortAccess> Make(std::unique_ptr<PortBackend> backend, const QString& text)
 {
+    // The callers print the description: not logged here, or it would show twice.
     auto access = std::make_unique<PortAccess>(std::move(backend));
     access->setDescription(text);
-    qCDebug(lcPorts, "%s", qPrintable(text)); // the callers show it
     return access;
 }
 
 std::unique_ptr<PortAccess> None(const QString& reasons)
 {
-    return Make(nullptr, QStringLiteral("Aucun accès au port parallèle. ") + reasons);
+    auto access = Make(nullptr, QStringLiteral("Aucun accès au port parallèle. ") + reasons);
+    access->setReason(reasons);
+    return access;
 }
 
 std::unique_ptr<PortAccess> OpenNamedDevice(const QString& path)
@@ -79,20 +82,30 @@ std::unique_ptr<PortAccess> StartPortDriver(const PortStartOptions& options,
     const std::uint16_t base = GetPortKind(options.lptSelection) == PortKind::Parallel
                                    ? LptBaseOf(options.lptSelection)
                                    : LptBaseOf(kDefaultPortSelection);
+    const QString procRoot = seams.procRoot.isEmpty() ? kProcParport : seams.procRoot;
 
-    // 1. The kernel's parallel-port device.
+    // 1. The kernel's parallel-port device, claimed exclusively.
     auto io = seams.ppdevIo ? seams.ppdevIo : SystemPpdevIo();
-    auto ppdev = std::make_unique<PpdevPort>(io, FindParportDevice(*io, base), base);
-    const bool claimed = ppdev->open();
-    QString ppdevText;
-    if (claimed)
-        ppdevText = ppdev->device() + QStringLiteral(" (pilote ppdev du noyau, accès exclusif)");
-    else
-        reasons << ppdev->device() + QStringLiteral(" : ") + ppdev->reason();
+    const ParportLookup lookup = FindParport(*io, base, procRoot);
+    std::unique_ptr<PpdevPort> ppdev;
+    bool claimed = false;
+    if (lookup.device.isEmpty()) {
+        reasons << QStringLiteral("aucun port parallèle du noyau à 0x%1").arg(base, 0, 16);
+    } else {
+        ppdev = std::make_unique<PpdevPort>(io, lookup.device, base, procRoot);
+        claimed = ppdev->open();
+        if (!claimed) {
+            reasons << ppdev->device() + QStringLiteral(" : ") + ppdev->reason();
+            // The kernel drives this port: without its claim, nothing may touch it, or
+            // two drivers would write the same registers.
+            if (lookup.listed || ppdev->heldElsewhere())
+                return None(reasons.constLast() + QLatin1Char('.'));
+        }
+    }
 
     // 2. Direct port instructions, keeping the claim so other drivers stay off the port.
     if (seams.tryDirectIo) {
-        auto directIo = std::make_unique<DirectIoPort>();
+        auto directIo = std::make_unique<DirectIoPort>(DirectIoPort::DefaultRanges(base));
         if (directIo->open()) {
             QString text = QStringLiteral("Port parallèle : instructions d'entrée-sortie "
                                           "directes (ioperm)");
@@ -107,11 +120,15 @@ std::unique_ptr<PortAccess> StartPortDriver(const PortStartOptions& options,
         reasons << QStringLiteral("ioperm : ") +
                        PortErrorReason(directIo->error(), PortErrorPlace::DirectIo);
     }
-    if (claimed)
-        return Make(std::move(ppdev), QStringLiteral("Port parallèle : ") + ppdevText);
+    if (claimed) {
+        const QString text = QStringLiteral("Port parallèle : ") + ppdev->device() +
+                             QStringLiteral(" (pilote ppdev du noyau, accès exclusif)");
+        return Make(std::move(ppdev), text);
+    }
 
     // 3. The port-space device.
     auto device = std::make_unique<PortDeviceFile>(seams.portSpaceDevice);
+    device->limitToLpt(base);
     if (device->open())
         return Make(std::move(device), QStringLiteral("Port parallèle : ") + seams.portSpaceDevice);
     reasons << seams.portSpaceDevice + QStringLiteral(" : ") +

@@ -14,6 +14,7 @@ struct PortStartSeams
     std::shared_ptr<PpdevIo> ppdevIo; // the real system calls when null
     bool tryDirectIo = true;
     QString portSpaceDevice = QStringLiteral("/dev/port");
+    QString procRoot; // the kernel's parport folder when empty
 };
 
 std::unique_ptr<PortAccess> StartPortDriver(const PortStartOptions& options,

@@ -150,10 +150,8 @@ bool ReadLptData(PortAccess& pa, std::uint16_t base, Levels13& levels)
         return false;
     for (int i = 0; i <= 7; ++i)
         levels[i] = false;
-    // A driver-like device reads the 8-bit register alone.
-    const int width = pa.DirectIoAllowed() ? kPortWidth : pw8;
     std::uint32_t v = 0;
-    if (!pa.RuleRead(base, width, v))
+    if (!pa.RuleRead(base, kPortWidth, v))
         return false; // the data lines stay in the input direction
     for (int i = 0; i <= 7; ++i)
         levels[i] = (v >> i) & 1u;

@@ -24,7 +24,11 @@ enum PortWidthCode : int
     pw16 = 1,
     pw32 = 2
 };
-inline constexpr int kPortWidth = pw32; // the width used for register accesses
+// Every register of the parallel, serial and game ports is 8 bits wide. A wider access
+// would span the next port addresses too: a 32-bit write to the data register would
+// also write the control register, and one to the control register the EPP address
+// and data registers, which starts a bus cycle on a port in EPP mode.
+inline constexpr int kPortWidth = pw8;
 
 // One way of reaching the I/O port space.
 class PortBackend
@@ -70,6 +74,9 @@ public:
     // What is in use, or why nothing could be opened (French, one line).
     QString Description() const { return m_description; }
     void setDescription(const QString& d) { m_description = d; }
+    // Without any access: why each way was refused (French, one line); else empty.
+    QString Reason() const { return m_reason; }
+    void setReason(const QString& r) { m_reason = r; }
 
     // Raw accesses (no access rule; nothing happens when no access works).
     std::uint32_t PortRead(std::uint16_t port, int width);
@@ -83,6 +90,7 @@ private:
     std::unique_ptr<PortBackend> m_backend;
     bool m_direct = false;
     QString m_description;
+    QString m_reason;
     std::atomic<bool> m_failureLogged{false};
     void noteFailure(std::uint16_t port, bool write);
 };
@@ -108,9 +116,13 @@ struct PortStartOptions
     int lptSelection = 4; // PortBaseAddressIndex at start (which parport to claim)
 };
 
-// Chooses and opens the backend: ppdev, then direct instructions, then /dev/port
-// (or the given port device / demo port). Never fails: without any backend the state
-// has DriverAvailable() false and Description() says why.
+// Chooses and opens the backend (or the given port device / demo port). When the
+// kernel has a parallel-port device at the selected base, the port is used only under
+// its exclusive ppdev claim (through the claim, or with direct instructions while the
+// claim is held); a refused claim leaves no access. Direct instructions, then
+// /dev/port, without a claim only where the kernel has no device at that base.
+// Never fails: without any backend the state has DriverAvailable() false and
+// Description() and Reason() say why.
 std::unique_ptr<PortAccess> StartPortDriver(const PortStartOptions& options);
 // Releases and closes the backend (end of program).
 void RemovePortDriver(std::unique_ptr<PortAccess>& access);

@@ -15,8 +15,6 @@ namespace evtrak {
 
 namespace {
 
-const QString kProcParport = QStringLiteral("/proc/sys/dev/parport");
-
 class SystemIo : public PpdevIo
 {
 public:
@@ -51,26 +49,42 @@ std::shared_ptr<PpdevIo> SystemPpdevIo()
     return std::make_shared<SystemIo>();
 }
 
-QString FindParportDevice(PpdevIo& io, std::uint16_t base)
+ParportLookup FindParport(PpdevIo& io, std::uint16_t base, const QString& procRoot)
 {
+    ParportLookup found;
+    bool anyPort = false;
     // base-addr holds the base and the ECP base in decimal: "888\t1912".
-    for (const QString& port : io.listDir(kProcParport)) {
+    for (const QString& port : io.listDir(procRoot)) {
         if (!port.startsWith(QLatin1String("parport")))
             continue;
         const auto text =
-            io.readText(kProcParport + QLatin1Char('/') + port + QStringLiteral("/base-addr"));
+            io.readText(procRoot + QLatin1Char('/') + port + QStringLiteral("/base-addr"));
         if (!text)
             continue;
+        anyPort = true;
         const QList<QByteArray> fields = text->simplified().split(' ');
         bool ok = false;
-        if (!fields.isEmpty() && fields.first().toUInt(&ok) == base && ok)
-            return QStringLiteral("/dev/") + port;
+        if (!fields.isEmpty() && fields.first().toUInt(&ok) == base && ok) {
+            found.device = QStringLiteral("/dev/") + port;
+            found.listed = true;
+            return found;
+        }
     }
-    return base == 0x278 ? QStringLiteral("/dev/parport1") : QStringLiteral("/dev/parport0");
+    if (!anyPort)
+        found.device =
+            base == 0x278 ? QStringLiteral("/dev/parport1") : QStringLiteral("/dev/parport0");
+    return found;
 }
 
-PpdevPort::PpdevPort(std::shared_ptr<PpdevIo> io, QString device, std::uint16_t base)
-    : m_io(std::move(io)), m_device(std::move(device)), m_base(base)
+QString FindParportDevice(PpdevIo& io, std::uint16_t base)
+{
+    return FindParport(io, base).device;
+}
+
+PpdevPort::PpdevPort(std::shared_ptr<PpdevIo> io, QString device, std::uint16_t base,
+                     QString procRoot)
+    : m_io(std::move(io)), m_device(std::move(device)), m_base(base),
+      m_procRoot(std::move(procRoot))
 {}
 
 PpdevPort::~PpdevPort()
@@ -83,24 +97,41 @@ QString PpdevPort::name() const
     return QStringLiteral("ppdev ") + m_device;
 }
 
+bool PpdevPort::heldElsewhere() const
+{
+    return m_claimRefused;
+}
+
 void PpdevPort::fail(int err)
 {
     m_error = err;
     m_reason = PortErrorReason(err, PortErrorPlace::Parport);
     if (err != ENXIO && err != EBUSY)
         return;
-    // Say which driver holds the port, or that there is no port behind the device.
+    // Say who holds the port, or that there is no port behind the device.
     const QString port = m_device.section(QLatin1Char('/'), -1);
-    const QString dir = kProcParport + QLatin1Char('/') + port;
+    const QString dir = m_procRoot + QLatin1Char('/') + port;
     if (!m_io->readText(dir + QStringLiteral("/base-addr"))) {
         m_reason = QStringLiteral("aucun port parallèle derrière ce périphérique");
         return;
     }
-    QStringList holders = m_io->listDir(dir + QStringLiteral("/devices"));
-    holders.removeAll(QStringLiteral("active"));
-    if (!holders.isEmpty())
-        m_reason = QStringLiteral("port tenu par un autre pilote (%1)")
-                       .arg(holders.join(QStringLiteral(", ")));
+    // The device using the port now, else the ones registered on it (lp registers
+    // itself on every port it finds and refuses exclusive users even while idle).
+    QString holder;
+    if (const auto active = m_io->readText(dir + QStringLiteral("/devices/active")))
+        holder = QString::fromLocal8Bit(active->trimmed());
+    if (holder.isEmpty() || holder == QLatin1String("none")) {
+        QStringList holders = m_io->listDir(dir + QStringLiteral("/devices"));
+        holders.removeAll(QStringLiteral("active"));
+        holder = holders.join(QStringLiteral(", "));
+    }
+    if (holder.isEmpty())
+        return;
+    // Another process's claim through the same device driver shows as "ppdevN".
+    if (holder.startsWith(QLatin1String("ppdev")))
+        m_reason = QStringLiteral("port tenu par un autre programme (%1)").arg(holder);
+    else
+        m_reason = QStringLiteral("port tenu par un autre pilote (%1)").arg(holder);
 }
 
 bool PpdevPort::open()
@@ -108,6 +139,7 @@ bool PpdevPort::open()
     close();
     m_error = 0;
     m_reason.clear();
+    m_claimRefused = false;
     const int fd = m_io->open(m_device);
     if (fd < 0) {
         fail(-fd);
@@ -121,9 +153,9 @@ bool PpdevPort::open()
     if (r < 0) {
         m_io->close(fd);
         fail(-r);
+        m_claimRefused = -r == ENXIO || -r == EBUSY;
         return false;
     }
-    std::lock_guard lock(m_mutex);
     m_fd = fd;
     m_dataInput.reset();
     return true;
@@ -131,7 +163,6 @@ bool PpdevPort::open()
 
 void PpdevPort::close()
 {
-    std::lock_guard lock(m_mutex);
     if (m_fd < 0)
         return;
     // Hand the port back with its data lines driven, as a printer driver expects it.
@@ -168,7 +199,6 @@ bool PpdevPort::read(std::uint16_t port, int width, std::uint32_t& value)
         request = PPRCONTROL;
         break;
     }
-    std::lock_guard lock(m_mutex);
     if (m_fd < 0)
         return false;
     unsigned char byte = 0;
@@ -196,7 +226,6 @@ bool PpdevPort::write(std::uint16_t port, int width, std::uint32_t value)
     (void)width; // only the addressed 8-bit register is written
     if (!serves(port))
         return false;
-    std::lock_guard lock(m_mutex);
     if (m_fd < 0)
         return false;
     switch (port - m_base) {

@@ -6,6 +6,11 @@
 // claim at once (ENXIO) when another driver such as lp is registered on the port,
 // instead of letting PPCLAIM wait until that driver lets go: the claim never blocks.
 //
+// One thread at a time uses the port: the UI thread sets it up while no capture worker
+// lives, the worker samples it, and it is closed only once the worker has been joined.
+// No lock is taken per request: each one is a system call already, and the sampling
+// rate is bounded by them.
+//
 // Register offsets 0, 1 and 2 from the port's base map to the data, status and control
 // requests. The data direction (control bit 5) can't be written through the control
 // request (the kernel logs a message at every such call and never switches back), so it
@@ -18,7 +23,6 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
-#include <mutex>
 #include <optional>
 
 namespace evtrak {
@@ -41,15 +45,29 @@ public:
 // The real system calls.
 std::shared_ptr<PpdevIo> SystemPpdevIo();
 
-// The /dev/parportN standing for the parallel port at base: the parport whose
-// base-addr in /proc/sys/dev/parport matches, else parport0 for 0x378 and parport1
-// for 0x278 (any other base: parport0).
+// Where the kernel describes its parallel ports (one folder per port, "parportN").
+inline const QString kProcParport = QStringLiteral("/proc/sys/dev/parport");
+
+// The kernel's parallel-port device for a base address.
+struct ParportLookup
+{
+    QString device;      // the /dev/parportN to claim; empty when the kernel has none there
+    bool listed = false; // the kernel lists a port at that base: only a claim may use it
+};
+
+// The parport whose base-addr under procRoot matches. When the kernel lists no parport
+// at all (no parport support, or no procfs), the device is guessed by number:
+// parport0 for 0x378, parport1 for 0x278 (any other base: parport0). When it lists
+// parports but none at that base, there is no device (another number would be another
+// port).
+ParportLookup FindParport(PpdevIo& io, std::uint16_t base, const QString& procRoot = kProcParport);
 QString FindParportDevice(PpdevIo& io, std::uint16_t base);
 
 class PpdevPort : public PortBackend
 {
 public:
-    PpdevPort(std::shared_ptr<PpdevIo> io, QString device, std::uint16_t base);
+    PpdevPort(std::shared_ptr<PpdevIo> io, QString device, std::uint16_t base,
+              QString procRoot = kProcParport);
     ~PpdevPort() override;
     PpdevPort(const PpdevPort&) = delete;
     PpdevPort& operator=(const PpdevPort&) = delete;
@@ -61,6 +79,8 @@ public:
     bool isOpen() const { return m_fd >= 0; }
     int error() const { return m_error; }
     QString reason() const { return m_reason; }
+    // The device opened but the claim was refused: something else holds the port.
+    bool heldElsewhere() const;
     QString device() const { return m_device; }
     std::uint16_t base() const { return m_base; }
 
@@ -77,10 +97,11 @@ private:
     std::shared_ptr<PpdevIo> m_io;
     QString m_device;
     std::uint16_t m_base;
+    QString m_procRoot;
     int m_fd = -1;
     int m_error = 0;
+    bool m_claimRefused = false;
     QString m_reason;
-    std::mutex m_mutex;              // one request at a time, direction kept consistent
     std::optional<bool> m_dataInput; // unknown until the first direction request
 };
 

@@ -62,6 +62,11 @@ public:
     bool CaptureRunning() const { return m_thread.CaptureRunning(); }
     bool WorkerAlive() const { return m_thread.WorkerAlive(); }
     bool PortAccessible() const { return m_portAccessible; }
+    // Why the selected interface can't be used (empty when nothing more to say).
+    QString RefusalReason() const
+    {
+        return PortRefusalReason(m_port, m_prefs.PortBaseAddressIndex);
+    }
 
     // Called with each run of events just recorded at the top of the list (they are
     // rows 0..size-1, the newest at row 0), after the run is in the list; the headless

@@ -15,6 +15,7 @@
 #include <QFileInfo>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
@@ -261,9 +262,20 @@ int RunHeadless(const CommandLineOptions& options)
                                      PrintErr(figuresLine());
                                  });
             }
+            const auto started = std::chrono::steady_clock::now();
             QCoreApplication::exec();
             capture.CaptureStop();
             reportStalls();
+            // Measurement hook: EVTRAK_PASS_RATE=1 prints the sampling rate at the end.
+            if (qEnvironmentVariableIntValue("EVTRAK_PASS_RATE") != 0) {
+                const double s =
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - started)
+                        .count();
+                PrintErr(QStringLiteral("passes/s %1 (%2 passes en %3 s)")
+                             .arg(qRound64(double(capture.Passes()) / s))
+                             .arg(capture.Passes())
+                             .arg(s, 0, 'f', 2));
+            }
             if (list.Modified() && !policy.SaveEventFile(policy.CurrentEventFile())) {
                 PrintErr(ResStr::SaveFailed(policy.CurrentEventFile()));
                 status = 1;

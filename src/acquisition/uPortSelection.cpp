@@ -138,4 +138,25 @@ bool IsPortAccessible(const PortAccess& pa, int selection, TInterface& itf)
     return false;
 }
 
+QString PortRefusalReason(const PortAccess& pa, int selection)
+{
+    switch (GetPortKind(selection)) {
+    case PortKind::Parallel:
+        if (!pa.DriverAvailable())
+            return pa.Reason();
+        if (!pa.ServesLpt(LptBaseOf(selection)))
+            // The port is claimed at program start, for the selection stored then.
+            return QStringLiteral(
+                       "%1 a été ouvert au démarrage ; relancez Evtrak pour utiliser %2.")
+                .arg(pa.backend()->name(), GetPortName(selection));
+        return {};
+    case PortKind::Serial:
+        return QStringLiteral("%1 : ouverture impossible.").arg(SerialDeviceName(selection));
+    case PortKind::Game:
+    case PortKind::None:
+        break;
+    }
+    return {};
+}
+
 } // namespace evtrak

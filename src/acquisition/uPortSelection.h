@@ -74,5 +74,8 @@ bool OpenSerialPort(int selection, TInterface& itf);
 // Serial: the port is open. Parallel: port access works for that port. Game port and
 // anything else: false.
 bool IsPortAccessible(const PortAccess& pa, int selection, TInterface& itf);
+// Why the selection is not accessible, in French on one line (for the refusal message);
+// empty when there is nothing more to say.
+QString PortRefusalReason(const PortAccess& pa, int selection);
 
 } // namespace evtrak

@@ -223,6 +223,8 @@ void TestHeadless::refusedInterfaceExits2()
     const QString err = QString::fromUtf8(p.readAllStandardError());
     QVERIFY2(err.contains(QStringLiteral("Accès au port sélectionné impossible.")),
              qPrintable(err));
+    // The access in use, or why there is none, is said once.
+    QCOMPARE(err.count(QStringLiteral("ort parallèle")), 1);
 }
 
 void TestHeadless::refusedDayFileExits2BeforeCapture_data()

@@ -1,10 +1,14 @@
 // Port readers and writers over a recording backend, and the interface selection.
 
 #include "acquisition/ktPorts.h"
+#include "acquisition/uCapture.h"
 #include "acquisition/uPortSelection.h"
+#include "capture_support.h"
 #include "ports_support.h"
+#include "settings/uUserPrefs.h"
 
 #include <QtTest>
+#include <algorithm>
 
 using namespace evtrak;
 using namespace evtrak::test;
@@ -61,6 +65,8 @@ private Q_SLOTS:
     void setUpInterface_data();
     void setUpInterface();
     void portAccessible();
+    void everyAccessIsOneRegister_data();
+    void everyAccessIsOneRegister();
 };
 
 void TestPorts::lptBitMaps_data()
@@ -117,11 +123,9 @@ void TestPorts::lptRegisterSequence()
     rig.port->values[base] = 0x5A;
     Levels13 levels{};
     QVERIFY(ReadLptInputs(*rig.access, base, levels));
-    // A device reads the data register alone; a direct read keeps the full width.
-    const int dataWidth = direct ? pw32 : pw8;
     CompareOps(rig.port->ops,
-               {Rd(base + 1, pw32, 0x78), Wr(base + 2, pw32, 0x2B), Wr(base + 2, pw32, 0x2B),
-                Rd(base, dataWidth, 0x5A), Wr(base + 2, pw32, 0x0B)});
+               {Rd(base + 1, pw8, 0x78), Wr(base + 2, pw8, 0x2B), Wr(base + 2, pw8, 0x2B),
+                Rd(base, pw8, 0x5A), Wr(base + 2, pw8, 0x0B)});
 }
 
 void TestPorts::refusedAccesses()
@@ -161,7 +165,7 @@ void TestPorts::refusedAccesses()
             Levels13 levels;
             levels.fill(true);
             QVERIFY(!ReadLptData(*rig.access, 0x378, levels));
-            CompareOps(rig.port->ops, {Wr(0x37A, pw32, 0x2B)});
+            CompareOps(rig.port->ops, {Wr(0x37A, pw8, 0x2B)});
         }
     }
 }
@@ -210,7 +214,7 @@ void TestPorts::controlValues()
     QFETCH(quint32, value);
     Rig rig;
     QVERIFY(WriteLptControl(*rig.access, 0x278, input, strobe, autofeed, init, selectIn));
-    CompareOps(rig.port->ops, {Wr(0x27A, pw32, value)});
+    CompareOps(rig.port->ops, {Wr(0x27A, pw8, value)});
 }
 
 void TestPorts::serialAndGamePort()
@@ -222,7 +226,7 @@ void TestPorts::serialAndGamePort()
         Levels4 levels{};
         QVERIFY(ReadSerialModemLines(*rig.access, 0x3F8, levels));
         QCOMPARE(Text(levels), QStringLiteral("1100"));
-        CompareOps(rig.port->ops, {Rd(0x3FE, pw32, 0x30)});
+        CompareOps(rig.port->ops, {Rd(0x3FE, pw8, 0x30)});
     }
     // A refused modem read leaves the levels as they were.
     {
@@ -309,7 +313,7 @@ void TestPorts::setUpInterface()
     QCOMPARE(int(itf.LptBase()), lptBase);
     // A parallel port gets its data lines driven to 0 and nothing else.
     if (lptBase != 0xFFFF)
-        CompareOps(rig.port->ops, {Wr(std::uint16_t(lptBase), pw32, 0)});
+        CompareOps(rig.port->ops, {Wr(std::uint16_t(lptBase), pw8, 0)});
     else
         QVERIFY(rig.port->ops.empty());
 }
@@ -334,6 +338,71 @@ void TestPorts::portAccessible()
     lpt1Only.port->servedOnly = {0x378, 0x379, 0x37A};
     QVERIFY(IsPortAccessible(*lpt1Only.access, 4, itf));
     QVERIFY(!IsPortAccessible(*lpt1Only.access, 5, itf));
+}
+
+void TestPorts::everyAccessIsOneRegister_data()
+{
+    QTest::addColumn<int>("selection");
+    QTest::addColumn<bool>("direct");
+    for (int selection = 0; selection <= 6; ++selection)
+        for (bool direct : {false, true})
+            QTest::addRow("%s %s", qPrintable(GetPortName(selection)), direct ? "direct" : "device")
+                << selection << direct;
+}
+
+// Set-up, test, passes and a reset touch only the registers of the selected
+// interface, one 8-bit register at a time: a wider access would also write the
+// registers next to it (the EPP registers above a parallel port's control register).
+void TestPorts::everyAccessIsOneRegister()
+{
+    QFETCH(int, selection);
+    QFETCH(bool, direct);
+    struct Register
+    {
+        std::uint16_t port;
+        bool read, write;
+    };
+    std::vector<Register> map;
+    std::uint16_t lpt = 0, serial = 0, game = 0;
+    GetPortBaseAddresses(selection, lpt, serial, game);
+    if (lpt != kNoPortBase)
+        map = {{lpt, true, true},
+               {std::uint16_t(lpt + 1), true, false},
+               {std::uint16_t(lpt + 2), false, true}};
+    if (serial != kNoPortBase)
+        map = {{std::uint16_t(serial + 6), true, false}}; // modem status
+    if (game != kNoPortBase)
+        map = {{game, true, false}};
+
+    Rig rig(direct);
+    TInterface itf;
+    FakeTicks ticks;
+    RecordingSink sink;
+    TCaptureEngine engine(ticks, sink);
+    TUserPrefs prefs = DefaultUserPrefs();
+    prefs.PortBaseAddressIndex = selection;
+    engine.ResetChannels(prefs);
+    SetUpInterface(*rig.access, selection, itf);
+    IsPortAccessible(*rig.access, selection, itf);
+    engine.LoadCaptureSettings(prefs);
+    engine.SetBases({itf.LptBase(), itf.SerialBase(), itf.GameAddress()});
+    engine.SetPort(rig.access.get());
+    for (int pass = 0; pass < 3; ++pass)
+        engine.SamplePass();
+    engine.ResetChannels(prefs);
+    SetUpInterface(*rig.access, selection, itf);
+
+    for (const PortOp& op : rig.port->ops) {
+        QCOMPARE(op.width, int(pw8));
+        const auto r = std::find_if(map.begin(), map.end(),
+                                    [&](const Register& x) { return x.port == op.port; });
+        if (r == map.end() || !(op.write ? r->write : r->read))
+            QFAIL(QTest::toString(op));
+    }
+    // Something was read on every interface the pass reads (not the game port through a
+    // device, which the program never does).
+    if (lpt != kNoPortBase || serial != kNoPortBase || direct)
+        QVERIFY(!rig.port->ops.empty());
 }
 
 QTEST_GUILESS_MAIN(TestPorts)

@@ -4,7 +4,9 @@
 #include "acquisition/ktPortStart.h"
 #include "acquisition/ktPorts.h"
 #include "acquisition/ktPpdev.h"
+#include "acquisition/uPortSelection.h"
 
+#include <QTemporaryDir>
 #include <QtTest>
 #include <cerrno>
 #include <sys/ioctl.h>
@@ -58,15 +60,22 @@ public:
     }
     std::optional<QByteArray> readText(const QString& path) override
     {
+        if (!tree.isEmpty() && path.startsWith(tree))
+            return real->readText(path);
         if (auto it = files.find(path); it != files.end())
             return it->second;
         return std::nullopt;
     }
     QStringList listDir(const QString& path) override
     {
+        if (!tree.isEmpty() && path.startsWith(tree))
+            return real->listDir(path);
         auto it = dirs.find(path);
         return it == dirs.end() ? QStringList() : it->second;
     }
+    // Below this folder, procfs is read from real files (a fake tree on disk).
+    QString tree;
+    std::shared_ptr<PpdevIo> real = SystemPpdevIo();
 
     static QString Name(unsigned long r)
     {
@@ -105,6 +114,32 @@ public:
     }
 };
 
+// A parport tree on disk like the kernel's: the two ports numbered the other way
+// round (parport0 at 0x278), with the given device using LPT1 and registered on it.
+struct ProcTree
+{
+    explicit ProcTree(const QByteArray& active, const QStringList& registered = {})
+    {
+        Write(QStringLiteral("parport0/base-addr"), "632\t1656\n");
+        Write(QStringLiteral("parport0/devices/active"), "none\n");
+        Write(QStringLiteral("parport1/base-addr"), "888\t1912\n");
+        Write(QStringLiteral("parport1/devices/active"), active + '\n');
+        for (const QString& name : registered)
+            Write(QStringLiteral("parport1/devices/%1/timeslice").arg(name), "200\n");
+        Write(QStringLiteral("default/timeslice"), "200\n");
+    }
+    void Write(const QString& relative, const QByteArray& text)
+    {
+        const QString path = root() + QLatin1Char('/') + relative;
+        QDir().mkpath(QFileInfo(path).path());
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(text);
+    }
+    QString root() const { return dir.path() + QStringLiteral("/parport"); }
+    QTemporaryDir dir;
+};
+
 struct Claimed
 {
     Claimed()
@@ -136,6 +171,9 @@ private Q_SLOTS:
     void releaseAtEnd();
     void deviceLookup();
     void startChoosesBackend();
+    void refusedClaimRefusesThePort_data();
+    void refusedClaimRefusesThePort();
+    void noKernelDeviceForTheBase();
 };
 
 void TestPpdev::claimIsExclusive()
@@ -340,6 +378,86 @@ void TestPpdev::startChoosesBackend()
         QVERIFY(access->DriverAvailable());
         QVERIFY(access->Description().contains(QStringLiteral("simulé")));
     }
+}
+
+void TestPpdev::refusedClaimRefusesThePort_data()
+{
+    QTest::addColumn<QByteArray>("active");
+    QTest::addColumn<QStringList>("registered");
+    QTest::addColumn<int>("claimErr");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("another process") << QByteArray("ppdev0") << QStringList{"ppdev0"} << ENXIO
+                                     << "/dev/parport1 : port tenu par un autre programme (ppdev0)";
+    QTest::newRow("lp registered, idle") << QByteArray("none") << QStringList{"lp"} << ENXIO
+                                         << "/dev/parport1 : port tenu par un autre pilote (lp)";
+    QTest::newRow("lp printing") << QByteArray("lp") << QStringList{"lp"} << EBUSY
+                                 << "/dev/parport1 : port tenu par un autre pilote (lp)";
+    QTest::newRow("not in group lp")
+        << QByteArray("none") << QStringList{} << -EACCES << "/dev/parport1 : accès refusé";
+}
+
+// Where the kernel has a device for the port, nothing but its claim may use the port:
+// a port-space device that would open is not used.
+void TestPpdev::refusedClaimRefusesThePort()
+{
+    QFETCH(QByteArray, active);
+    QFETCH(QStringList, registered);
+    QFETCH(int, claimErr);
+    QFETCH(QString, reason);
+    ProcTree tree(active, registered);
+    auto io = std::make_shared<FakeIo>();
+    io->tree = tree.root();
+    if (claimErr < 0)
+        io->openResult = claimErr;
+    else
+        io->failures[PPCLAIM] = -claimErr;
+    PortStartSeams seams;
+    seams.ppdevIo = io;
+    seams.procRoot = tree.root();
+    seams.tryDirectIo = false;
+    seams.portSpaceDevice = tree.root() + QStringLiteral("/default/timeslice"); // opens
+    auto access = StartPortDriver(PortStartOptions{}, seams);
+    QCOMPARE(io->calls.first(), QStringLiteral("open /dev/parport1"));
+    QVERIFY2(!access->DriverAvailable(), qPrintable(access->Description()));
+    QVERIFY2(access->Reason().startsWith(reason), qPrintable(access->Reason()));
+    QCOMPARE(PortRefusalReason(*access, 4), access->Reason());
+}
+
+// Where it has none, the port is free for direct access or the port-space device.
+void TestPpdev::noKernelDeviceForTheBase()
+{
+    ProcTree tree("none");
+    QVERIFY(QDir(tree.root() + QStringLiteral("/parport1")).removeRecursively());
+    auto io = std::make_shared<FakeIo>();
+    io->tree = tree.root();
+    PortStartSeams seams;
+    seams.ppdevIo = io;
+    seams.procRoot = tree.root();
+    seams.tryDirectIo = false;
+    seams.portSpaceDevice = tree.root() + QStringLiteral("/default/timeslice");
+    auto access = StartPortDriver(PortStartOptions{}, seams); // LPT1, 0x378
+    QVERIFY(io->calls.isEmpty()); // parport0 is 0x278: not to be claimed for LPT1
+    QVERIFY(access->DriverAvailable());
+    QVERIFY2(access->Description().contains(seams.portSpaceDevice),
+             qPrintable(access->Description()));
+    // Not LPT2 through it later: the kernel drives that one.
+    QVERIFY(access->ServesLpt(0x378));
+    QVERIFY(!access->ServesLpt(0x278));
+    QVERIFY(!WriteLptData(*access, 0x278, 0));
+
+    // No parport support at all: the device is tried by number; a port held there is
+    // still refused, a missing device is not.
+    QVERIFY(QDir(tree.root()).removeRecursively());
+    io->calls.clear();
+    io->failures[PPCLAIM] = -EBUSY;
+    QVERIFY(!StartPortDriver(PortStartOptions{}, seams)->DriverAvailable());
+    QCOMPARE(io->calls.first(), QStringLiteral("open /dev/parport0"));
+    io->openResult = -ENXIO; // no driver behind the device node
+    QTemporaryDir spare;
+    seams.portSpaceDevice = spare.filePath(QStringLiteral("port"));
+    QFile port(seams.portSpaceDevice);
+    QVERIFY(port.open(QIODevice::WriteOnly));
+    QVERIFY(StartPortDriver(PortStartOptions{}, seams)->DriverAvailable());
 }
 
 QTEST_GUILESS_MAIN(TestPpdev)

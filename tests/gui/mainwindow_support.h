@@ -26,6 +26,7 @@ public:
     std::deque<Answer> answers; // next answers to questions; Yes when empty
     std::deque<QString> files;  // next results of any file dialog; cancel when empty
     QStringList shown;          // every text and dialog shown, in order
+    QStringList errors;         // the texts shown as warnings
 
     Answer AskYesNoCancel(const QString& text) override { return next(text); }
     Answer AskYesNo(const QString& text) override
@@ -34,7 +35,11 @@ public:
         return a == Answer::Cancel ? Answer::No : a;
     }
     void Inform(const QString& text) override { shown << text; }
-    void ShowError(const QString& text) override { shown << text; }
+    void ShowError(const QString& text) override
+    {
+        shown << text;
+        errors << text;
+    }
     QString ChooseEventFileToSave(const QString& dir, const QString& proposed) override
     {
         return file(QStringLiteral("[save events] ") + dir + u'|' + proposed);

@@ -6,9 +6,9 @@
 #include "eventlog/uSavingPolicy.h"
 #include "settings/ktIniFile.h"
 #include "settings/uConf.h"
+#include "ui/uResStr.h"
 #include "ui/widgets/frmPrintOptions.h"
 #include "ui/widgets/ktShell.h"
-#include "ui/uResStr.h"
 
 #include <QAction>
 #include <QElapsedTimer>
@@ -107,6 +107,7 @@ private Q_SLOTS:
     void failedTestGreysTheList()
     {
         WindowRig rig(false);
+        rig.ports->setReason(QStringLiteral("/dev/parport0 : introuvable."));
         TfmMain& w = rig.start();
         QCOMPARE(w.banner()->text(), ResStr::SystemNotReady());
         QCOMPARE(w.banner()->palette().color(QPalette::WindowText), QColor(255, 0, 0));
@@ -114,9 +115,10 @@ private Q_SLOTS:
         QVERIFY(!w.listView()->isEnabled());
         QCOMPARE(w.listView()->palette().color(QPalette::Base),
                  QGuiApplication::palette().color(QPalette::Button));
-        // F11 on an unusable port says so and stays stopped.
+        // F11 on an unusable port warns, with the reason, and stays stopped.
         w.action(QStringLiteral("ActCaptureStart"))->trigger();
-        QVERIFY(rig.prompt.saw(ResStr::PortNotAccessible()));
+        QCOMPARE(rig.prompt.errors, QStringList{ResStr::PortNotAccessible() +
+                                                QStringLiteral("\n/dev/parport0 : introuvable.")});
         QVERIFY(!w.capture().CaptureRunning());
     }
 

@@ -4,11 +4,11 @@
 #include "acquisition/uCaptureControl.h"
 #include "eventlog/uLog.h"
 #include "eventlog/uSavingPolicy.h"
-#include "settings/widgets/frmOptions.h"
 #include "settings/uConf.h"
+#include "settings/widgets/frmOptions.h"
+#include "ui/uResStr.h"
 #include "ui/widgets/frmReport01.h"
 #include "ui/widgets/uMessagePrompt.h"
-#include "ui/uResStr.h"
 
 #include <QAction>
 #include <QFileInfo>
@@ -120,9 +120,13 @@ void TfmMain::ActExportPdfExecute()
 void TfmMain::ShowStartResult(int result)
 {
     switch (static_cast<TCaptureController::StartResult>(result)) {
-    case TCaptureController::StartResult::NotAccessible:
-        m_prompt->Inform(ResStr::PortNotAccessible());
+    case TCaptureController::StartResult::NotAccessible: {
+        // A warning with the reason on a second line: what to fix is in the help page.
+        const QString reason = m_capture->RefusalReason();
+        m_prompt->ShowError(reason.isEmpty() ? ResStr::PortNotAccessible()
+                                             : ResStr::PortNotAccessible() + u'\n' + reason);
         break;
+    }
     case TCaptureController::StartResult::NotLpt:
         m_prompt->Inform(ResStr::NotLpt());
         break;
