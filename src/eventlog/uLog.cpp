@@ -227,6 +227,20 @@ QString TEventList::text(int row, int column) const
     }
 }
 
+TEventList::RowFacts TEventList::rowFacts(int row) const
+{
+    if (row < 0 || row >= rowCount())
+        return {};
+    const Row& r = d->Rows[std::size_t(row)];
+    return RowFacts{r.Label, r.Index, r.Seconds, r.Duration, RowSuffix(r.Suffix)};
+}
+
+const QString& TEventList::labelText(std::uint32_t id) const
+{
+    static const QString none;
+    return id < d->Labels.size() ? d->Labels[id] : none;
+}
+
 QString TEventList::fileLine(int row) const
 {
     return text(row, ColLabel) + u';' + text(row, ColIndex) + u';' + text(row, ColDateTime) + u';' +

@@ -119,6 +119,25 @@ public:
     TColor BannerBGColor() const;
     void SetBanner(const QString& text, TColor textColor, TColor bgColor);
 
+    // What the filter and the statistics read of a row, without making its texts.
+    enum RowSuffix : std::uint8_t
+    {
+        NoSuffix = 0, // a pulse recorded with its length
+        OnSuffix = 1, // " [ON]"
+        OffSuffix = 2 // " [OFF]"
+    };
+    struct RowFacts
+    {
+        std::uint32_t LabelId = 0; // into labelText; one id per distinct label
+        std::int32_t Input = 0;
+        qint64 Seconds = kNoDateSeconds; // as SecondsFromDateTime
+        std::int32_t DurationMs = 0;
+        RowSuffix Suffix = NoSuffix;
+    };
+    RowFacts rowFacts(int row) const;
+    // The label (without suffix) of an id; ids only grow and keep their text.
+    const QString& labelText(std::uint32_t id) const;
+
     // Bytes of memory used by the rows (for the benchmark).
     std::size_t MemoryUsage() const;
 

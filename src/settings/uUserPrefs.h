@@ -66,6 +66,7 @@ struct TUserPrefs
     bool CaptureSaveDuration = false;
     std::int32_t PortBaseAddressIndex = 0;
     std::int32_t ReportSorting = 0;
+    bool ReportStatistics = false; // the statistics per input at the end of the report
     QString ReportMainTitle;
     QString ReportSubTitle;
     bool MiscRunAppAtWindowsStartup = false;

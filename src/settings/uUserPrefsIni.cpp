@@ -69,6 +69,7 @@ const KeyDef kKeys[] = {
     {u"CaptureSaveDuration", Count::One, Field<&P::CaptureSaveDuration>},
     {u"PortBaseAddressIndex", Count::One, Field<&P::PortBaseAddressIndex>},
     {u"ReportSorting", Count::One, Field<&P::ReportSorting>},
+    {u"ReportStatistics", Count::One, Field<&P::ReportStatistics>},
     // The report titles have no default of their own: a file without them keeps the
     // titles in use.
     {u"ReportMainTitle", Count::One, Field<&P::ReportMainTitle>, true},

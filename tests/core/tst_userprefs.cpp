@@ -169,7 +169,7 @@ private Q_SLOTS:
              {"LogSaveAutoOnExit", "LogSaveAutoOnNewDay", "LogSaveAutoOnNewEvent",
               "LogSaveMakeBackup", "CaptureThreadPriority", "CaptureRunAtAppStartup",
               "CaptureSaveEdge", "CaptureSaveDuration", "PortBaseAddressIndex", "ReportSorting",
-              "ReportMainTitle", "ReportSubTitle", "MiscRunAppAtWindowsStartup",
+              "ReportStatistics", "ReportMainTitle", "ReportSubTitle", "MiscRunAppAtWindowsStartup",
               "MiscMenuAsXPStyle", "MiscShowErrorMessages"})
             prefs << QLatin1String(k);
         QStringList columns;

@@ -7,15 +7,18 @@
 #include "ui/ktPaths.h"
 
 #include <QMainWindow>
-#include <QPrinter>
 #include <QStringList>
 #include <array>
+#include <functional>
 #include <memory>
 #include <span>
+#include <vector>
 
 class QHeaderView;
+class QItemSelectionModel;
 class QLabel;
 class QMenu;
+class QPrinter;
 class QTableView;
 
 namespace evtrak {
@@ -25,6 +28,10 @@ class TCaptureController;
 class TConf;
 class TEventList;
 class TEventListDelegate;
+class TEventFilterProxy;
+class TFilterBar;
+struct EventFilter;
+struct ReportRows;
 class TSavingPolicy;
 class TfmPrintOptions;
 class WindowPrompt;
@@ -38,6 +45,7 @@ struct MainWindowSetup
     WindowPrompt* prompt = nullptr; // nullptr: message boxes and file dialogs
     const Clock* clock = nullptr;   // nullptr: the system clock
     int pauseMs = 200;              // pause of "Réinitialiser système" and "Test système"
+    QString portMode;               // "démo", "fichier" or empty: shown after the port name
 };
 
 // How UpdateActions treats an action.
@@ -79,7 +87,12 @@ public:
     QMenu* popupMenu() const { return m_popupMenu; }
     QMenu* confMenu() const { return m_confMenu; }
     QAction* action(const QString& objectName) const;
-    QPrinter& printer() { return m_printer; }
+    // Made at the first print, preview, page setup or PDF export: creating a printer asks
+    // the print server for its printers, which must never hold up the start-up.
+    QPrinter& printer();
+    bool hasPrinter() const { return m_printer != nullptr; }
+    // The name print jobs get: "Evtrak - <file name>".
+    QString PrintJobName() const;
     TfmPrintOptions* printOptions() const { return m_printOptions; }
 
     TUserPrefs& prefs() { return m_prefs; }
@@ -95,6 +108,21 @@ public:
     // The menu entry of the configuration "Sauver": "Sauver (<file>)".
     QAction* confSaveMenuEntry() const { return m_confSaveEntry; }
 
+    // The search bar and what it shows (frmMainFilter.cpp).
+    TFilterBar* filterBar() const { return m_filterBar; }
+    // True while the list shows only the rows a filter lets through.
+    bool FilterActive() const;
+    // The list rows shown, top to bottom (every row without a filter).
+    std::vector<int> ShownRows() const;
+    // Shows the bar with filter's values set (tests) and applies them.
+    void SetFilter(const EventFilter& filter);
+    void CloseFilter();
+    // Selects the shown event nearest to when and scrolls it into view; false when
+    // no shown row has a date.
+    bool GoToDateTime(const QDateTime& when);
+    // The statistics of the shown rows as the dialog shows them.
+    QString StatisticsCaption() const;
+
     // The handling of files dropped on the window (also used by drop events).
     void BUDragDrop1Drop(const QStringList& files);
     // The rule table of UpdateActions.
@@ -105,6 +133,7 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     // Layout, actions and menus (frmMainLayout.cpp, frmMainActions.cpp).
@@ -149,12 +178,25 @@ private:
     void ActAppReadmeExecute();
     void ActAboutExecute();
     void ActAppResetAllExecute();
+    void ActLogFindExecute();
+    void ActLogGoToExecute();
+    void ActLogStatisticsExecute();
+    void ApplyFilter();
+    void UseFilteredView(bool filtered);
+    void UpdateFilterCount();
+    // The report's rows while a filter is set; nullptr without one.
+    std::unique_ptr<ReportRows> ShownReportRows() const;
+    // The selection model the view uses while filtered, kept in step with the list's.
+    void SyncSelection(bool fromView);
     void lvEventsListEdited(int row);
     void ShowStartResult(int result);
 
     // Column widths of the list, read and written with the settings.
     class ColumnWidths;
-    static std::unique_ptr<ColumnWidthStore> MakeColumnWidths(QHeaderView* header);
+    static std::unique_ptr<ColumnWidthStore> MakeColumnWidths(QHeaderView* header, int* labelWidth,
+                                                              std::function<void()> fit);
+    void FitLabelColumn();
+    QString PortPanelText() const;
     // One row of the action table (frmMainActions.cpp).
     struct ActionDef;
     static std::span<const ActionDef> ActionDefs();
@@ -170,7 +212,7 @@ private:
     std::unique_ptr<TConf> m_conf;
     std::unique_ptr<TCaptureController> m_capture;
     std::unique_ptr<ColumnWidthStore> m_columns;
-    QPrinter m_printer;
+    std::unique_ptr<QPrinter> m_printer;
     TfmPrintOptions* m_printOptions = nullptr;
 
     QLabel* m_lblLastEvent = nullptr;
@@ -182,7 +224,17 @@ private:
     QMenu* m_popupMenu = nullptr;
     QAction* m_confSaveEntry = nullptr;
     bool m_pausing = false;
+    int m_labelColumnWidth = 0;    // the user's width of the label column
+    bool m_fittingColumns = false; // FitLabelColumn is resizing the label column
+    TFilterBar* m_filterBar = nullptr;
+    TEventFilterProxy* m_proxy = nullptr;
+    QItemSelectionModel* m_proxySelection = nullptr;
+    QLabel* m_filterPanel = nullptr;
+    bool m_syncingSelection = false;
 };
+
+// A caption without its mnemonic marks ("Sauver so&us..." -> "Sauver sous...").
+QString PlainCaption(const QString& caption);
 
 // The windowed program: creates the window, runs the start-up and the event loop.
 // A QApplication exists already.

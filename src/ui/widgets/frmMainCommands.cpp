@@ -4,15 +4,17 @@
 #include "acquisition/uCaptureControl.h"
 #include "eventlog/uLog.h"
 #include "eventlog/uSavingPolicy.h"
-#include "settings/widgets/frmOptions.h"
 #include "settings/uConf.h"
+#include "settings/widgets/frmOptions.h"
+#include "ui/uResStr.h"
 #include "ui/widgets/frmReport01.h"
 #include "ui/widgets/uMessagePrompt.h"
-#include "ui/uResStr.h"
 
 #include <QAction>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPageSetupDialog>
+#include <QPrinter>
 
 namespace evtrak {
 
@@ -90,25 +92,46 @@ void TfmMain::ActOptionsExecute()
         m_paths.ReadmeFile);
 }
 
+QPrinter& TfmMain::printer()
+{
+    if (!m_printer) {
+        m_printer = std::make_unique<QPrinter>();
+        InitReportPrinter(*m_printer);
+    }
+    return *m_printer;
+}
+
+QString TfmMain::PrintJobName() const
+{
+    return QStringLiteral("Evtrak - ") + QFileInfo(m_policy->CurrentEventFile()).fileName();
+}
+
 void TfmMain::ActPrintConfExecute()
 {
-    QPageSetupDialog dialog(&m_printer, modalParent());
+    QPageSetupDialog dialog(&printer(), modalParent());
     dialog.exec();
 }
 
 void TfmMain::ActPreviewExecute()
 {
-    PrintReport(modalParent(), *m_list, m_prefs, m_printer, true);
+    if (!m_list->RequireEvents())
+        return m_prompt->Inform(ResStr::NoEvents());
+    const auto shown = ShownReportRows();
+    PrintReport(modalParent(), *m_list, m_prefs, printer(), true, PrintJobName(), shown.get());
 }
 
 void TfmMain::ActPrintExecute()
 {
-    PrintReport(modalParent(), *m_list, m_prefs, m_printer, false);
+    if (!m_list->RequireEvents())
+        return m_prompt->Inform(ResStr::NoEvents());
+    const auto shown = ShownReportRows();
+    PrintReport(modalParent(), *m_list, m_prefs, printer(), false, PrintJobName(), shown.get());
 }
 
 void TfmMain::ActExportPdfExecute()
 {
-    ExportReportPdf(modalParent(), *m_list, m_prefs);
+    const auto shown = ShownReportRows();
+    ExportReportPdf(modalParent(), *m_list, m_prefs, shown.get());
 }
 
 // ---- Capture ----
@@ -117,7 +140,7 @@ void TfmMain::ShowStartResult(int result)
 {
     switch (static_cast<TCaptureController::StartResult>(result)) {
     case TCaptureController::StartResult::NotAccessible:
-        m_prompt->Inform(ResStr::PortNotAccessible());
+        m_prompt->ShowError(ResStr::PortNotAccessible());
         break;
     case TCaptureController::StartResult::NotLpt:
         m_prompt->Inform(ResStr::NotLpt());

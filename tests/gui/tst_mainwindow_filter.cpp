@@ -1,0 +1,146 @@
+// The search bar, "Aller à la date..." and the commands that work on the rows shown.
+#include "mainwindow_support.h"
+
+#include "eventlog/uEventFilter.h"
+#include "ui/widgets/frmReport01.h"
+#include "ui/widgets/uFilterBar.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QStatusBar>
+#include <QTableView>
+
+using namespace evtrak;
+using namespace evtrak::test;
+
+namespace {
+// Rows "Porte" on input 1 and "Pompe" on input 2, alternating, a minute apart.
+void AddDoorsAndPumps(TEventList& list, int count)
+{
+    for (int i = 0; i < count; ++i) {
+        const bool door = i % 2 == 0;
+        list.AddEvent(
+            EventRecord{door ? QStringLiteral("Porte") : QStringLiteral("Pompe"), door ? 1 : 2,
+                        DateTimeFromQt(QDateTime(QDate(2026, 12, 7), QTime(8, 0).addSecs(60 * i))),
+                        i},
+            false, false, true);
+    }
+    list.SetModified(false);
+}
+QString FilterPanel(const TfmMain& w)
+{
+    return w.statusBar()->findChild<QLabel*>(QStringLiteral("StatusBar1FilterPanel"))->text();
+}
+} // namespace
+
+class TestMainWindowFilter : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { IsolateUserFolders(); }
+
+    void typingFiltersAndEscapeShowsAllAgain()
+    {
+        WindowRig rig;
+        TfmMain& w = rig.start();
+        AddDoorsAndPumps(w.eventList(), 10);
+        QTest::keyClick(&w, Qt::Key_F, Qt::ControlModifier);
+        QVERIFY(w.filterBar()->isVisible());
+        auto* text = w.filterBar()->findChild<QLineEdit*>(QStringLiteral("edFilterText"));
+        QCOMPARE(QApplication::focusWidget(), text);
+        QTest::keyClicks(text, QStringLiteral("PÔRTE"));
+        QTRY_VERIFY(w.FilterActive());
+        QCOMPARE(w.listView()->model()->rowCount(), 5);
+        QCOMPARE(FilterPanel(w), QStringLiteral("5 / 10 affichés"));
+        // Events recorded meanwhile are filtered as they come.
+        w.eventList().AddEvent(EventRecord{QStringLiteral("Porte"), 1, 46000.0, 1}, false, false,
+                               true);
+        w.eventList().AddEvent(EventRecord{QStringLiteral("Pompe"), 2, 46000.0, 1}, false, false,
+                               true);
+        QCOMPARE(FilterPanel(w), QStringLiteral("6 / 12 affichés"));
+
+        QTest::keyClick(text, Qt::Key_Escape);
+        QVERIFY(!w.filterBar()->isVisible());
+        QVERIFY(!w.FilterActive());
+        QCOMPARE(w.listView()->model(), &w.eventList());
+        QCOMPARE(w.listView()->model()->rowCount(), 12);
+        QVERIFY(!w.eventList().Modified()); // a filter never changes the list
+    }
+
+    // Selecting all, copying and deleting while filtered touch only the rows shown.
+    void commandsWorkOnTheRowsShown()
+    {
+        WindowRig rig;
+        TfmMain& w = rig.start();
+        AddDoorsAndPumps(w.eventList(), 6);
+        w.eventList().SelectAllEvents(); // selected before the filter: the pumps too
+        EventFilter f;
+        f.Inputs = QStringLiteral("1");
+        w.SetFilter(f);
+        QCOMPARE(w.ShownRows(), (std::vector<int>{1, 3, 5}));
+        QVERIFY(!w.eventList().isSelected(0)); // a hidden row left the selection
+        w.action(QStringLiteral("ActLogSelectAll"))->trigger();
+        w.action(QStringLiteral("ActLogCopy"))->trigger();
+        const QStringList copied =
+            QApplication::clipboard()->text().split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(copied.size(), 3);
+        for (const QString& line : copied)
+            QVERIFY(line.startsWith(QStringLiteral("Porte;1;")));
+        w.action(QStringLiteral("ActLogClearSelection"))->trigger(); // answered Yes
+        QCOMPARE(w.eventList().rowCount(), 3);
+        w.CloseFilter();
+        for (int r = 0; r < 3; ++r)
+            QCOMPARE(w.eventList().text(r, 0), QStringLiteral("Pompe"));
+    }
+
+    void goToSelectsTheNearestShownEvent()
+    {
+        WindowRig rig;
+        TfmMain& w = rig.start();
+        AddDoorsAndPumps(w.eventList(), 300);
+        QVERIFY(w.GoToDateTime(QDateTime(QDate(2026, 12, 7), QTime(10, 0, 20))));
+        // 10:00 is the event of minute 120, row 299 - 120 from the top.
+        QCOMPARE(w.listView()->currentIndex().row(), 179);
+        QVERIFY(w.eventList().isSelected(179));
+        QVERIFY(w.listView()->viewport()->rect().intersects(
+            w.listView()->visualRect(w.listView()->currentIndex())));
+        // Filtered: the nearest among the pumps (odd minutes), at 10:01.
+        EventFilter f;
+        f.Inputs = QStringLiteral("2");
+        w.SetFilter(f);
+        QVERIFY(w.GoToDateTime(QDateTime(QDate(2026, 12, 7), QTime(10, 0, 20))));
+        QVERIFY(w.eventList().isSelected(178));
+    }
+
+    void filteredReportSaysSo()
+    {
+        TUserPrefs prefs = DefaultUserPrefs();
+        prefs.ReportStatistics = true;
+        TEventList list(prefs);
+        AddDoorsAndPumps(list, 6);
+        QTemporaryDir dir;
+        const QString pdf = dir.filePath(QStringLiteral("r.pdf"));
+        ReportRows shown{{1, 3, 5}, QStringLiteral("Filtre : entrées 1")};
+        QString error;
+        QVERIFY2(WriteReportPdf(list, prefs, pdf, &error, QDate(2026, 12, 8), &shown),
+                 qPrintable(error));
+        // The PDF holds text: the filter line and the statistics headings are there.
+        QProcess p;
+        p.start(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
+        if (!p.waitForFinished() || p.exitCode() != 0)
+            QSKIP("pdftotext not available");
+        const QString text = QString::fromUtf8(p.readAllStandardOutput());
+        QVERIFY(text.contains(QStringLiteral("Filtre :")));
+        QVERIFY(text.contains(QStringLiteral("entrées 1")));
+        QCOMPARE(text.count(QStringLiteral("Porte")), 3);
+        QVERIFY(!text.contains(QStringLiteral("Pompe")));
+        QVERIFY(text.contains(QStringLiteral("Durée la plus longue")));
+    }
+};
+
+QTEST_MAIN(TestMainWindowFilter)
+#include "tst_mainwindow_filter.moc"
