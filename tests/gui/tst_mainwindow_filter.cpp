@@ -8,6 +8,8 @@
 #include <QAction>
 #include <QClipboard>
 #include <QLabel>
+#include <QMenu>
+#include <QTimer>
 #include <QLineEdit>
 #include <QProcess>
 #include <QStatusBar>
@@ -139,6 +141,52 @@ private Q_SLOTS:
         QCOMPARE(text.count(QStringLiteral("Porte")), 3);
         QVERIFY(!text.contains(QStringLiteral("Pompe")));
         QVERIFY(text.contains(QStringLiteral("Durée la plus longue")));
+    }
+
+    void screenshots()
+    {
+        const QString dir = qEnvironmentVariable("EVTRAK_SCREENSHOT_DIR");
+        if (dir.isEmpty())
+            QSKIP("EVTRAK_SCREENSHOT_DIR not set");
+        WindowRig rig;
+        TfmMain& w = rig.start();
+        w.resize(900, 420);
+        const char* labels[] = {"Porte atelier", "Pompe de relevage", "Défaut chaudière"};
+        for (int i = 0; i < 3; ++i)
+            w.prefs().LogEventLabel[std::size_t(i)] = QString::fromUtf8(labels[i]);
+        for (int i = 0; i < 40; ++i) {
+            const int input = i % 3;
+            const bool on = (i / 3) % 2 == 0;
+            w.eventList().AddEvent(
+                EventRecord{QString::fromUtf8(labels[input]), input,
+                            DateTimeFromQt(QDateTime(QDate(2026, 12, 7), QTime(7, 0).addSecs(97 * i))),
+                            on ? 0 : 1000 + 37 * i},
+                true, on, true);
+        }
+        QTest::keyClick(&w, Qt::Key_F, Qt::ControlModifier);
+        QTest::keyClicks(w.filterBar()->findChild<QLineEdit*>(QStringLiteral("edFilterText")),
+                         QStringLiteral("chaudiere"));
+        QTRY_VERIFY(w.FilterActive());
+        QVERIFY(w.grab().save(dir + QStringLiteral("/search-bar.png")));
+
+        const auto grabModal = [&](const QString& name, QAction* action) {
+            QTimer::singleShot(300, &w, [&, name] {
+                QWidget* d = QApplication::activeModalWidget();
+                QVERIFY(d);
+                QVERIFY(d->grab().save(dir + u'/' + name));
+                d->close();
+            });
+            action->trigger();
+        };
+        w.listView()->setCurrentIndex(w.listView()->model()->index(2, 0));
+        grabModal(QStringLiteral("goto.png"), w.action(QStringLiteral("ActLogGoTo")));
+        grabModal(QStringLiteral("statistics.png"), w.action(QStringLiteral("ActLogStatistics")));
+        w.CloseFilter();
+        QMenu* edit = w.findChild<QMenu*>(QStringLiteral("mnuEdit"));
+        edit->popup(w.mapToGlobal(QPoint(60, 20)));
+        QTRY_VERIFY(edit->isVisible());
+        QVERIFY(edit->grab().save(dir + QStringLiteral("/menu-edition.png")));
+        edit->close();
     }
 };
 

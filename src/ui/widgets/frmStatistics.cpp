@@ -55,7 +55,7 @@ TfmStatistics::TfmStatistics(const std::vector<InputStatistics>& stats, const TU
     layout->addWidget(what);
     layout->addWidget(m_table, 1);
     layout->addWidget(buttons);
-    resize(720, 360);
+    resize(m_table->horizontalHeader()->length() + 60, 320);
 }
 
 } // namespace evtrak
