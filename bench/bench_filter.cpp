@@ -74,8 +74,8 @@ int main(int argc, char** argv)
         proxy.setFilter(flip++ % 2 ? text : combined);
         kept = std::size_t(proxy.rowCount());
     });
-    std::printf("Proxy rebuilt on a new filter:   %8.1f ms (goal < 300 ms: %.2f of it)\n",
-                proxyMs, proxyMs / 300.0);
+    std::printf("Proxy rebuilt on a new filter:   %8.1f ms (goal < 300 ms: %.2f of it)\n", proxyMs,
+                proxyMs / 300.0);
     proxy.setFilter(text);
     std::vector<CapturedEvent> batch(1000);
     for (int i = 0; i < int(batch.size()); ++i)

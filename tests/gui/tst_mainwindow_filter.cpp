@@ -7,13 +7,14 @@
 
 #include <QAction>
 #include <QClipboard>
+#include <QHeaderView>
 #include <QLabel>
-#include <QMenu>
-#include <QTimer>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProcess>
 #include <QStatusBar>
 #include <QTableView>
+#include <QTimer>
 
 using namespace evtrak;
 using namespace evtrak::test;
@@ -50,6 +51,9 @@ private Q_SLOTS:
         WindowRig rig;
         TfmMain& w = rig.start();
         AddDoorsAndPumps(w.eventList(), 10);
+        QHeaderView* cols = w.listView()->horizontalHeader();
+        cols->resizeSection(1, 45);
+        cols->resizeSection(0, 150);
         QTest::keyClick(&w, Qt::Key_F, Qt::ControlModifier);
         QVERIFY(w.filterBar()->isVisible());
         auto* text = w.filterBar()->findChild<QLineEdit*>(QStringLiteral("edFilterText"));
@@ -71,6 +75,9 @@ private Q_SLOTS:
         QCOMPARE(w.listView()->model(), &w.eventList());
         QCOMPARE(w.listView()->model()->rowCount(), 12);
         QVERIFY(!w.eventList().Modified()); // a filter never changes the list
+        // The columns kept the user's widths through both changes of model.
+        QCOMPARE(cols->sectionSize(1), 45);
+        QCOMPARE(cols->length(), w.listView()->viewport()->width());
     }
 
     // Selecting all, copying and deleting while filtered touch only the rows shown.
@@ -158,9 +165,10 @@ private Q_SLOTS:
             const int input = i % 3;
             const bool on = (i / 3) % 2 == 0;
             w.eventList().AddEvent(
-                EventRecord{QString::fromUtf8(labels[input]), input,
-                            DateTimeFromQt(QDateTime(QDate(2026, 12, 7), QTime(7, 0).addSecs(97 * i))),
-                            on ? 0 : 1000 + 37 * i},
+                EventRecord{
+                    QString::fromUtf8(labels[input]), input,
+                    DateTimeFromQt(QDateTime(QDate(2026, 12, 7), QTime(7, 0).addSecs(97 * i))),
+                    on ? 0 : 1000 + 37 * i},
                 true, on, true);
         }
         QTest::keyClick(&w, Qt::Key_F, Qt::ControlModifier);

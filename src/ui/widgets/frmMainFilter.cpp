@@ -114,13 +114,13 @@ void TfmMain::UseFilteredView(bool filtered)
         for (int i = 0; i < cols->count(); ++i)
             widths.emplace_back(cols->sectionSize(i), cols->isSectionHidden(i));
         m_syncingSelection = true;
+        m_fittingColumns = true; // the reset sizes are not the user's
         m_lvEventsList->setModel(wanted);
         QItemSelectionModel* own = m_lvEventsList->selectionModel();
         m_lvEventsList->setSelectionModel(filtered ? m_proxySelection : m_list->selectionModel());
         if (own != m_proxySelection && own != m_list->selectionModel())
             delete own;
         m_syncingSelection = false;
-        m_fittingColumns = true;
         for (int i = 0; i < int(widths.size()); ++i) {
             cols->setSectionHidden(i, widths[std::size_t(i)].second);
             cols->resizeSection(i, widths[std::size_t(i)].first);
