@@ -235,6 +235,20 @@ QString TEventList::text(int row, int column) const
     }
 }
 
+TEventList::RowFacts TEventList::rowFacts(int row) const
+{
+    if (row < 0 || row >= rowCount())
+        return {};
+    const Row& r = d->Rows[std::size_t(row)];
+    return RowFacts{r.Label, r.Index, r.Seconds, r.Duration, RowSuffix(r.Suffix)};
+}
+
+const QString& TEventList::labelText(std::uint32_t id) const
+{
+    static const QString none;
+    return id < d->Labels.size() ? d->Labels[id] : none;
+}
+
 QString TEventList::fileLine(int row) const
 {
     if (row < 0 || row >= rowCount())
@@ -325,11 +339,12 @@ const std::vector<KeptLine>& TEventList::KeptLines() const
     return d->Kept;
 }
 
-std::pair<int, int> TEventList::DateTimeRange() const
+std::pair<int, int> TEventList::DateTimeRange(const std::vector<int>* rows) const
 {
     int oldest = -1;
     int newest = -1;
-    for (int i = 0, n = rowCount(); i < n; ++i) {
+    for (int k = 0, n = rows ? int(rows->size()) : rowCount(); k < n; ++k) {
+        const int i = rows ? (*rows)[std::size_t(k)] : k;
         const qint64 s = d->Rows[std::size_t(i)].Seconds;
         if (s == kNoDateSeconds)
             continue;

@@ -92,8 +92,9 @@ public:
     void SetKeptLines(std::vector<KeptLine> lines);
     const std::vector<KeptLine>& KeptLines() const;
 
-    // The rows holding the earliest and the latest date-time (-1 when no row has one).
-    std::pair<int, int> DateTimeRange() const;
+    // The rows holding the earliest and the latest date-time (-1 when no row has one),
+    // among the given rows, or among all rows when rows is null.
+    std::pair<int, int> DateTimeRange(const std::vector<int>* rows = nullptr) const;
 
     // Puts one event into the list: at row 0 when top, else after the last row.
     // Deselects every row and updates the banner. Changes neither flag nor counters.
@@ -141,6 +142,25 @@ public:
     TColor BannerTextColor() const;
     TColor BannerBGColor() const;
     void SetBanner(const QString& text, TColor textColor, TColor bgColor);
+
+    // What the filter and the statistics read of a row, without making its texts.
+    enum RowSuffix : std::uint8_t
+    {
+        NoSuffix = 0, // a pulse recorded with its length
+        OnSuffix = 1, // " [ON]"
+        OffSuffix = 2 // " [OFF]"
+    };
+    struct RowFacts
+    {
+        std::uint32_t LabelId = 0; // into labelText; one id per distinct label
+        std::int32_t Input = 0;
+        qint64 Seconds = kNoDateSeconds; // as SecondsFromDateTime
+        std::int32_t DurationMs = 0;
+        RowSuffix Suffix = NoSuffix;
+    };
+    RowFacts rowFacts(int row) const;
+    // The label (without suffix) of an id; ids only grow and keep their text.
+    const QString& labelText(std::uint32_t id) const;
 
     // Bytes of memory used by the rows (for the benchmark).
     std::size_t MemoryUsage() const;

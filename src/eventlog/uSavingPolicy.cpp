@@ -112,7 +112,7 @@ bool TSavingPolicy::SaveEventFile(const QString& name)
     }
     qCWarning(lcSaving) << "save failed:" << name;
     if (d->Prefs.MiscShowErrorMessages && !d->Capturing())
-        d->Prompt.Inform(ResStr::SaveFailed(QFileInfo(name).fileName()));
+        d->Prompt.ShowError(ResStr::SaveFailed(QFileInfo(name).fileName()));
     return false;
 }
 
@@ -286,7 +286,10 @@ bool TSavingPolicy::FileSave()
 bool TSavingPolicy::FileSaveAs()
 {
     d->LastSaveCancelled = false;
-    const QString name = d->Prompt.ChooseEventFileToSave(d->LogDir, ResStr::UntitledName());
+    // The dialog proposes the current file's name, so that "Sauver sous..." of an opened
+    // file starts from it rather than from the untitled name.
+    const QString name =
+        d->Prompt.ChooseEventFileToSave(d->LogDir, QFileInfo(d->CurrentFile).fileName());
     if (name.isEmpty()) {
         d->LastSaveCancelled = true;
         return false;

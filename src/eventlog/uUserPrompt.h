@@ -23,6 +23,9 @@ public:
     virtual Answer AskYesNo(const QString& text) = 0;
     // Information box with one OK button.
     virtual void Inform(const QString& text) = 0;
+    // A failure the user must know about (warning box with one OK button). Without a
+    // box of its own, a failure is shown as information.
+    virtual void ShowError(const QString& text) { Inform(text); }
     // Save dialog for an event file ("Historiques (*.txt)"), starting in dir, proposing
     // proposedName, asking before it overwrites. Empty when cancelled.
     virtual QString ChooseEventFileToSave(const QString& dir, const QString& proposedName) = 0;

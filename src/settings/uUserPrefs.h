@@ -70,6 +70,7 @@ struct TUserPrefs
     bool CaptureShowLiveLines = false;
     std::int32_t PortBaseAddressIndex = 0;
     std::int32_t ReportSorting = 0;
+    bool ReportStatistics = false; // the statistics per input at the end of the report
     QString ReportMainTitle;
     QString ReportSubTitle;
     bool MiscRunAppAtWindowsStartup = false;

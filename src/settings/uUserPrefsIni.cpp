@@ -74,6 +74,7 @@ const KeyDef kKeys[] = {
     {u"CaptureShowLiveLines", Count::One, Field<&P::CaptureShowLiveLines>},
     {u"PortBaseAddressIndex", Count::One, Field<&P::PortBaseAddressIndex>},
     {u"ReportSorting", Count::One, Field<&P::ReportSorting>},
+    {u"ReportStatistics", Count::One, Field<&P::ReportStatistics>},
     // The report titles have no default of their own: a file without them keeps the
     // titles in use.
     {u"ReportMainTitle", Count::One, Field<&P::ReportMainTitle>, true},

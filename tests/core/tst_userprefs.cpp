@@ -175,7 +175,8 @@ private Q_SLOTS:
               "LogSaveMakeBackup", "CaptureThreadPriority", "CaptureRunAtAppStartup",
               "CaptureSaveEdge", "CaptureSaveDuration", "CaptureStallThreshold",
               "CaptureSamplingPeriod", "CaptureShowLiveLines", "PortBaseAddressIndex",
-              "ReportSorting", "ReportMainTitle", "ReportSubTitle", "MiscRunAppAtWindowsStartup",
+              "ReportSorting", "ReportStatistics", "ReportMainTitle", "ReportSubTitle",
+              "MiscRunAppAtWindowsStartup",
               "MiscMenuAsXPStyle", "MiscShowErrorMessages"})
             prefs << QLatin1String(k);
         QStringList columns;

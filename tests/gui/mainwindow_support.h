@@ -88,6 +88,7 @@ struct WindowRig
     FakeClock clock;
     FakeWindowPrompt prompt;
     std::unique_ptr<TfmMain> window;
+    QString portMode; // shown after the port's name
 
     explicit WindowRig(bool withPort = true)
     {
@@ -134,6 +135,7 @@ struct WindowRig
         s.prompt = &prompt;
         s.clock = &clock;
         s.pauseMs = pauseMs;
+        s.portMode = portMode;
         window = std::make_unique<TfmMain>(s);
         return *window;
     }

@@ -11,11 +11,16 @@
 #include "ui/widgets/ktShell.h"
 
 #include <QAction>
+#include <QClipboard>
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLabel>
 #include <QScreen>
 #include <QTableView>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace evtrak;
 using namespace evtrak::test;
@@ -33,8 +38,9 @@ private Q_SLOTS:
         TfmMain& w = rig.start();
         QVERIFY(QFileInfo(rig.logDir()).isDir());
         QCOMPARE(w.windowTitle(), QStringLiteral("Acquisition de données - [2026_12_07.txt]"));
-        QCOMPARE(w.confSaveMenuEntry()->text(), QStringLiteral("Sauver (Sans_Nom)"));
-        QCOMPARE(w.action(QStringLiteral("ActConfSave"))->text(), QStringLiteral("Sauver"));
+        QCOMPARE(PlainCaption(w.confSaveMenuEntry()->text()), QStringLiteral("Sauver (Sans_Nom)"));
+        QCOMPARE(PlainCaption(w.action(QStringLiteral("ActConfSave"))->text()),
+                 QStringLiteral("Sauver"));
         QCOMPARE(w.eventList().rowCount(), 0);
         QCOMPARE(w.banner()->text(), ResStr::SystemReady());
         QVERIFY(w.listView()->isEnabled());
@@ -112,14 +118,55 @@ private Q_SLOTS:
         QCOMPARE(w.banner()->text(), ResStr::SystemNotReady());
         QCOMPARE(w.banner()->palette().color(QPalette::WindowText), QColor(255, 0, 0));
         QCOMPARE(w.banner()->palette().color(QPalette::Window), QColor(0, 0, 0));
-        QVERIFY(!w.listView()->isEnabled());
         QCOMPARE(w.listView()->palette().color(QPalette::Base),
                  QGuiApplication::palette().color(QPalette::Button));
+        // Greyed, yet a file from elsewhere can still be read, selected and copied.
+        QVERIFY(w.listView()->isEnabled());
+        AddRows(w.eventList(), 3);
+        QTest::mouseClick(w.listView()->viewport(), Qt::LeftButton, {},
+                          w.listView()->visualRect(w.eventList().index(1, 0)).center());
+        QVERIFY(w.eventList().isSelected(1));
+        QTest::keyClick(w.listView(), Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QApplication::clipboard()->text(), w.eventList().fileLine(1) + u'\n');
         // F11 on an unusable port warns, with the reason, and stays stopped.
         w.action(QStringLiteral("ActCaptureStart"))->trigger();
         QCOMPARE(rig.prompt.errors, QStringList{ResStr::PortNotAccessible() +
                                                 QStringLiteral("\n/dev/parport0 : introuvable.")});
         QVERIFY(!w.capture().CaptureRunning());
+    }
+
+    // A print server that takes the connection and never answers must not keep the
+    // window from showing nor the capture from running.
+    void silentPrintServerDoesNotHoldTheStartUp()
+    {
+        // Listening, never accepting: the kernel completes the connection, nobody answers.
+        const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
+        QVERIFY(silent >= 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        QVERIFY(::bind(silent, reinterpret_cast<sockaddr*>(&addr), len) == 0);
+        QVERIFY(::listen(silent, 16) == 0);
+        QVERIFY(::getsockname(silent, reinterpret_cast<sockaddr*>(&addr), &len) == 0);
+        const QByteArray old = qgetenv("CUPS_SERVER");
+        qputenv("CUPS_SERVER", "127.0.0.1:" + QByteArray::number(ntohs(addr.sin_port)));
+        const auto restore = qScopeGuard([&] {
+            ::close(silent);
+            if (old.isEmpty())
+                qunsetenv("CUPS_SERVER");
+            else
+                qputenv("CUPS_SERVER", old);
+        });
+        WindowRig rig;
+        TfmMain& w = rig.start();
+        QVERIFY(w.isVisible());
+        w.action(QStringLiteral("ActCaptureStart"))->trigger();
+        QVERIFY(w.capture().CaptureRunning());
+        rig.setPortByte(0x378, 0x01);
+        QTRY_VERIFY(w.eventList().rowCount() > 0);
+        w.action(QStringLiteral("ActCaptureStop"))->trigger();
+        QVERIFY(!w.hasPrinter());
     }
 
     void autoStartRunsBeforeTheWindowShowsAndOnlyThen()
@@ -232,6 +279,13 @@ private Q_SLOTS:
             }
             w.action(QStringLiteral("ActAppReadme"))->trigger();
             QCOMPARE(opened, QStringList{w.paths().ReadmeFile});
+            QVERIFY(rig.prompt.shown.isEmpty());
+            // Without any application to show it, the user learns which file it was.
+            SetShellOpenResultHook([](const QString&) { return false; });
+            w.action(QStringLiteral("ActAppReadme"))->trigger();
+            QCOMPARE(rig.prompt.shown.size(), 1);
+            QVERIFY(rig.prompt.shown[0].contains(QStringLiteral("A_Lire.txt")));
+            QVERIFY(rig.prompt.shown[0].contains(QFileInfo(w.paths().ReadmeFile).absolutePath()));
         }
         SetShellOpenHook({});
     }

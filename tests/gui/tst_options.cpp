@@ -1,9 +1,9 @@
 // The options dialog driven offscreen through its named controls.
 #include "eventlog/uLog.h"
 #include "settings/widgets/frmOptions.h"
+#include "ui/uResStr.h"
 #include "ui/widgets/ktColorPicker.h"
 #include "ui/widgets/ktShell.h"
-#include "ui/uResStr.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -296,7 +296,11 @@ void TestOptions::okAppliesEverything()
     s.box("cbCaptureSaveEdge")->click();
     s.box("cbCaptureSaveDuration")->click();
     s.choose("cbPortsBaseAddressList", psLPT2);
+    // Each order caption names what its value prints: 1 puts the newest event last.
+    QVERIFY(s.radio("rgReportSorting", 0)->text().remove(u'&').contains(u"plus récent en premier"));
+    QVERIFY(s.radio("rgReportSorting", 1)->text().remove(u'&').contains(u"plus récent en dernier"));
     s.radio("rgReportSorting", 1)->click();
+    s.box("cbReportStatistics")->click();
     s.get<QLineEdit>("edReportMainTitle")->setText(QStringLiteral("Rapport"));
     s.get<QLineEdit>("edReportSubTitle")->setText(QStringLiteral("Ligne 4"));
     s.box("cbMiscRunAppAtWindowsStartup")->click();
@@ -321,6 +325,7 @@ void TestOptions::okAppliesEverything()
     expected.CaptureSaveDuration = true;
     expected.PortBaseAddressIndex = psLPT2;
     expected.ReportSorting = 1;
+    expected.ReportStatistics = true;
     expected.ReportMainTitle = QStringLiteral("Rapport");
     expected.ReportSubTitle = QStringLiteral("Ligne 4");
     expected.MiscRunAppAtWindowsStartup = true;
@@ -442,6 +447,16 @@ void TestOptions::versionHistoryLink()
     QCOMPARE(opened.size(), 1);
     QVERIFY(opened.first().endsWith(QStringLiteral("/a_lire.txt"), Qt::CaseInsensitive));
     QVERIFY(opened.first().startsWith(QCoreApplication::applicationDirPath()));
+    // Nothing to show it with: the dialog says which file, where.
+    QStringList told;
+    Session t;
+    t.dialog = std::make_unique<TfmOptions>(
+        t.live, [] {}, nullptr, [&](const QString& text) { told << text; });
+    t.dialog->SetLinkTarget(QStringLiteral("/nulle/part/A_Lire.txt"));
+    SetShellOpenResultHook([](const QString&) { return false; });
+    Q_EMIT t.get<QLabel>("lnkVersionHistory")->linkActivated(QStringLiteral("history"));
+    QCOMPARE(told.size(), 1);
+    QVERIFY(told[0].contains(QStringLiteral("A_Lire.txt")) && told[0].contains(u"/nulle/part"));
 }
 
 void TestOptions::execOptionsDialog()

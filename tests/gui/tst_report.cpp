@@ -1,9 +1,9 @@
 // The printed report, rendered to PDF and read back with pdftotext / pdftoppm.
 #include "eventlog/uLog.h"
 #include "testsupport.h"
-#include "ui/widgets/frmReport01.h"
 #include "ui/ktCommandLine.h"
 #include "ui/uResStr.h"
+#include "ui/widgets/frmReport01.h"
 
 #include <QDir>
 #include <QImage>
@@ -356,26 +356,25 @@ void TestReport::printDialogChoices()
     hooks.inform = [](const QString& t) { QFAIL(qPrintable(t)); };
     hooks.preview = [](QPrinter&, const std::function<void(QPrinter*)>&) { QFAIL("preview"); };
 
+    QPrinter printer(QPrinter::HighResolution);
+    InitReportPrinter(printer);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    // setup stands for what the user chooses in the print dialog.
     const auto print = [&](const QString& name, bool confirm, auto&& setup) {
-        QPrinter printer(QPrinter::HighResolution);
-        InitReportPrinter(printer);
-        printer.setOutputFormat(QPrinter::PdfFormat);
         printer.setOutputFileName(path(name));
-        setup(printer);
-        hooks.confirmPrint = [confirm](QPrinter&) { return confirm; };
-        PrintReport(*list, prefs, printer, false, hooks);
+        hooks.confirmPrint = [confirm, &setup](QPrinter& p) {
+            setup(p);
+            return confirm;
+        };
+        PrintReport(*list, prefs, printer, false, hooks, QStringLiteral("Evtrak - Mine.txt"));
         return PdfPages(path(name));
     };
     // Cancelled: nothing printed.
     print(QStringLiteral("cancel.pdf"), false, [](QPrinter&) {});
     QVERIFY(!QFile::exists(path(QStringLiteral("cancel.pdf"))));
+    QCOMPARE(printer.docName(), QStringLiteral("Evtrak - Mine.txt"));
     // Default: A4, two pages.
     QCOMPARE(print(QStringLiteral("a4.pdf"), true, [](QPrinter&) {}).size(), 2);
-    // The page setup's paper reaches the print: on Letter the same rows need three pages.
-    QCOMPARE(print(QStringLiteral("letter.pdf"), true,
-                   [](QPrinter& p) { p.setPageSize(QPageSize(QPageSize::Letter)); })
-                 .size(),
-             3);
     // A page range from the print dialog: page 2 only, as it would be numbered.
     const QStringList range = print(QStringLiteral("range.pdf"), true, [](QPrinter& p) {
         p.setPrintRange(QPrinter::PageRange);
@@ -384,6 +383,27 @@ void TestReport::printDialogChoices()
     QCOMPARE(range.size(), 1);
     QVERIFY(range[0].contains(QStringLiteral("Page 2")));
     QCOMPARE(LabelsInOrder(range[0]).first(), Label(54));
+    // The range was for that print only: the next print dialog starts from every page,
+    // and so does the preview.
+    QPrinter::PrintRange proposed = QPrinter::PageRange;
+    QCOMPARE(
+        print(QStringLiteral("next.pdf"), true, [&](QPrinter& p) { proposed = p.printRange(); })
+            .size(),
+        2);
+    QCOMPARE(proposed, QPrinter::AllPages);
+    print(QStringLiteral("range2.pdf"), true, [](QPrinter& p) {
+        p.setPrintRange(QPrinter::PageRange);
+        p.setFromTo(2, 2);
+    });
+    printer.setOutputFileName(path(QStringLiteral("preview.pdf")));
+    hooks.preview = [](QPrinter& p, const std::function<void(QPrinter*)>& render) { render(&p); };
+    PrintReport(*list, prefs, printer, true, hooks);
+    QCOMPARE(PdfPages(path(QStringLiteral("preview.pdf"))).size(), 2);
+    // The page setup's paper reaches the print: on Letter the same rows need three pages.
+    QCOMPARE(print(QStringLiteral("letter.pdf"), true,
+                   [](QPrinter& p) { p.setPageSize(QPageSize(QPageSize::Letter)); })
+                 .size(),
+             3);
 }
 
 void TestReport::commandLine()

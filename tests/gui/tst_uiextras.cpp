@@ -77,8 +77,8 @@ private Q_SLOTS:
         TfmPrintOptions po;
         QCOMPARE(po.objectName(), QStringLiteral("fmPrintOptions"));
         QCOMPARE(po.windowTitle(), QStringLiteral("Options d'impression"));
-        QCOMPARE(po.rbPrintSelection()->text(), QStringLiteral("Imprimer sélection"));
-        QCOMPARE(po.rbPrintAll()->text(), QStringLiteral("Imprimer tout"));
+        QCOMPARE(po.rbPrintSelection()->text(), QStringLiteral("Imprimer &sélection"));
+        QCOMPARE(po.rbPrintAll()->text(), QStringLiteral("Imprimer &tout"));
         QVERIFY(!po.rbPrintSelection()->isChecked() && !po.rbPrintAll()->isChecked());
         QCOMPARE(po.minimumSize(), po.maximumSize()); // not resizable
 

@@ -1,9 +1,9 @@
 #include "settings/widgets/frmOptions.h"
 
+#include "ui/uResStr.h"
 #include "ui/widgets/ktColorPicker.h"
 #include "ui/widgets/ktColors.h"
 #include "ui/widgets/ktShell.h"
-#include "ui/uResStr.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -104,6 +104,7 @@ void TfmOptions::SettingsToControls()
     cbLogShowGridLines->setChecked(p.LogShowGridLines);
     cbLogUseColors->setChecked(p.LogUseColors); // a change runs the interface rule
     cbLogPrintColors->setChecked(p.LogPrintColors);
+    cbReportStatistics->setChecked(p.ReportStatistics);
     for (int i = 0; i < kInputCount; ++i)
         SetInputPrefs(m_inputsWorkCopy, i, GetInputPrefs(p, i));
     m_inputsWorkCopy.LogEventDebounce = p.LogEventDebounce;
@@ -142,6 +143,7 @@ void TfmOptions::ControlsToSettings()
     p.LogShowGridLines = cbLogShowGridLines->isChecked();
     p.LogUseColors = cbLogUseColors->isChecked();
     p.LogPrintColors = cbLogPrintColors->isChecked();
+    p.ReportStatistics = cbReportStatistics->isChecked();
     for (int i = 0; i < kInputCount; ++i)
         SetInputPrefs(p, i, GetInputPrefs(m_inputsWorkCopy, i));
     p.LogEventDebounce = m_inputsWorkCopy.LogEventDebounce;
@@ -277,7 +279,8 @@ void TfmOptions::rbLogSaveAutoOnNewEventClick(bool checked)
 
 void TfmOptions::lnkVersionHistoryClick()
 {
-    ShellOpen(m_linkTarget);
+    if (!ShellOpen(m_linkTarget))
+        m_inform(ShellOpenFailedText(m_linkTarget));
 }
 
 int ExecOptionsDialog(QWidget* parent, TUserPrefs& live, std::function<void()> onApplied,

@@ -119,6 +119,7 @@ private:
     QGroupBox* rgReportSorting = nullptr;
     QButtonGroup* rgReportSortingButtons = nullptr;
     QCheckBox* cbLogPrintColors = nullptr;
+    QCheckBox* cbReportStatistics = nullptr;
     // Sauvegarde
     QCheckBox* rbLogSaveAutoOnExit = nullptr;
     QCheckBox* rbLogSaveAutoOnNewDay = nullptr;

@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -84,9 +85,9 @@ void TfmOptions::buildPages()
     buildSavingPage();
     buildMiscPage();
 
-    btnApply = Named(new QPushButton(QStringLiteral("Appliquer")), "btnApply");
-    btnOK = Named(new QPushButton(QStringLiteral("OK")), "btnOK");
-    btnCancel = Named(new QPushButton(QStringLiteral("Annuler")), "btnCancel");
+    btnApply = Named(new QPushButton(QStringLiteral("A&ppliquer")), "btnApply");
+    btnOK = Named(new QPushButton(QStringLiteral("O&K")), "btnOK");
+    btnCancel = Named(new QPushButton(QStringLiteral("Ann&uler")), "btnCancel");
     btnOK->setDefault(true);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
@@ -101,16 +102,27 @@ void TfmOptions::buildPages()
     connect(btnApply, &QPushButton::clicked, this, &TfmOptions::btnApplyClick);
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(PageControl1, &QTabWidget::currentChanged, this, &TfmOptions::PageControl1Change);
+    // Ctrl+Tab and Ctrl+Shift+Tab turn the pages wherever the focus is, buttons included.
+    const auto turn = [this](int step) {
+        const int n = PageControl1->count();
+        PageControl1->setCurrentIndex((PageControl1->currentIndex() + step + n) % n);
+    };
+    for (const QKeySequence& key : {QKeySequence(Qt::CTRL | Qt::Key_Tab)})
+        connect(new QShortcut(key, this), &QShortcut::activated, this, [turn] { turn(1); });
+    for (const QKeySequence& key : {QKeySequence(Qt::CTRL | Qt::Key_Backtab),
+                                    QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab),
+                                    QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab)})
+        connect(new QShortcut(key, this), &QShortcut::activated, this, [turn] { turn(-1); });
 }
 
 void TfmOptions::buildAcquisitionPage()
 {
     cbMiscRunAppAtWindowsStartup =
         CheckBox("cbMiscRunAppAtWindowsStartup",
-                 QStringLiteral("Démarrer le logiciel au lancement de Windows"));
+                 QStringLiteral("Démarrer le logiciel au lancement de &Windows"));
     cbCaptureRunAtAppStartup =
         CheckBox("cbCaptureRunAtAppStartup",
-                 QStringLiteral("Démarrer l'acquisition au lancement du logiciel"));
+                 QStringLiteral("&Démarrer l'acquisition au lancement du logiciel"));
     cbPortsBaseAddressList = Named(new QComboBox, "cbPortsBaseAddressList");
     cbPortsBaseAddressList->addItems(
         {QStringLiteral("Port série COM 1"), QStringLiteral("Port série COM 2"),
@@ -134,9 +146,9 @@ void TfmOptions::buildAcquisitionPage()
         cbCaptureSamplingPeriod->addItem(text, us);
     }
     cbCaptureSaveEdge =
-        CheckBox("cbCaptureSaveEdge", QStringLiteral("Enregistrer les changements d'état"));
+        CheckBox("cbCaptureSaveEdge", QStringLiteral("&Enregistrer les changements d'état"));
     cbCaptureSaveDuration =
-        CheckBox("cbCaptureSaveDuration", QStringLiteral("Enregistrer la durée des évenements"));
+        CheckBox("cbCaptureSaveDuration", QStringLiteral("Enregistrer la durée des é&venements"));
 
     PageControl1->addTab(
         Page({Group(QStringLiteral("Démarrage automatique"),
@@ -204,7 +216,7 @@ void TfmOptions::buildInputsPage()
     paramsLayout->addLayout(form);
 
     cbLogUseColors =
-        CheckBox("cbLogUseColors", QStringLiteral("Différencier les évenements en les colorant"));
+        CheckBox("cbLogUseColors", QStringLiteral("Différencier les évenements en les &colorant"));
     PageControl1->addTab(Page({cbInputList, params, cbLogUseColors}), QStringLiteral("Entrées"));
 
     connect(cbInputList, &QComboBox::currentIndexChanged, this, &TfmOptions::cbInputListChange);
@@ -224,9 +236,9 @@ void TfmOptions::buildFormattingPage()
 {
     rgLogDurationFormat =
         RadioGroup("rgLogDurationFormat", QStringLiteral("Formatage des durées"),
-                   {QStringLiteral("Toujours en milli-secondes (ms)"),
-                    QStringLiteral("Toujours en secondes (s)"),
-                    QStringLiteral("En seconde si durée > 1s, sinon en milli-secondes")},
+                   {QStringLiteral("Toujours en &milli-secondes (ms)"),
+                    QStringLiteral("Toujours en &secondes (s)"),
+                    QStringLiteral("En seconde si durée > 1s, sinon en mi&lli-secondes")},
                    rgLogDurationFormatButtons);
     PageControl1->addTab(Page({rgLogDurationFormat}), QStringLiteral("Formatage"));
 }
@@ -241,29 +253,34 @@ void TfmOptions::buildReportPage()
     form->addRow(QStringLiteral("Titre principal"), edReportMainTitle);
     form->addRow(QStringLiteral("Sous-titre"), edReportSubTitle);
     rgReportSorting = RadioGroup("rgReportSorting", QStringLiteral("Ordre des évenements imprimés"),
-                                 {QStringLiteral("Tri ascendant (le plus récent en dernier)"),
-                                  QStringLiteral("Tri descendant (le plus récent en premier)")},
+                                 // 0 prints the list's top row (the newest) first.
+                                 {QStringLiteral("Tri desce&ndant (le plus récent en premier)"),
+                                  QStringLiteral("Tri ascendan&t (le plus récent en dernier)")},
                                  rgReportSortingButtons);
+    cbReportStatistics =
+        CheckBox("cbReportStatistics",
+                 QStringLiteral("Ajouter les statisti&ques par entrée à la fin du rapport"));
     cbLogPrintColors = CheckBox("cbLogPrintColors",
-                                QStringLiteral("Utiliser les couleurs définies pour l'affichage"));
+                                QStringLiteral("Utiliser les couleurs définies pour l'a&ffichage"));
     PageControl1->addTab(
         Page({titles, rgReportSorting,
-              Group(QStringLiteral("Couleurs des évenements imprimés"), {cbLogPrintColors})}),
+              Group(QStringLiteral("Couleurs des évenements imprimés"), {cbLogPrintColors}),
+              Group(QStringLiteral("Statistiques"), {cbReportStatistics})}),
         QStringLiteral("Rapport"));
 }
 
 void TfmOptions::buildSavingPage()
 {
     rbLogSaveAutoOnExit =
-        CheckBox("rbLogSaveAutoOnExit", QStringLiteral("A chaque sortie de l'application"));
+        CheckBox("rbLogSaveAutoOnExit", QStringLiteral("A chaque s&ortie de l'application"));
     rbLogSaveAutoOnNewDay =
         CheckBox("rbLogSaveAutoOnNewDay",
-                 QStringLiteral("Tous les jours à minuit (mode d'enregistrement continu)"));
+                 QStringLiteral("Tous les &jours à minuit (mode d'enregistrement continu)"));
     rbLogSaveAutoOnNewEvent =
         CheckBox("rbLogSaveAutoOnNewEvent",
-                 QStringLiteral("A chaque évenement (réduit la précision de l'horodatage)"));
+                 QStringLiteral("A chaque évenement (réduit la précision de l'&horodatage)"));
     rbLogSaveMakeBackup =
-        CheckBox("rbLogSaveMakeBackup", QStringLiteral("Créer un fichier de sauvegarde (backup)"));
+        CheckBox("rbLogSaveMakeBackup", QStringLiteral("Créer un fichier de sauvegarde (&backup)"));
     PageControl1->addTab(
         Page({Group(QStringLiteral("Sauvegarde automatique"),
                     {rbLogSaveAutoOnExit, rbLogSaveAutoOnNewDay, rbLogSaveAutoOnNewEvent}),
@@ -281,13 +298,13 @@ void TfmOptions::buildSavingPage()
 void TfmOptions::buildMiscPage()
 {
     edAppMainTitle = Named(new QLineEdit, "edAppMainTitle");
-    cbMiscMenuAsXPStyle = CheckBox("cbMiscMenuAsXPStyle",
-                                   QStringLiteral("Afficher les menus et les boutons en style XP"));
-    cbLogShowGridLines = CheckBox("cbLogShowGridLines",
-                                  QStringLiteral("Afficher une grille dans la liste d'évenements"));
+    cbMiscMenuAsXPStyle = CheckBox(
+        "cbMiscMenuAsXPStyle", QStringLiteral("Afficher les menus et les boutons en style &XP"));
+    cbLogShowGridLines = CheckBox(
+        "cbLogShowGridLines", QStringLiteral("Afficher une &grille dans la liste d'évenements"));
     cbMiscShowErrorMessages =
         CheckBox("cbMiscShowErrorMessages",
-                 QStringLiteral("Afficher le message détaillé décrivant l'erreur"));
+                 QStringLiteral("Afficher le message détaillé décrivant l'e&rreur"));
     lnkVersionHistory =
         Named(new QLabel(QStringLiteral("<a href=\"history\">Historique des versions</a>")),
               "lnkVersionHistory");

@@ -50,6 +50,7 @@ TfmAbout::TfmAbout(QWidget* parent) : QDialog(parent), m_texture(MakeTexture())
     text->setWordWrap(true);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
+    buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("&OK"));
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
 
     auto* layout = new QVBoxLayout(this);

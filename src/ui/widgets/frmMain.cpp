@@ -6,18 +6,21 @@
 #include "eventlog/uLog.h"
 #include "eventlog/uSavingPolicy.h"
 #include "settings/uConf.h"
+#include "ui/uResStr.h"
 #include "ui/widgets/frmReport01.h"
 #include "ui/widgets/ktColors.h"
+#include "ui/widgets/ktElidedLabel.h"
 #include "ui/widgets/uEventListDelegate.h"
 #include "ui/widgets/uLiveLines.h"
+#include "ui/widgets/uFilterBar.h"
 #include "ui/widgets/uMessagePrompt.h"
-#include "ui/uResStr.h"
 
 #include <QAction>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
+#include <QPrinter>
 #include <QStatusBar>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -64,8 +67,6 @@ TfmMain::TfmMain(const MainWindowSetup& setup, QWidget* parent)
     m_interface = std::make_unique<TInterface>();
     m_capture = std::make_unique<TCaptureController>(m_prefs, *setup.ports, *m_interface, *m_list,
                                                      *m_policy, clock);
-
-    InitReportPrinter(m_printer);
 
     CreateLayout();
     CreateActions();
@@ -115,6 +116,10 @@ void TfmMain::CreateLayout()
     m_liveLines = new TLiveLines(central);
     box->addWidget(m_liveLines);
 
+    m_filterBar = new TFilterBar(central);
+    m_filterBar->hide();
+    box->addWidget(m_filterBar);
+
     m_delegate = new TEventListDelegate(m_prefs, this);
     m_lvEventsList = new QTableView(central);
     m_lvEventsList->setObjectName(QStringLiteral("lvEventsList"));
@@ -126,7 +131,8 @@ void TfmMain::CreateLayout()
     m_lvEventsList->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_lvEventsList->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_lvEventsList->setEditTriggers(QAbstractItemView::EditKeyPressed |
-                                    QAbstractItemView::SelectedClicked);
+                                    QAbstractItemView::SelectedClicked |
+                                    QAbstractItemView::DoubleClicked);
     m_lvEventsList->setSortingEnabled(false);
     m_lvEventsList->setWordWrap(false);
     m_lvEventsList->setShowGrid(false);
@@ -145,7 +151,19 @@ void TfmMain::CreateLayout()
     cols->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     for (int i = 0; i < kColumnCount; ++i)
         cols->resizeSection(i, kDesignColumnWidths[size_t(i)]);
-    m_columns = MakeColumnWidths(cols);
+    m_labelColumnWidth = kDesignColumnWidths[0];
+    m_columns = MakeColumnWidths(cols, &m_labelColumnWidth, [this] { FitLabelColumn(); });
+    // The label column takes the width the other columns leave: the user's width is
+    // kept as the least it gets.
+    connect(cols, &QHeaderView::sectionResized, this, [this](int section, int, int size) {
+        if (section == TEventList::ColLabel && !m_fittingColumns) {
+            m_labelColumnWidth = size;
+            FitLabelColumn();
+        } else if (section != TEventList::ColLabel) {
+            FitLabelColumn();
+        }
+    });
+    m_lvEventsList->viewport()->installEventFilter(this);
     // The selection stays visible when the list loses the focus.
     QPalette listPal = m_lvEventsList->palette();
     listPal.setColor(QPalette::Inactive, QPalette::Highlight,
@@ -159,7 +177,7 @@ void TfmMain::CreateLayout()
     QStatusBar* bar = statusBar();
     bar->setObjectName(QStringLiteral("StatusBar1"));
     for (int i = 0; i < kPanelCount; ++i) {
-        auto* panel = new QLabel(bar);
+        auto* panel = new TElidedLabel(kPanelWidths[size_t(i)], bar);
         panel->setObjectName(QStringLiteral("StatusBar1Panel%1").arg(i));
         panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         if (i == kPanelCount - 1) {
@@ -173,6 +191,12 @@ void TfmMain::CreateLayout()
         }
         m_panels[size_t(i)] = panel;
     }
+    // "%d / %d affichés" while a filter hides rows.
+    m_filterPanel = new TElidedLabel(110, bar);
+    m_filterPanel->setObjectName(QStringLiteral("StatusBar1FilterPanel"));
+    m_filterPanel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    m_filterPanel->hide();
+    bar->addPermanentWidget(m_filterPanel);
 }
 
 QString TfmMain::statusText(int panel) const
@@ -191,7 +215,8 @@ void TfmMain::UpdateGui()
 {
     UpdateActions();
     UpdateStatusBar();
-    m_lvEventsList->setEnabled(m_capture->PortAccessible());
+    // After a failed interface test the list keeps its greyed look but stays usable:
+    // a file from another machine must still be read, selected and copied.
     UpdateListColor();
 }
 
@@ -200,13 +225,14 @@ void TfmMain::UpdateStatusBar()
     const bool running = m_capture->CaptureRunning();
     const QString texts[kPanelCount] = {
         m_list->Modified() ? QStringLiteral("*") : QString(),
-        GetPortName(m_prefs.PortBaseAddressIndex),
+        PortPanelText(),
         running ? ResStr::CaptureRunningStatus() : ResStr::CaptureStoppedStatus(),
         ResStr::CountersStatus(m_list->CaptureCount(), m_list->TotalCount()),
     };
     for (int i = 0; i < kPanelCount - 1; ++i)
         m_panels[size_t(i)]->setText(texts[i]);
     UpdateLastPanel();
+    UpdateFilterCount();
 }
 
 void TfmMain::UpdateLastPanel()
@@ -222,12 +248,47 @@ void TfmMain::UpdateLastPanel()
                                  : QString());
 }
 
+QString TfmMain::PortPanelText() const
+{
+    const QString name = GetPortName(m_prefs.PortBaseAddressIndex);
+    if (name.isEmpty() || m_setup.portMode.isEmpty())
+        return name;
+    return QStringLiteral("%1 (%2)").arg(name, m_setup.portMode);
+}
+
+void TfmMain::FitLabelColumn()
+{
+    QHeaderView* cols = m_lvEventsList->horizontalHeader();
+    if (m_fittingColumns || cols->isSectionHidden(TEventList::ColLabel))
+        return;
+    int others = 0;
+    for (int i = 0; i < cols->count(); ++i)
+        if (i != TEventList::ColLabel && !cols->isSectionHidden(i))
+            others += cols->sectionSize(i);
+    const int spare = m_lvEventsList->viewport()->width() - others;
+    m_fittingColumns = true;
+    cols->resizeSection(TEventList::ColLabel, std::max(m_labelColumnWidth, spare));
+    m_fittingColumns = false;
+}
+
+bool TfmMain::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Resize && watched == m_lvEventsList->viewport())
+        FitLabelColumn();
+    return QMainWindow::eventFilter(watched, event);
+}
+
 void TfmMain::UpdateListColor()
 {
     // Window background while the interface answers, button face after a failed test.
-    const TColor c = m_capture->PortAccessible() ? clWindow : clBtnFace;
+    const bool accessible = m_capture->PortAccessible();
+    const QPalette sys = QGuiApplication::palette();
+    const TColor c = accessible ? clWindow : clBtnFace;
     QPalette pal = m_lvEventsList->palette();
-    SetRole(pal, QPalette::Base, ToQColor(c, QGuiApplication::palette()));
+    SetRole(pal, QPalette::Base, ToQColor(c, sys));
+    SetRole(pal, QPalette::Text,
+            accessible ? sys.color(QPalette::Active, QPalette::Text)
+                       : sys.color(QPalette::Disabled, QPalette::Text));
     m_lvEventsList->setPalette(pal);
 }
 

@@ -8,17 +8,19 @@
 #include "ui/ktPaths.h"
 
 #include <QMainWindow>
-#include <QPrinter>
 #include <QStringList>
 #include <array>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <span>
+#include <vector>
 
 class QHeaderView;
+class QItemSelectionModel;
 class QLabel;
 class QMenu;
+class QPrinter;
 class QTableView;
 class QTimer;
 
@@ -30,6 +32,10 @@ class TConf;
 class TEventList;
 class TEventListDelegate;
 class TInterface;
+class TEventFilterProxy;
+class TFilterBar;
+struct EventFilter;
+struct ReportRows;
 class TSavingPolicy;
 class TfmCaptureJournal;
 class TfmPrintOptions;
@@ -45,6 +51,7 @@ struct MainWindowSetup
     WindowPrompt* prompt = nullptr; // nullptr: message boxes and file dialogs
     const Clock* clock = nullptr;   // nullptr: the system clock
     int pauseMs = 200;              // pause of "Réinitialiser système" and "Test système"
+    QString portMode;               // "démo", "fichier" or empty: shown after the port name
 };
 
 // How UpdateActions treats an action.
@@ -88,7 +95,12 @@ public:
     QMenu* popupMenu() const { return m_popupMenu; }
     QMenu* confMenu() const { return m_confMenu; }
     QAction* action(const QString& objectName) const;
-    QPrinter& printer() { return m_printer; }
+    // Made at the first print, preview, page setup or PDF export: creating a printer asks
+    // the print server for its printers, which must never hold up the start-up.
+    QPrinter& printer();
+    bool hasPrinter() const { return m_printer != nullptr; }
+    // The name print jobs get: "Evtrak - <file name>".
+    QString PrintJobName() const;
     TfmPrintOptions* printOptions() const { return m_printOptions; }
 
     TUserPrefs& prefs() { return m_prefs; }
@@ -109,6 +121,21 @@ public:
     // The menu entry of the configuration "Sauver": "Sauver (<file>)".
     QAction* confSaveMenuEntry() const { return m_confSaveEntry; }
 
+    // The search bar and what it shows (frmMainFilter.cpp).
+    TFilterBar* filterBar() const { return m_filterBar; }
+    // True while the list shows only the rows a filter lets through.
+    bool FilterActive() const;
+    // The list rows shown, top to bottom (every row without a filter).
+    std::vector<int> ShownRows() const;
+    // Shows the bar with filter's values set (tests) and applies them.
+    void SetFilter(const EventFilter& filter);
+    void CloseFilter();
+    // Selects the shown event nearest to when and scrolls it into view; false when
+    // no shown row has a date.
+    bool GoToDateTime(const QDateTime& when);
+    // The statistics of the shown rows as the dialog shows them.
+    QString StatisticsCaption() const;
+
     // The handling of files dropped on the window (also used by drop events).
     void BUDragDrop1Drop(const QStringList& files);
     // The rule table of UpdateActions.
@@ -119,6 +146,7 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     // Layout, actions and menus (frmMain.cpp, frmMainActions.cpp).
@@ -171,6 +199,16 @@ private:
     void ActAppResetAllExecute();
     void ActCaptureShowLinesExecute();
     void ActCaptureJournalExecute();
+    void ActLogFindExecute();
+    void ActLogGoToExecute();
+    void ActLogStatisticsExecute();
+    void ApplyFilter();
+    void UseFilteredView(bool filtered);
+    void UpdateFilterCount();
+    // The report's rows while a filter is set; nullptr without one.
+    std::unique_ptr<ReportRows> ShownReportRows() const;
+    // The selection model the view uses while filtered, kept in step with the list's.
+    void SyncSelection(bool fromView);
     void lvEventsListEdited(int row);
     void ShowStartResult(int result);
 
@@ -183,7 +221,10 @@ private:
 
     // Column widths of the list, read and written with the settings.
     class ColumnWidths;
-    static std::unique_ptr<ColumnWidthStore> MakeColumnWidths(QHeaderView* header);
+    static std::unique_ptr<ColumnWidthStore> MakeColumnWidths(QHeaderView* header, int* labelWidth,
+                                                              std::function<void()> fit);
+    void FitLabelColumn();
+    QString PortPanelText() const;
     // One row of the action table (frmMainActions.cpp).
     struct ActionDef;
     static std::span<const ActionDef> ActionDefs();
@@ -200,7 +241,7 @@ private:
     std::unique_ptr<TInterface> m_interface; // the port in use; outlives the capture
     std::unique_ptr<TCaptureController> m_capture;
     std::unique_ptr<ColumnWidthStore> m_columns;
-    QPrinter m_printer;
+    std::unique_ptr<QPrinter> m_printer;
     TfmPrintOptions* m_printOptions = nullptr;
 
     QLabel* m_lblLastEvent = nullptr;
@@ -224,7 +265,17 @@ private:
     std::deque<Step> m_steps;
     bool m_stepWaiting = false; // a step's pause is running
     bool m_closeAfterSteps = false;
+    int m_labelColumnWidth = 0;    // the user's width of the label column
+    bool m_fittingColumns = false; // FitLabelColumn is resizing the label column
+    TFilterBar* m_filterBar = nullptr;
+    TEventFilterProxy* m_proxy = nullptr;
+    QItemSelectionModel* m_proxySelection = nullptr;
+    QLabel* m_filterPanel = nullptr;
+    bool m_syncingSelection = false;
 };
+
+// A caption without its mnemonic marks ("Sauver so&us..." -> "Sauver sous...").
+QString PlainCaption(const QString& caption);
 
 // The windowed program: creates the window, runs the start-up and the event loop.
 // A QApplication exists already.

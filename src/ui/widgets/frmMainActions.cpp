@@ -6,27 +6,40 @@
 #include "eventlog/uLog.h"
 #include "eventlog/uSavingPolicy.h"
 #include "settings/uConf.h"
+#include "ui/uResStr.h"
 #include "ui/widgets/frmAbout.h"
 #include "ui/widgets/ktIcons.h"
 #include "ui/widgets/ktShell.h"
 #include "ui/widgets/uMessagePrompt.h"
-#include "ui/uResStr.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QMenuBar>
+#include <QShortcut>
 #include <QTableView>
 #include <QToolBar>
 #include <algorithm>
 
 namespace evtrak {
 
+QString PlainCaption(const QString& caption)
+{
+    QString plain;
+    plain.reserve(caption.size());
+    for (qsizetype i = 0; i < caption.size(); ++i) {
+        if (caption[i] == u'&' && i + 1 < caption.size())
+            ++i; // "&x" shows x underlined, "&&" one "&"
+        plain += caption[i];
+    }
+    return plain;
+}
+
 struct TfmMain::ActionDef
 {
     const char* name;
-    const char* caption;  // UTF-8
+    const char* caption;  // UTF-8, "&" before the mnemonic letter
     const char* hint;     // nullptr: the caption
     const char* shortcut; // portable text, nullptr: none
     const char* icon;     // theme name, nullptr: none
@@ -39,64 +52,70 @@ std::span<const TfmMain::ActionDef> TfmMain::ActionDefs()
     using R = CaptureRule;
     using M = TfmMain;
     static const ActionDef defs[] = {
-        {"ActFileNew", "Nouveau", nullptr, "Ctrl+N", "document-new", &M::ActFileNewExecute,
+        {"ActFileNew", "&Nouveau", nullptr, "Ctrl+N", "document-new", &M::ActFileNewExecute,
          R::OffWhileCapturing},
-        {"ActFileOpen", "Ouvrir...", nullptr, "Ctrl+O", "document-open", &M::ActFileOpenExecute,
+        {"ActFileOpen", "&Ouvrir...", nullptr, "Ctrl+O", "document-open", &M::ActFileOpenExecute,
          R::OffWhileCapturing},
-        {"ActFileSave", "Sauver", nullptr, "Ctrl+S", "document-save", &M::ActFileSaveExecute,
+        {"ActFileSave", "&Sauver", nullptr, "Ctrl+S", "document-save", &M::ActFileSaveExecute,
          R::OffWhileCapturing},
-        {"ActFileSaveAs", "Sauver sous...", nullptr, nullptr, "document-save-as",
+        {"ActFileSaveAs", "Sauver so&us...", nullptr, nullptr, "document-save-as",
          &M::ActFileSaveAsExecute, R::OffWhileCapturing},
-        {"ActPreview", "Prévisualiser", nullptr, "Ctrl+P", "document-print-preview",
+        {"ActPreview", "Pré&visualiser", nullptr, "Ctrl+P", "document-print-preview",
          &M::ActPreviewExecute, R::OffWhileCapturing},
-        {"ActPrint", "Imprimer", nullptr, "Ctrl+I", "document-print", &M::ActPrintExecute,
+        {"ActPrint", "&Imprimer", nullptr, "Ctrl+I", "document-print", &M::ActPrintExecute,
          R::OffWhileCapturing},
-        {"ActExportPdf", "Exporter en PDF...", nullptr, nullptr, "document-export",
+        {"ActExportPdf", "Exporter en P&DF...", nullptr, nullptr, "document-export",
          &M::ActExportPdfExecute, R::OffWhileCapturing},
-        {"ActPrintConf", "Configurer imprimante...", nullptr, nullptr, "document-page-setup",
+        {"ActPrintConf", "&Configurer imprimante...", nullptr, nullptr, "document-page-setup",
          &M::ActPrintConfExecute, R::OffWhileCapturing},
-        {"ActOptions", "Options...", nullptr, nullptr, "preferences-system", &M::ActOptionsExecute,
+        {"ActOptions", "Op&tions...", nullptr, nullptr, "preferences-system", &M::ActOptionsExecute,
          R::OffWhileCapturing},
-        {"ActAppClose", "Quitter", nullptr, "Ctrl+Q", "application-exit", &M::ActAppCloseExecute,
+        {"ActAppClose", "&Quitter", nullptr, "Ctrl+Q", "application-exit", &M::ActAppCloseExecute,
          R::OffWhileCapturing},
-        {"ActConfLoad", "Charger...", nullptr, nullptr, "document-open", &M::ActConfLoadExecute,
+        {"ActConfLoad", "&Charger...", nullptr, nullptr, "document-open", &M::ActConfLoadExecute,
          R::OffWhileCapturing},
-        {"ActConfSave", "Sauver", nullptr, nullptr, "document-save", &M::ActConfSaveExecute,
+        {"ActConfSave", "&Sauver", nullptr, nullptr, "document-save", &M::ActConfSaveExecute,
          R::OffWhileCapturing},
-        {"ActConfSaveAs", "Sauver sous...", nullptr, nullptr, "document-save-as",
+        {"ActConfSaveAs", "Sauver so&us...", nullptr, nullptr, "document-save-as",
          &M::ActConfSaveAsExecute, R::OffWhileCapturing},
-        {"ActLogSelectAll", "Sélectionner tout", nullptr, nullptr, "edit-select-all",
+        {"ActLogSelectAll", "&Sélectionner tout", nullptr, nullptr, "edit-select-all",
          &M::ActLogSelectAllExecute, R::OffWhileCapturing},
-        {"ActLogInvertSelection", "Inverser sélection", nullptr, nullptr, nullptr,
+        {"ActLogInvertSelection", "&Inverser sélection", nullptr, nullptr, nullptr,
          &M::ActLogInvertSelectionExecute, R::OffWhileCapturing},
-        {"ActLogClearSelection", "Effacer sélection", nullptr, "Del", "edit-delete",
+        {"ActLogClearSelection", "&Effacer sélection", nullptr, "Del", "edit-delete",
          &M::ActLogClearSelectionExecute, R::OffWhileCapturing},
-        {"ActLogClearAll", "Effacer tout", nullptr, "Ctrl+Del", "edit-clear",
+        {"ActLogClearAll", "Effacer t&out", nullptr, "Ctrl+Del", "edit-clear",
          &M::ActLogClearAllExecute, R::OffWhileCapturing},
-        {"ActLogRefresh", "Raffraichir", nullptr, nullptr, "view-refresh", &M::ActLogRefreshExecute,
-         R::OffWhileCapturing},
-        {"ActLogCopy", "Copier", nullptr, "Ctrl+C", "edit-copy", &M::ActLogCopyExecute,
+        {"ActLogRefresh", "Ra&ffraichir", nullptr, nullptr, "view-refresh",
+         &M::ActLogRefreshExecute, R::OffWhileCapturing},
+        {"ActLogCopy", "&Copier", nullptr, "Ctrl+C", "edit-copy", &M::ActLogCopyExecute,
          R::Unchanged},
-        {"ActCaptureStart", "Démarrer", "Démarrer capture", "F11", "media-playback-start",
+        {"ActCaptureStart", "&Démarrer", "Démarrer capture", "F11", "media-playback-start",
          &M::ActCaptureStartExecute, R::OffWhileCapturing},
-        {"ActCaptureStop", "Arrêter", "Arrêter capture", "F12", "media-playback-stop",
+        {"ActCaptureStop", "&Arrêter", "Arrêter capture", "F12", "media-playback-stop",
          &M::ActCaptureStopExecute, R::OnlyWhileCapturing},
-        {"ActCaptureTestSystem", "Test système", nullptr, nullptr, "system-run",
+        {"ActCaptureTestSystem", "&Test système", nullptr, nullptr, "system-run",
          &M::ActCaptureTestSystemExecute, R::OffWhileCapturing},
-        {"ActCaptureInitSystem", "Réinitialiser système", nullptr, nullptr, nullptr,
+        {"ActCaptureInitSystem", "&Réinitialiser système", nullptr, nullptr, nullptr,
          &M::ActCaptureInitSystemExecute, R::OffWhileCapturing},
-        {"ActCaptureShowLines", "Afficher l'état des entrées", nullptr, nullptr, nullptr,
+        {"ActCaptureShowLines", "Afficher l'état des &entrées", nullptr, nullptr, nullptr,
          &M::ActCaptureShowLinesExecute, R::Unchanged},
-        {"ActCaptureJournal", "Journal de l'acquisition", nullptr, nullptr, nullptr,
+        {"ActCaptureJournal", "&Journal de l'acquisition", nullptr, nullptr, nullptr,
          &M::ActCaptureJournalExecute, R::Unchanged},
-        {"ActHelpIndex", "Index de l'aide", nullptr, nullptr, "help-contents",
+        {"ActHelpIndex", "&Index de l'aide", nullptr, nullptr, "help-contents",
          &M::ActHelpIndexExecute, R::Unchanged},
-        {"ActAppReadme", "Lisez-moi (fichier A_Lire.txt)", "", nullptr, nullptr,
+        {"ActAppReadme", "&Lisez-moi (fichier A_Lire.txt)", "", nullptr, nullptr,
          &M::ActAppReadmeExecute, R::Unchanged},
-        {"ActAbout", "A propos...", nullptr, nullptr, "help-about", &M::ActAboutExecute,
+        {"ActAbout", "A &propos...", nullptr, nullptr, "help-about", &M::ActAboutExecute,
          R::Unchanged},
         {"ActAppResetAll", "Reset", nullptr, nullptr, nullptr, &M::ActAppResetAllExecute,
          R::Unchanged},
+        {"ActLogFind", "&Rechercher...", "Filtrer la liste", "Ctrl+F", "edit-find",
+         &M::ActLogFindExecute, R::Unchanged},
+        {"ActLogGoTo", "&Aller à la date...", nullptr, "Ctrl+G", "go-jump", &M::ActLogGoToExecute,
+         R::Unchanged},
+        {"ActLogStatistics", "Statisti&ques...", nullptr, nullptr, nullptr,
+         &M::ActLogStatisticsExecute, R::Unchanged},
     };
     return defs;
 }
@@ -114,7 +133,7 @@ void TfmMain::CreateActions()
     for (const ActionDef& d : ActionDefs()) {
         auto* a = new QAction(QString::fromUtf8(d.caption), this);
         a->setObjectName(QLatin1String(d.name));
-        const QString hint = d.hint ? QString::fromUtf8(d.hint) : a->text();
+        const QString hint = d.hint ? QString::fromUtf8(d.hint) : PlainCaption(a->text());
         a->setToolTip(hint);
         a->setStatusTip(hint);
         if (d.shortcut)
@@ -148,40 +167,52 @@ void TfmMain::CreateMenus()
     // The configuration "Sauver" entry names the configuration file; the action itself
     // keeps its caption, so the entry is an action of its own that follows it.
     QAction* confSave = action(QStringLiteral("ActConfSave"));
-    m_confSaveEntry = new QAction(ResStr::ConfSaveCaption(ResStr::UntitledName()), this);
+    m_confSaveEntry = new QAction(u'&' + ResStr::ConfSaveCaption(ResStr::UntitledName()), this);
     m_confSaveEntry->setObjectName(QStringLiteral("ConfSaveMenuEntry"));
     m_confSaveEntry->setIcon(confSave->icon());
     m_confSaveEntry->setToolTip(confSave->toolTip());
     connect(m_confSaveEntry, &QAction::triggered, confSave, &QAction::trigger);
     connect(confSave, &QAction::enabledChanged, m_confSaveEntry, &QAction::setEnabled);
-    connect(m_conf.get(), &TConf::SaveMenuCaptionChanged, m_confSaveEntry, &QAction::setText);
+    // The file name may hold a "&": doubled, it shows as itself.
+    connect(m_conf.get(), &TConf::SaveMenuCaptionChanged, m_confSaveEntry,
+            [this](const QString& caption) {
+                m_confSaveEntry->setText(
+                    u'&' + QString(caption).replace(QStringLiteral("&"), QStringLiteral("&&")));
+            });
 
     QMenuBar* bar = menuBar();
     bar->setObjectName(QStringLiteral("MainMenu1"));
-    m_fileMenu = bar->addMenu(QStringLiteral("Fichier"));
+    m_fileMenu = bar->addMenu(QStringLiteral("&Fichier"));
     m_fileMenu->setObjectName(QStringLiteral("mnuFile"));
     add(m_fileMenu,
         {"ActFileNew", "ActFileOpen", "ActFileSave", "ActFileSaveAs", "-", "ActPreview", "ActPrint",
          "ActExportPdf", "ActPrintConf", "-", "ActOptions", "-", "ActAppClose"});
-    m_confMenu = bar->addMenu(QStringLiteral("Configuration"));
+    m_confMenu = bar->addMenu(QStringLiteral("&Configuration"));
     m_confMenu->setObjectName(QStringLiteral("mnuConf"));
     add(m_confMenu, {"ActConfLoad", "ConfSaveEntry", "ActConfSaveAs"});
-    QMenu* edit = bar->addMenu(QStringLiteral("Edition"));
+    QMenu* edit = bar->addMenu(QStringLiteral("&Edition"));
     edit->setObjectName(QStringLiteral("mnuEdit"));
-    add(edit, {"ActLogCopy", "-", "ActLogSelectAll", "ActLogInvertSelection", "-",
-               "ActLogClearSelection", "ActLogClearAll", "-", "ActLogRefresh"});
-    QMenu* capture = bar->addMenu(QStringLiteral("Capture"));
+    add(edit, {"ActLogCopy", "-", "ActLogFind", "ActLogGoTo", "ActLogStatistics", "-",
+               "ActLogSelectAll", "ActLogInvertSelection", "-", "ActLogClearSelection",
+               "ActLogClearAll", "-", "ActLogRefresh"});
+    QMenu* capture = bar->addMenu(QStringLiteral("Ca&pture"));
     capture->setObjectName(QStringLiteral("mnuCapture"));
     add(capture, {"ActCaptureStart", "ActCaptureStop", "-", "ActCaptureTestSystem",
                   "ActCaptureInitSystem", "-", "ActCaptureShowLines", "ActCaptureJournal"});
-    QMenu* help = bar->addMenu(QStringLiteral("Aide"));
+    QMenu* help = bar->addMenu(QStringLiteral("&Aide"));
     help->setObjectName(QStringLiteral("mnuHelp"));
     add(help, {"ActHelpIndex", "-", "ActAppReadme", "-", "ActAbout"});
 
     m_popupMenu = new QMenu(this);
     m_popupMenu->setObjectName(QStringLiteral("PopupMenu1"));
     add(m_popupMenu, {"ActFileOpen", "ActFileSave", "ActFileSaveAs", "-", "ActPreview", "ActPrint",
-                      "ActExportPdf", "-", "ActLogCopy", "ActLogRefresh", "-", "ActOptions"});
+                      "ActExportPdf", "-", "ActLogCopy", "ActLogFind", "ActLogStatistics",
+                      "ActLogRefresh", "-", "ActOptions"});
+
+    // F10 opens the first menu, as Alt does with a letter.
+    auto* f10 = new QShortcut(QKeySequence(Qt::Key_F10), this);
+    connect(f10, &QShortcut::activated, this,
+            [this] { menuBar()->setActiveAction(m_fileMenu->menuAction()); });
 
     QToolBar* tools = addToolBar(QStringLiteral("Outils"));
     tools->setObjectName(QStringLiteral("ToolBar1"));
@@ -225,14 +256,27 @@ void TfmMain::ActLogSelectAllExecute()
 {
     if (!m_list->RequireEvents())
         return m_prompt->Inform(ResStr::NoEvents());
-    m_list->SelectAllEvents();
+    if (!FilterActive())
+        return m_list->SelectAllEvents();
+    // Only the rows shown: hidden rows must not be deleted or copied unseen.
+    QItemSelectionModel* sel = m_lvEventsList->selectionModel();
+    const QAbstractItemModel* shown = m_lvEventsList->model();
+    if (shown->rowCount() > 0)
+        sel->select(QItemSelection(shown->index(0, 0), shown->index(shown->rowCount() - 1, 0)),
+                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
 }
 
 void TfmMain::ActLogInvertSelectionExecute()
 {
     if (!m_list->RequireEvents())
         return m_prompt->Inform(ResStr::NoEvents());
-    m_list->InvertEventSelection();
+    if (!FilterActive())
+        return m_list->InvertEventSelection();
+    QItemSelectionModel* sel = m_lvEventsList->selectionModel();
+    const QAbstractItemModel* shown = m_lvEventsList->model();
+    if (shown->rowCount() > 0)
+        sel->select(QItemSelection(shown->index(0, 0), shown->index(shown->rowCount() - 1, 0)),
+                    QItemSelectionModel::Toggle | QItemSelectionModel::Rows);
 }
 
 void TfmMain::ActLogClearSelectionExecute()
@@ -259,7 +303,7 @@ void TfmMain::ActLogRefreshExecute()
 void TfmMain::ActLogCopyExecute()
 {
     QStringList lines;
-    for (int row = 0; row < m_list->rowCount(); ++row)
+    for (int row : ShownRows())
         if (m_list->isSelected(row))
             lines << m_list->fileLine(row);
     if (lines.isEmpty())
@@ -281,12 +325,14 @@ void TfmMain::ActAppResetAllExecute()
 
 void TfmMain::ActHelpIndexExecute()
 {
-    ShellOpen(m_paths.HelpFile);
+    if (!ShellOpen(m_paths.HelpFile))
+        m_prompt->ShowError(ShellOpenFailedText(m_paths.HelpFile));
 }
 
 void TfmMain::ActAppReadmeExecute()
 {
-    ShellOpen(m_paths.ReadmeFile);
+    if (!ShellOpen(m_paths.ReadmeFile))
+        m_prompt->ShowError(ShellOpenFailedText(m_paths.ReadmeFile));
 }
 
 void TfmMain::ActAboutExecute()

@@ -14,6 +14,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QPageSetupDialog>
+#include <QPrinter>
 
 namespace evtrak {
 
@@ -94,25 +95,46 @@ void TfmMain::ActOptionsExecute()
         m_paths.ReadmeFile);
 }
 
+QPrinter& TfmMain::printer()
+{
+    if (!m_printer) {
+        m_printer = std::make_unique<QPrinter>();
+        InitReportPrinter(*m_printer);
+    }
+    return *m_printer;
+}
+
+QString TfmMain::PrintJobName() const
+{
+    return QStringLiteral("Evtrak - ") + QFileInfo(m_policy->CurrentEventFile()).fileName();
+}
+
 void TfmMain::ActPrintConfExecute()
 {
-    QPageSetupDialog dialog(&m_printer, modalParent());
+    QPageSetupDialog dialog(&printer(), modalParent());
     dialog.exec();
 }
 
 void TfmMain::ActPreviewExecute()
 {
-    PrintReport(modalParent(), *m_list, m_prefs, m_printer, true);
+    if (!m_list->RequireEvents())
+        return m_prompt->Inform(ResStr::NoEvents());
+    const auto shown = ShownReportRows();
+    PrintReport(modalParent(), *m_list, m_prefs, printer(), true, PrintJobName(), shown.get());
 }
 
 void TfmMain::ActPrintExecute()
 {
-    PrintReport(modalParent(), *m_list, m_prefs, m_printer, false);
+    if (!m_list->RequireEvents())
+        return m_prompt->Inform(ResStr::NoEvents());
+    const auto shown = ShownReportRows();
+    PrintReport(modalParent(), *m_list, m_prefs, printer(), false, PrintJobName(), shown.get());
 }
 
 void TfmMain::ActExportPdfExecute()
 {
-    ExportReportPdf(modalParent(), *m_list, m_prefs);
+    const auto shown = ShownReportRows();
+    ExportReportPdf(modalParent(), *m_list, m_prefs, shown.get());
 }
 
 // ---- Capture ----

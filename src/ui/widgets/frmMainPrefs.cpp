@@ -24,11 +24,17 @@ namespace evtrak {
 class TfmMain::ColumnWidths : public ColumnWidthStore
 {
 public:
-    explicit ColumnWidths(QHeaderView* header) : m_header(header) {}
+    ColumnWidths(QHeaderView* header, int* labelWidth, std::function<void()> fit)
+        : m_header(header), m_labelWidth(labelWidth), m_fit(std::move(fit))
+    {}
     int ColumnCount() const override { return m_header->count(); }
+    // The label column is stored at the user's width, not at the width it takes to
+    // fill the window.
     int ColumnWidth(int i) const override
     {
-        return m_header->isSectionHidden(i) ? 0 : m_header->sectionSize(i);
+        if (m_header->isSectionHidden(i))
+            return 0;
+        return i == TEventList::ColLabel ? *m_labelWidth : m_header->sectionSize(i);
     }
     void SetColumnWidth(int i, int w) override
     {
@@ -37,15 +43,21 @@ public:
         m_header->setSectionHidden(i, w == 0);
         if (w > 0)
             m_header->resizeSection(i, w);
+        if (i == TEventList::ColLabel && w > 0)
+            *m_labelWidth = w;
+        m_fit();
     }
 
 private:
     QHeaderView* m_header;
+    int* m_labelWidth;
+    std::function<void()> m_fit;
 };
 
-std::unique_ptr<ColumnWidthStore> TfmMain::MakeColumnWidths(QHeaderView* header)
+std::unique_ptr<ColumnWidthStore> TfmMain::MakeColumnWidths(QHeaderView* header, int* labelWidth,
+                                                            std::function<void()> fit)
 {
-    return std::make_unique<ColumnWidths>(header);
+    return std::make_unique<ColumnWidths>(header, labelWidth, std::move(fit));
 }
 
 void TfmMain::ApplyUserPrefs()

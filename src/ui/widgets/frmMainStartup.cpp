@@ -8,13 +8,13 @@
 #include "eventlog/uSavingPolicy.h"
 #include "settings/ktIniFile.h"
 #include "settings/uConf.h"
-#include "ui/widgets/frmPrintOptions.h"
 #include "ui/ktCommandLine.h"
+#include "ui/uResStr.h"
+#include "ui/widgets/frmPrintOptions.h"
 #include "ui/widgets/ktIcons.h"
 #include "ui/widgets/ktTranslations.h"
 #include "ui/widgets/uFormsGeometry.h"
 #include "ui/widgets/uMessagePrompt.h"
-#include "ui/uResStr.h"
 
 #include <QAction>
 #include <QApplication>
@@ -227,6 +227,10 @@ int RunMainWindow(const CommandLineOptions& options)
         MainWindowSetup setup;
         setup.exeDir = exeDir;
         setup.ports = ports.get();
+        if (options.demo)
+            setup.portMode = QStringLiteral("démo");
+        else if (!options.portDevice.isEmpty())
+            setup.portMode = QStringLiteral("fichier");
         TfmMain window(setup);
         window.FormCreate();
         window.CreatePrintOptions();

@@ -4,6 +4,7 @@
 
 #include <QDialogButtonBox>
 #include <QGroupBox>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
 
@@ -15,13 +16,15 @@ TfmPrintOptions::TfmPrintOptions(QWidget* parent) : QDialog(parent)
                     QStringLiteral("Options d'impression"));
 
     auto* group = new QGroupBox(this);
-    m_selection = new QRadioButton(QStringLiteral("Imprimer sélection"), group);
-    m_all = new QRadioButton(QStringLiteral("Imprimer tout"), group);
+    m_selection = new QRadioButton(QStringLiteral("Imprimer &sélection"), group);
+    m_all = new QRadioButton(QStringLiteral("Imprimer &tout"), group);
     auto* gl = new QVBoxLayout(group);
     gl->addWidget(m_selection);
     gl->addWidget(m_all);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("&OK"));
+    buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("&Annuler"));
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 

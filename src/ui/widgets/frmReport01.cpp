@@ -1,13 +1,15 @@
 #include "ui/widgets/frmReport01.h"
 
+#include "eventlog/uEventStatistics.h"
 #include "eventlog/uLog.h"
-#include "ui/widgets/ktColors.h"
 #include "ui/uResStr.h"
+#include "ui/widgets/ktColors.h"
 
 #include <QFontDatabase>
 #include <QLocale>
 #include <QPagedPaintDevice>
 #include <QPainter>
+#include <QRegularExpression>
 
 namespace evtrak {
 
@@ -19,6 +21,9 @@ constexpr double kValueX = 44.45; // summary values
 constexpr double kSubTitleY = 7.4;
 constexpr double kSummaryY[3] = {0.0, 4.2, 8.5};
 constexpr double kPageNumberY = 4.2;
+constexpr double kFilterY = 12.7; // the summary's filter line, when a filter is set
+// The statistics table's columns, in millimetres.
+constexpr double kStatsX[7] = {1.1, 10.0, 52.0, 72.0, 100.0, 128.0, 160.0};
 
 // Colours of the design, 0x00BBGGRR.
 constexpr TColor clBlue = 0xFF0000;
@@ -113,10 +118,33 @@ private:
     QFontMetricsF m_metrics{QFont()};
 };
 
+// Line k of the statistics table after the events: a blank line, the title with the
+// headings, then one line per input.
+void PaintStatisticsLine(LabelPainter& label, const std::vector<InputStatistics>& stats,
+                         const TUserPrefs& prefs, int k, double y)
+{
+    const QColor text = Paper(clWindowText);
+    if (k == 0)
+        return;
+    if (k == 1) {
+        label.font(ReportFont(7, true));
+        const QStringList headings = StatisticsHeadings();
+        for (int c = 0; c < headings.size(); ++c)
+            label.draw(kStatsX[c], y, headings[c], Paper(clGreen));
+        return;
+    }
+    if (k - 2 >= int(stats.size()))
+        return;
+    label.font(ReportFont(7, false));
+    const QStringList cells = StatisticsCells(stats[std::size_t(k - 2)], prefs);
+    for (int c = 0; c < cells.size(); ++c)
+        label.draw(kStatsX[c], y, cells[c], text);
+}
+
 } // namespace
 
-TfmReport01::TfmReport01(const TEventList& list, const TUserPrefs& prefs)
-    : m_list(list), m_prefs(prefs)
+TfmReport01::TfmReport01(const TEventList& list, const TUserPrefs& prefs, const ReportRows* shown)
+    : m_list(list), m_prefs(prefs), m_shown(shown)
 {
     MainTitle = prefs.ReportMainTitle.isEmpty() ? prefs.AppMainTitle : prefs.ReportMainTitle;
     SubTitle = prefs.ReportSubTitle.isEmpty() ? ResStr::NoSubTitle() : prefs.ReportSubTitle;
@@ -124,19 +152,37 @@ TfmReport01::TfmReport01(const TEventList& list, const TUserPrefs& prefs)
         m_columnCaptions << caption;
 }
 
+TfmReport01::~TfmReport01() = default;
+
 void TfmReport01::QuickRep1BeforePrint()
 {
-    const int rows = m_list.rowCount();
+    // With a filter the report holds the rows it shows, in the list's order.
+    const int rows = m_shown ? int(m_shown->Rows.size()) : m_list.rowCount();
+    const auto listRow = [this](int i) { return m_shown ? m_shown->Rows[std::size_t(i)] : i; };
     m_eventsCount = QString::number(rows);
     // By date-time, not by place: a file stored oldest first is listed that way.
-    const auto [oldest, newest] = m_list.DateTimeRange();
-    m_oldest = m_list.text(oldest, TEventList::ColDateTime);
-    m_newest = m_list.text(newest, TEventList::ColDateTime);
+    const auto [oldest, newest] = m_list.DateTimeRange(m_shown ? &m_shown->Rows : nullptr);
+    m_oldest = oldest >= 0 ? m_list.text(oldest, TEventList::ColDateTime) : QString();
+    m_newest = newest >= 0 ? m_list.text(newest, TEventList::ColDateTime) : QString();
     if (m_prefs.ReportSorting == 0)
         RowIndex = 0;
     else if (m_prefs.ReportSorting == 1)
         RowIndex = rows - 1;
     m_rows = ReportRowOrder(rows, m_prefs.ReportSorting, RowIndex);
+    for (int& r : m_rows)
+        r = listRow(r);
+    m_stats.clear();
+    if (m_prefs.ReportStatistics) {
+        std::vector<int> all(static_cast<std::size_t>(rows));
+        for (int i = 0; i < rows; ++i)
+            all[std::size_t(i)] = listRow(i);
+        m_stats = ComputeStatistics(m_list, all);
+    }
+}
+
+int TfmReport01::StatisticsLineCount() const
+{
+    return m_prefs.ReportStatistics ? 3 + int(m_stats.size()) : 0;
 }
 
 QString TfmReport01::PageTitle(int pageNumber) const
@@ -164,7 +210,7 @@ int TfmReport01::paint(QPainter& painter, QPagedPaintDevice& device, int fromPag
     const double printableHeight = device.pageLayout().paintRect(QPageLayout::Millimeter).height();
     const double dotsPerMm = device.logicalDpiY() / 25.4;
     const std::vector<ReportPage> pages =
-        PaginateReport(static_cast<int>(m_rows.size()), printableHeight);
+        PaginateReport(static_cast<int>(m_rows.size()) + StatisticsLineCount(), printableHeight);
     bool first = true;
     for (const ReportPage& page : pages) {
         if (fromPage > 0 && page.Number < fromPage)
@@ -214,6 +260,14 @@ void TfmReport01::paintPage(QPainter& painter, const ReportPage& page, double do
         label.font(ReportFont(8, false));
         for (int i = 0; i < 3; ++i)
             label.draw(kValueX, page.TitleTop + kSummaryY[i], values[i], Paper(clFuchsia));
+        if (m_shown) {
+            label.font(ReportFont(8, true));
+            label.draw(0, page.TitleTop + kFilterY, QStringLiteral("Filtre :"), windowText);
+            label.font(ReportFont(8, false));
+            QString what = m_shown->Description;
+            what.remove(QRegularExpression(QStringLiteral("^Filtre : ")));
+            label.draw(kValueX, page.TitleTop + kFilterY, what, Paper(clFuchsia));
+        }
     }
 
     // Column headings.
@@ -226,8 +280,14 @@ void TfmReport01::paintPage(QPainter& painter, const ReportPage& page, double do
     const ReportBands bands;
     label.font(ReportFont(8, false));
     for (int i = 0; i < page.LineCount; ++i) {
-        const int row = m_rows.at(static_cast<std::size_t>(page.FirstLine + i));
         const double y = page.FirstDetailTop + i * bands.Detail;
+        const int line = page.FirstLine + i;
+        if (line >= int(m_rows.size())) {
+            PaintStatisticsLine(label, m_stats, m_prefs, line - int(m_rows.size()), y);
+            label.font(ReportFont(8, false));
+            continue;
+        }
+        const int row = m_rows.at(static_cast<std::size_t>(line));
         QColor text = windowText;
         QColor background = Paper(clWhite);
         if (m_prefs.LogPrintColors) {

@@ -21,13 +21,23 @@ namespace evtrak {
 
 class TEventList;
 struct CommandLineOptions;
+struct InputStatistics;
+
+// The rows a report prints when a filter is set in the window: list rows top to
+// bottom, and the filter's description for the summary ("Filtre : ...").
+struct ReportRows
+{
+    std::vector<int> Rows;
+    QString Description;
+};
 
 // The report form: made for one print, preview or export and dropped right after.
 class TfmReport01
 {
 public:
     // Takes the titles and column captions from prefs (FormCreate).
-    TfmReport01(const TEventList& list, const TUserPrefs& prefs);
+    TfmReport01(const TEventList& list, const TUserPrefs& prefs, const ReportRows* shown = nullptr);
+    ~TfmReport01();
 
     QString MainTitle;             // ReportMainTitle, or AppMainTitle when empty
     QString SubTitle;              // ReportSubTitle, or "<Sous-titre utilisateur non défini>"
@@ -52,6 +62,9 @@ public:
     QString EventsCount() const { return m_eventsCount; }
     QString OldestDateTime() const { return m_oldest; }
     QString NewestDateTime() const { return m_newest; }
+    // Lines after the events: the statistics table (title, headings, one per input)
+    // when ReportStatistics is on.
+    int StatisticsLineCount() const;
     // The page header's date text: the user's short date format, French in the "C" locale.
     static QString ShortDateText(const QDate& date);
     // Sets RowTextColor and RowBGColor for a list row.
@@ -68,6 +81,8 @@ private:
     QString m_oldest;
     QString m_newest;
     std::vector<int> m_rows;
+    const ReportRows* m_shown = nullptr;
+    std::vector<InputStatistics> m_stats;
 };
 
 // Puts the report's own page on a printer: A4 portrait, 10 mm margins, one copy.
@@ -89,21 +104,27 @@ ReportDialogs StandardReportDialogs(QWidget* parent);
 
 // The "Imprimer" and "Aperçu avant impression" commands. An empty list shows
 // "Aucun évenement à traiter !" and nothing else. printer carries the user's page
-// setup ("Configurer imprimante...").
+// setup ("Configurer imprimante..."). The preview always shows the whole report and
+// every print starts from the whole report; a page range chosen in the print dialog
+// limits that print only. jobName names the print job.
 void PrintReport(QWidget* parent, const TEventList& list, const TUserPrefs& prefs,
-                 QPrinter& printer, bool preview);
+                 QPrinter& printer, bool preview, const QString& jobName = {},
+                 const ReportRows* shown = nullptr);
 void PrintReport(const TEventList& list, const TUserPrefs& prefs, QPrinter& printer, bool preview,
-                 const ReportDialogs& dialogs);
+                 const ReportDialogs& dialogs, const QString& jobName = {},
+                 const ReportRows* shown = nullptr);
 
 // Writes the report into a PDF file (A4, as printed). The file is replaced only when
 // the whole report was written. On failure returns false with a French message in
 // *error: an empty list, or a file that cannot be written.
 bool WriteReportPdf(const TEventList& list, const TUserPrefs& prefs, const QString& pdfPath,
-                    QString* error, const QDate& printDate = QDate::currentDate());
+                    QString* error, const QDate& printDate = QDate::currentDate(),
+                    const ReportRows* shown = nullptr);
 
 // The "Exporter en PDF..." command: an empty list shows "Aucun évenement à traiter !";
 // otherwise asks for the file, writes it and shows any failure in a box.
-void ExportReportPdf(QWidget* parent, const TEventList& list, const TUserPrefs& prefs);
+void ExportReportPdf(QWidget* parent, const TEventList& list, const TUserPrefs& prefs,
+                     const ReportRows* shown = nullptr);
 
 // `evtrak --report EVENTFILE --pdf OUTPUT.pdf`: loads the event file as "Ouvrir..."
 // does, with the report settings of the program's settings file, and writes the PDF

@@ -26,14 +26,14 @@ namespace evtrak {
 Q_LOGGING_CATEGORY(lcReport, "evtrak.report")
 
 bool WriteReportPdf(const TEventList& list, const TUserPrefs& prefs, const QString& pdfPath,
-                    QString* error, const QDate& printDate)
+                    QString* error, const QDate& printDate, const ReportRows* shown)
 {
     const auto fail = [error](const QString& text) {
         if (error)
             *error = text;
         return false;
     };
-    if (!list.RequireEvents())
+    if (!list.RequireEvents() || (shown && shown->Rows.empty()))
         return fail(ResStr::NoEvents());
 
     // Written beside the target and renamed into place: a failed export leaves any
@@ -43,7 +43,7 @@ bool WriteReportPdf(const TEventList& list, const TUserPrefs& prefs, const QStri
         qCWarning(lcReport) << "cannot write" << pdfPath << file.errorString();
         return fail(ResStr::CannotWrite(pdfPath));
     }
-    TfmReport01 report(list, prefs);
+    TfmReport01 report(list, prefs, shown);
     report.PrintDate = printDate;
     {
         QPdfWriter writer(&file);
@@ -67,10 +67,11 @@ bool WriteReportPdf(const TEventList& list, const TUserPrefs& prefs, const QStri
     return true;
 }
 
-void ExportReportPdf(QWidget* parent, const TEventList& list, const TUserPrefs& prefs)
+void ExportReportPdf(QWidget* parent, const TEventList& list, const TUserPrefs& prefs,
+                     const ReportRows* shown)
 {
     const QString title = QStringLiteral("Exporter en PDF");
-    if (!list.RequireEvents()) {
+    if (!list.RequireEvents() || (shown && shown->Rows.empty())) {
         QMessageBox::information(parent, title, ResStr::NoEvents());
         return;
     }
@@ -81,8 +82,9 @@ void ExportReportPdf(QWidget* parent, const TEventList& list, const TUserPrefs& 
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
     QString error;
-    if (!WriteReportPdf(list, prefs, dialog.selectedFiles().constFirst(), &error))
-        QMessageBox::information(parent, title, error);
+    if (!WriteReportPdf(list, prefs, dialog.selectedFiles().constFirst(), &error,
+                        QDate::currentDate(), shown))
+        QMessageBox::warning(parent, title, error);
 }
 
 int RunReportToPdf(const CommandLineOptions& options)

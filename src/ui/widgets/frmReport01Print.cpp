@@ -46,19 +46,19 @@ ReportDialogs StandardReportDialogs(QWidget* parent)
 }
 
 void PrintReport(QWidget* parent, const TEventList& list, const TUserPrefs& prefs,
-                 QPrinter& printer, bool preview)
+                 QPrinter& printer, bool preview, const QString& jobName, const ReportRows* shown)
 {
-    PrintReport(list, prefs, printer, preview, StandardReportDialogs(parent));
+    PrintReport(list, prefs, printer, preview, StandardReportDialogs(parent), jobName, shown);
 }
 
 void PrintReport(const TEventList& list, const TUserPrefs& prefs, QPrinter& printer, bool preview,
-                 const ReportDialogs& dialogs)
+                 const ReportDialogs& dialogs, const QString& jobName, const ReportRows* shown)
 {
-    if (!list.RequireEvents()) {
+    if (!list.RequireEvents() || (shown && shown->Rows.empty())) {
         dialogs.inform(ResStr::NoEvents());
         return;
     }
-    TfmReport01 report(list, prefs);
+    TfmReport01 report(list, prefs, shown);
     // Every production (the preview, a print started from it, or the print) starts
     // from the first row again.
     const auto render = [&report](QPrinter* target) {
@@ -70,6 +70,12 @@ void PrintReport(const TEventList& list, const TUserPrefs& prefs, QPrinter& prin
                      range ? target->toPage() : 0);
         painter.end();
     };
+    // A range chosen for an earlier print is forgotten: the preview shows every page
+    // and the print dialog proposes them all.
+    printer.setPrintRange(QPrinter::AllPages);
+    printer.setFromTo(0, 0);
+    if (!jobName.isEmpty())
+        printer.setDocName(jobName);
     if (preview)
         dialogs.preview(printer, render);
     else if (dialogs.confirmPrint(printer))

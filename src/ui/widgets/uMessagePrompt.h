@@ -25,7 +25,7 @@ public:
     // overwrites. Empty when cancelled.
     virtual QString ChooseConfFileToSave(const QString& dir, const QString& proposedName) = 0;
     // A failure the user must know about (warning box with one OK button).
-    virtual void ShowError(const QString& text) = 0;
+    void ShowError(const QString& text) override = 0;
 };
 
 // Message boxes and file dialogs, modal on parent. The standard buttons read "Oui",

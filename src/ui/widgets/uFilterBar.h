@@ -1,0 +1,48 @@
+#pragma once
+// The search bar above the event list (Ctrl+F): a label text, input numbers, a
+// date-time range and ON/OFF. Every change is handed out as an EventFilter; Escape or
+// the close button closes the bar.
+
+#include "eventlog/uEventFilter.h"
+
+#include <QWidget>
+
+class QCheckBox;
+class QComboBox;
+class QDateTimeEdit;
+class QLabel;
+class QLineEdit;
+class QTimer;
+
+namespace evtrak {
+
+class TFilterBar : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit TFilterBar(QWidget* parent = nullptr);
+    EventFilter filter() const;
+    // Puts the focus in the text and selects it.
+    void focusText();
+    // Starts the date range at a day (the list's newest event) when it is not set yet.
+    void proposeDates(const QDateTime& from, const QDateTime& to);
+
+Q_SIGNALS:
+    void filterChanged();
+    void closeRequested();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    QLineEdit* m_text = nullptr;
+    QLineEdit* m_inputs = nullptr;
+    QCheckBox* m_useFrom = nullptr;
+    QDateTimeEdit* m_from = nullptr;
+    QCheckBox* m_useTo = nullptr;
+    QDateTimeEdit* m_to = nullptr;
+    QComboBox* m_state = nullptr;
+    QTimer* m_delay = nullptr;
+};
+
+} // namespace evtrak

@@ -1,0 +1,202 @@
+// The search bar, "Aller à la date..." and the commands that work on the rows shown.
+#include "mainwindow_support.h"
+
+#include "eventlog/uEventFilter.h"
+#include "ui/widgets/frmReport01.h"
+#include "ui/widgets/uFilterBar.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProcess>
+#include <QStatusBar>
+#include <QTableView>
+#include <QTimer>
+
+using namespace evtrak;
+using namespace evtrak::test;
+
+namespace {
+// Rows "Porte" on input 1 and "Pompe" on input 2, alternating, a minute apart.
+void AddDoorsAndPumps(TEventList& list, int count)
+{
+    for (int i = 0; i < count; ++i) {
+        const bool door = i % 2 == 0;
+        list.AddEvent(
+            EventRecord{door ? QStringLiteral("Porte") : QStringLiteral("Pompe"), door ? 1 : 2,
+                        DateTimeFromQt(QDateTime(QDate(2026, 12, 7), QTime(8, 0).addSecs(60 * i))),
+                        i},
+            false, false, true);
+    }
+    list.SetModified(false);
+}
+QString FilterPanel(const TfmMain& w)
+{
+    return w.statusBar()->findChild<QLabel*>(QStringLiteral("StatusBar1FilterPanel"))->text();
+}
+} // namespace
+
+class TestMainWindowFilter : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { IsolateUserFolders(); }
+
+    void typingFiltersAndEscapeShowsAllAgain()
+    {
+        WindowRig rig;
+        TfmMain& w = rig.start();
+        AddDoorsAndPumps(w.eventList(), 10);
+        QHeaderView* cols = w.listView()->horizontalHeader();
+        cols->resizeSection(1, 45);
+        cols->resizeSection(0, 150);
+        QTest::keyClick(&w, Qt::Key_F, Qt::ControlModifier);
+        QVERIFY(w.filterBar()->isVisible());
+        auto* text = w.filterBar()->findChild<QLineEdit*>(QStringLiteral("edFilterText"));
+        QCOMPARE(QApplication::focusWidget(), text);
+        QTest::keyClicks(text, QStringLiteral("PÔRTE"));
+        QTRY_VERIFY(w.FilterActive());
+        QCOMPARE(w.listView()->model()->rowCount(), 5);
+        QCOMPARE(FilterPanel(w), QStringLiteral("5 / 10 affichés"));
+        // Events recorded meanwhile are filtered as they come.
+        w.eventList().AddEvent(EventRecord{QStringLiteral("Porte"), 1, 46000.0, 1}, false, false,
+                               true);
+        w.eventList().AddEvent(EventRecord{QStringLiteral("Pompe"), 2, 46000.0, 1}, false, false,
+                               true);
+        QCOMPARE(FilterPanel(w), QStringLiteral("6 / 12 affichés"));
+
+        QTest::keyClick(text, Qt::Key_Escape);
+        QVERIFY(!w.filterBar()->isVisible());
+        QVERIFY(!w.FilterActive());
+        QCOMPARE(w.listView()->model(), &w.eventList());
+        QCOMPARE(w.listView()->model()->rowCount(), 12);
+        QVERIFY(!w.eventList().Modified()); // a filter never changes the list
+        // The columns kept the user's widths through both changes of model.
+        QCOMPARE(cols->sectionSize(1), 45);
+        QCOMPARE(cols->length(), w.listView()->viewport()->width());
+    }
+
+    // Selecting all, copying and deleting while filtered touch only the rows shown.
+    void commandsWorkOnTheRowsShown()
+    {
+        WindowRig rig;
+        TfmMain& w = rig.start();
+        AddDoorsAndPumps(w.eventList(), 6);
+        w.eventList().SelectAllEvents(); // selected before the filter: the pumps too
+        EventFilter f;
+        f.Inputs = QStringLiteral("1");
+        w.SetFilter(f);
+        QCOMPARE(w.ShownRows(), (std::vector<int>{1, 3, 5}));
+        QVERIFY(!w.eventList().isSelected(0)); // a hidden row left the selection
+        w.action(QStringLiteral("ActLogSelectAll"))->trigger();
+        w.action(QStringLiteral("ActLogCopy"))->trigger();
+        const QStringList copied =
+            QApplication::clipboard()->text().split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(copied.size(), 3);
+        for (const QString& line : copied)
+            QVERIFY(line.startsWith(QStringLiteral("Porte;1;")));
+        w.action(QStringLiteral("ActLogClearSelection"))->trigger(); // answered Yes
+        QCOMPARE(w.eventList().rowCount(), 3);
+        w.CloseFilter();
+        for (int r = 0; r < 3; ++r)
+            QCOMPARE(w.eventList().text(r, 0), QStringLiteral("Pompe"));
+    }
+
+    void goToSelectsTheNearestShownEvent()
+    {
+        WindowRig rig;
+        TfmMain& w = rig.start();
+        AddDoorsAndPumps(w.eventList(), 300);
+        QVERIFY(w.GoToDateTime(QDateTime(QDate(2026, 12, 7), QTime(10, 0, 20))));
+        // 10:00 is the event of minute 120, row 299 - 120 from the top.
+        QCOMPARE(w.listView()->currentIndex().row(), 179);
+        QVERIFY(w.eventList().isSelected(179));
+        QVERIFY(w.listView()->viewport()->rect().intersects(
+            w.listView()->visualRect(w.listView()->currentIndex())));
+        // Filtered: the nearest among the pumps (odd minutes), at 10:01.
+        EventFilter f;
+        f.Inputs = QStringLiteral("2");
+        w.SetFilter(f);
+        QVERIFY(w.GoToDateTime(QDateTime(QDate(2026, 12, 7), QTime(10, 0, 20))));
+        QVERIFY(w.eventList().isSelected(178));
+    }
+
+    void filteredReportSaysSo()
+    {
+        TUserPrefs prefs = DefaultUserPrefs();
+        prefs.ReportStatistics = true;
+        TEventList list(prefs);
+        AddDoorsAndPumps(list, 6);
+        QTemporaryDir dir;
+        const QString pdf = dir.filePath(QStringLiteral("r.pdf"));
+        ReportRows shown{{1, 3, 5}, QStringLiteral("Filtre : entrées 1")};
+        QString error;
+        QVERIFY2(WriteReportPdf(list, prefs, pdf, &error, QDate(2026, 12, 8), &shown),
+                 qPrintable(error));
+        // The PDF holds text: the filter line and the statistics headings are there.
+        QProcess p;
+        p.start(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
+        if (!p.waitForFinished() || p.exitCode() != 0)
+            QSKIP("pdftotext not available");
+        const QString text = QString::fromUtf8(p.readAllStandardOutput());
+        QVERIFY(text.contains(QStringLiteral("Filtre :")));
+        QVERIFY(text.contains(QStringLiteral("entrées 1")));
+        QCOMPARE(text.count(QStringLiteral("Porte")), 3);
+        QVERIFY(!text.contains(QStringLiteral("Pompe")));
+        QVERIFY(text.contains(QStringLiteral("Durée la plus longue")));
+    }
+
+    void screenshots()
+    {
+        const QString dir = qEnvironmentVariable("EVTRAK_SCREENSHOT_DIR");
+        if (dir.isEmpty())
+            QSKIP("EVTRAK_SCREENSHOT_DIR not set");
+        WindowRig rig;
+        TfmMain& w = rig.start();
+        w.resize(900, 420);
+        const char* labels[] = {"Porte atelier", "Pompe de relevage", "Défaut chaudière"};
+        for (int i = 0; i < 3; ++i)
+            w.prefs().LogEventLabel[std::size_t(i)] = QString::fromUtf8(labels[i]);
+        for (int i = 0; i < 40; ++i) {
+            const int input = i % 3;
+            const bool on = (i / 3) % 2 == 0;
+            w.eventList().AddEvent(
+                EventRecord{
+                    QString::fromUtf8(labels[input]), input,
+                    DateTimeFromQt(QDateTime(QDate(2026, 12, 7), QTime(7, 0).addSecs(97 * i))),
+                    on ? 0 : 1000 + 37 * i},
+                true, on, true);
+        }
+        QTest::keyClick(&w, Qt::Key_F, Qt::ControlModifier);
+        QTest::keyClicks(w.filterBar()->findChild<QLineEdit*>(QStringLiteral("edFilterText")),
+                         QStringLiteral("chaudiere"));
+        QTRY_VERIFY(w.FilterActive());
+        QVERIFY(w.grab().save(dir + QStringLiteral("/search-bar.png")));
+
+        const auto grabModal = [&](const QString& name, QAction* action) {
+            QTimer::singleShot(300, &w, [&, name] {
+                QWidget* d = QApplication::activeModalWidget();
+                QVERIFY(d);
+                QVERIFY(d->grab().save(dir + u'/' + name));
+                d->close();
+            });
+            action->trigger();
+        };
+        w.listView()->setCurrentIndex(w.listView()->model()->index(2, 0));
+        grabModal(QStringLiteral("goto.png"), w.action(QStringLiteral("ActLogGoTo")));
+        grabModal(QStringLiteral("statistics.png"), w.action(QStringLiteral("ActLogStatistics")));
+        w.CloseFilter();
+        QMenu* edit = w.findChild<QMenu*>(QStringLiteral("mnuEdit"));
+        edit->popup(w.mapToGlobal(QPoint(60, 20)));
+        QTRY_VERIFY(edit->isVisible());
+        QVERIFY(edit->grab().save(dir + QStringLiteral("/menu-edition.png")));
+        edit->close();
+    }
+};
+
+QTEST_MAIN(TestMainWindowFilter)
+#include "tst_mainwindow_filter.moc"
