@@ -8,6 +8,7 @@ packages=(
   fonts-liberation fonts-liberation2
   poppler-utils
   xvfb xauth
+  libmosquitto-dev mosquitto mosquitto-clients   # MQTT publishing; the tests run their own broker
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -99,7 +99,7 @@ void TestOptions::pagesInOrder()
     for (int i = 0; i < pages->count(); ++i)
         titles << pages->tabText(i);
     QCOMPARE(titles, (QStringList{"Acquisition", "Entrées", "Formatage", "Rapport", "Sauvegarde",
-                                  "Divers"}));
+                                  "Divers", "Réseau"}));
     QCOMPARE(pages->currentIndex(), 0);
     QCOMPARE(s.get<QPushButton>("btnApply")->text(), QStringLiteral("Appliquer"));
     QCOMPARE(s.get<QPushButton>("btnCancel")->text(), QStringLiteral("Annuler"));
