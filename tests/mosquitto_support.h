@@ -15,6 +15,7 @@
 #include <mosquitto.h>
 #include <mutex>
 #include <netinet/in.h>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
@@ -73,13 +74,17 @@ public:
         QFile f(conf);
         if (!f.open(QIODevice::WriteOnly))
             return false;
+        // Started by root, the broker would become the user "mosquitto", who cannot
+        // write its sessions into this folder: it stays who we are.
+        const passwd* me = ::getpwuid(::geteuid());
         f.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\npersistence true\n"
-                               "persistence_location %2/\nautosave_interval 0\nlog_dest none\n")
+                               "persistence_location %2/\nlog_dest none\nuser %3\n")
                     .arg(m_port)
-                    .arg(m_dir)
+                    .arg(m_dir, QString::fromLocal8Bit(me ? me->pw_name : "root"))
                     .toUtf8());
         f.close();
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.setStandardOutputFile(QProcess::nullDevice());
+        m_process.setStandardErrorFile(QProcess::nullDevice());
         m_process.start(MosquittoProgram(), {QStringLiteral("-c"), conf});
         if (!m_process.waitForStarted(5000))
             return false;
