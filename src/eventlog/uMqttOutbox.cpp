@@ -16,10 +16,20 @@ namespace {
 
 constexpr char kHeader[] = "EVTRAK-MQTT-OUTBOX 1\n";
 
+// The payload's CRC-16 as four lower-case hex digits.
+void AppendCrc(QByteArray& out, const QByteArray& payload)
+{
+    static const char hex[] = "0123456789abcdef";
+    const quint16 crc = qChecksum(payload, Qt::ChecksumIso3309);
+    const char text[4] = {hex[crc >> 12], hex[(crc >> 8) & 15], hex[(crc >> 4) & 15], hex[crc & 15]};
+    out.append(text, 4);
+}
+
 QByteArray Crc(const QByteArray& payload)
 {
-    return QByteArray::number(qChecksum(payload, Qt::ChecksumIso3309), 16)
-        .rightJustified(4, '0');
+    QByteArray out;
+    AppendCrc(out, payload);
+    return out;
 }
 
 bool ParseSeq(const QByteArray& text, std::uint64_t& seq)
@@ -180,8 +190,13 @@ bool TMqttOutbox::Append(const QByteArray* payloads, std::size_t count, std::uin
     out.reserve(qsizetype(count) * 200);
     for (std::size_t i = 0; i < count; ++i) {
         ++m_lastSeq;
-        out += "E " + QByteArray::number(qulonglong(m_lastSeq)) + ' ' + Crc(payloads[i]) + ' ' +
-               payloads[i] + '\n';
+        out += "E ";
+        out += QByteArray::number(qulonglong(m_lastSeq));
+        out += ' ';
+        AppendCrc(out, payloads[i]);
+        out += ' ';
+        out += payloads[i];
+        out += '\n';
     }
     return m_fd >= 0 && WriteAll(out);
 }
