@@ -120,7 +120,12 @@ bool ReadUserPrefs(TUserPrefs& prefs, const QString& fileName, ColumnWidthStore*
     if (ini.ReadFailed())
         return false;
     TUserPrefs defaults = DefaultUserPrefs();
+    // A file written before the broker settings existed (an older configuration file)
+    // leaves them as they are: loading it must not switch publishing off.
+    const bool keepMqtt = ini.Loaded() && !ini.SectionExists(kMqtt);
     for (const KeyDef& k : kKeys) {
+        if (keepMqtt && k.section == &kMqtt)
+            continue;
         for (int i = 0, n = IndexCount(k, columns); i < n; ++i) {
             const QString key = KeyName(k, i);
             if (!k.field) {
