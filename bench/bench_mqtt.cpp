@@ -95,8 +95,9 @@ int main(int argc, char** argv)
         }
         const auto acked = Steady::now();
         const double rate = kEvents / Seconds(acked - t0);
-        std::printf("QoS 1 events acknowledged: %d in %.3f s = %.0f events/s (goal 20000: %.2f x)\n",
-                    kEvents, Seconds(acked - t0), rate, rate / 20000.0);
+        std::printf(
+            "QoS 1 events acknowledged: %d in %.3f s = %.0f events/s (goal 20000: %.2f x)\n",
+            kEvents, Seconds(acked - t0), rate, rate / 20000.0);
         std::printf("UI-side hand-over (JSON + outbox append): %.2f us per event\n",
                     Seconds(handedOver - t0) * 1e6 / kEvents);
         station.Shutdown(std::chrono::seconds(2));
@@ -124,8 +125,8 @@ int main(int argc, char** argv)
         WaitFor([&] { return sub.Messages().size() >= std::size_t(kEvents); }, 30000);
         std::vector<double> lat;
         for (const Message& m : sub.Messages()) {
-            const auto seq = std::uint64_t(
-                QJsonDocument::fromJson(m.payload).object().value("seq").toInteger());
+            const auto seq =
+                std::uint64_t(QJsonDocument::fromJson(m.payload).object().value("seq").toInteger());
             if (seq >= firstSeq && seq < firstSeq + kEvents)
                 lat.push_back(Seconds(m.at - sent[seq - firstSeq]) * 1000.0);
         }

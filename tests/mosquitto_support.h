@@ -26,9 +26,9 @@ inline QString MosquittoProgram()
 {
     const QString found = QStandardPaths::findExecutable(QStringLiteral("mosquitto"));
     return !found.isEmpty() ? found
-                            : QStandardPaths::findExecutable(QStringLiteral("mosquitto"),
-                                                             {QStringLiteral("/usr/sbin"),
-                                                              QStringLiteral("/usr/local/sbin")});
+                            : QStandardPaths::findExecutable(
+                                  QStringLiteral("mosquitto"),
+                                  {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/local/sbin")});
 }
 
 // A port nobody listens on now: bound once by the kernel's choice, then released.
@@ -134,7 +134,8 @@ public:
         m_mosq = mosquitto_new(id.constData(), false, this);
         mosquitto_connect_callback_set(m_mosq, [](mosquitto* m, void* self, int rc) {
             if (rc == 0)
-                mosquitto_subscribe(m, nullptr, static_cast<Subscriber*>(self)->m_filter.constData(), 1);
+                mosquitto_subscribe(m, nullptr,
+                                    static_cast<Subscriber*>(self)->m_filter.constData(), 1);
         });
         mosquitto_subscribe_callback_set(m_mosq, [](mosquitto*, void* self, int, int, const int*) {
             static_cast<Subscriber*>(self)->m_subscribed = true;

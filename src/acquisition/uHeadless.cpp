@@ -145,10 +145,11 @@ int RunHeadless(const CommandLineOptions& options)
                 return;
             mqttConnected = publisher->Connected();
             const QString error = publisher->ErrorText();
-            PrintErr(mqttConnected
-                         ? QStringLiteral("MQTT : connecté à %1").arg(publisher->Config().Describe())
-                         : QStringLiteral("MQTT : non connecté%1")
-                               .arg(error.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(error)));
+            PrintErr(
+                mqttConnected
+                    ? QStringLiteral("MQTT : connecté à %1").arg(publisher->Config().Describe())
+                    : QStringLiteral("MQTT : non connecté%1")
+                          .arg(error.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(error)));
         });
         if (mqtt.Active())
             PrintErr(QStringLiteral("MQTT : publication sur %1, sujet %2")

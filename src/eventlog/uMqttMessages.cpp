@@ -152,11 +152,11 @@ QString IsoLocalTime(std::int64_t epochMs)
     const int offsetMinutes = offsetSeconds / 60;
     const int absOffset = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
     char text[48];
-    const int n = std::snprintf(text, sizeof text, "%04lld-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d",
-                                static_cast<long long>(year), month, day,
-                                int(msOfDay / 3600000), int(msOfDay / 60000 % 60),
-                                int(msOfDay / 1000 % 60), int(msOfDay % 1000),
-                                offsetMinutes < 0 ? '-' : '+', absOffset / 60, absOffset % 60);
+    const int n =
+        std::snprintf(text, sizeof text, "%04lld-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d",
+                      static_cast<long long>(year), month, day, int(msOfDay / 3600000),
+                      int(msOfDay / 60000 % 60), int(msOfDay / 1000 % 60), int(msOfDay % 1000),
+                      offsetMinutes < 0 ? '-' : '+', absOffset / 60, absOffset % 60);
     return QString::fromLatin1(text, n);
 }
 

@@ -23,9 +23,9 @@ struct TMqttConfig
     QString CaFile;   // TLS when set
     QString CertFile;
     QString KeyFile;
-    int KeepAlive = 60;     // seconds
-    QString InterfaceName;  // shown in the "online" status
-    QString OutboxFile;     // where events wait for the broker's acknowledgement
+    int KeepAlive = 60;    // seconds
+    QString InterfaceName; // shown in the "online" status
+    QString OutboxFile;    // where events wait for the broker's acknowledgement
     friend bool operator==(const TMqttConfig&, const TMqttConfig&) = default;
 
     QString EventsTopic() const;

@@ -21,7 +21,8 @@ void AppendCrc(QByteArray& out, const QByteArray& payload)
 {
     static const char hex[] = "0123456789abcdef";
     const quint16 crc = qChecksum(payload, Qt::ChecksumIso3309);
-    const char text[4] = {hex[crc >> 12], hex[(crc >> 8) & 15], hex[(crc >> 4) & 15], hex[crc & 15]};
+    const char text[4] = {hex[crc >> 12], hex[(crc >> 8) & 15], hex[(crc >> 4) & 15],
+                          hex[crc & 15]};
     out.append(text, 4);
 }
 
@@ -147,8 +148,9 @@ bool TMqttOutbox::Load()
     }
     if (damaged) {
         // Keep what could not be read: the next compaction would delete it otherwise.
-        const QString copy = m_fileName + QStringLiteral(".damaged-") +
-                             QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddhhmmss"));
+        const QString copy =
+            m_fileName + QStringLiteral(".damaged-") +
+            QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddhhmmss"));
         QFile::copy(m_fileName, copy);
     }
     if (goodEnd < bytes.size() && ::ftruncate(m_fd, goodEnd) != 0) {
@@ -171,7 +173,8 @@ bool TMqttOutbox::WriteAll(const QByteArray& bytes)
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
-            m_error = QStringLiteral("Écriture impossible dans %1 : %2").arg(m_fileName, SysError());
+            m_error =
+                QStringLiteral("Écriture impossible dans %1 : %2").arg(m_fileName, SysError());
             // No half line may stay: the next record would be glued to it.
             [[maybe_unused]] const int r = ::ftruncate(m_fd, m_size);
             return false;
@@ -227,7 +230,8 @@ bool TMqttOutbox::Compact()
     const QByteArray bytes =
         QByteArray(kHeader) + "S " + QByteArray::number(qulonglong(m_lastSeq)) + '\n';
     const int fd = ::open(tmp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    bool ok = fd >= 0 && ::write(fd, bytes.constData(), std::size_t(bytes.size())) == bytes.size() &&
+    bool ok = fd >= 0 &&
+              ::write(fd, bytes.constData(), std::size_t(bytes.size())) == bytes.size() &&
               ::fsync(fd) == 0;
     if (fd >= 0)
         ::close(fd);

@@ -16,8 +16,8 @@
 
 #include <QByteArray>
 #include <QString>
-#include <cstdint>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 
 namespace evtrak {

@@ -3,8 +3,8 @@
 #include <QDateTime>
 #include <QFile>
 #include <QLoggingCategory>
-#include <mosquitto.h>
 #include <cstring>
+#include <mosquitto.h>
 #include <mutex>
 #include <poll.h>
 #include <sys/eventfd.h>

@@ -43,10 +43,7 @@ public:
     void Publish(std::span<const QByteArray> tails);
     // The live state word of the inputs; published retained when it changes, at most
     // ten times a second. Any thread.
-    void SetLinesWord(std::uint16_t word)
-    {
-        m_linesWord.store(word, std::memory_order_relaxed);
-    }
+    void SetLinesWord(std::uint16_t word) { m_linesWord.store(word, std::memory_order_relaxed); }
 
     bool Connected() const { return m_connected.load(std::memory_order_relaxed); }
     // Events not yet acknowledged by the broker.

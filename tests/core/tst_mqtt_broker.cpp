@@ -86,7 +86,8 @@ private Q_SLOTS:
 
         // 8 December 2026 15:03:09.250 in Paris.
         const std::int64_t t = 1796738589250;
-        const CapturedEvent events[] = {Event(3, true, true, t), Event(3, true, false, t + 1500, 1500),
+        const CapturedEvent events[] = {Event(3, true, true, t),
+                                        Event(3, true, false, t + 1500, 1500),
                                         Event(12, false, false, t + 2000, 40)};
         station.Feed(events);
         QTRY_COMPARE(sub.On("/events").size(), std::size_t(3));
@@ -110,11 +111,9 @@ private Q_SLOTS:
         QCOMPARE(status.value("version").toString(), QStringLiteral(EVTRAK_VERSION));
         // Input 3 went on and off: the word ends at 0 (or was only ever sent as such).
         QTRY_VERIFY(!sub.On("/lines").empty());
-        QTRY_COMPARE(QJsonDocument::fromJson(sub.On("/lines").back().payload)
-                         .object()
-                         .value("word")
-                         .toInt(),
-                     0);
+        QTRY_COMPARE(
+            QJsonDocument::fromJson(sub.On("/lines").back().payload).object().value("word").toInt(),
+            0);
 
         // A clean end says so.
         station.Shutdown(std::chrono::seconds(2));
@@ -210,8 +209,7 @@ private Q_SLOTS:
         QByteArray out;
         for (int i = 1; i <= 4; ++i) {
             setData(i % 2 ? 0x01 : 0x00);
-            QTRY_COMPARE_WITH_TIMEOUT((out += first.readAllStandardOutput()).count('\n'), i,
-                                      20000);
+            QTRY_COMPARE_WITH_TIMEOUT((out += first.readAllStandardOutput()).count('\n'), i, 20000);
         }
         ::kill(pid_t(first.processId()), SIGKILL);
         QVERIFY(first.waitForFinished(10000));

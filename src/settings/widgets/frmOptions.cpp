@@ -5,7 +5,6 @@
 #include "ui/widgets/ktShell.h"
 #include "ui/uResStr.h"
 
-#include <algorithm>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -18,6 +17,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <algorithm>
 
 namespace evtrak {
 

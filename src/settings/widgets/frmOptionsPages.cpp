@@ -309,8 +309,8 @@ void TfmOptions::buildMiscPage()
 
 void TfmOptions::buildNetworkPage()
 {
-    cbMqttEnabled = CheckBox("cbMqttEnabled",
-                             QStringLiteral("Publier les évenements sur un serveur MQTT"));
+    cbMqttEnabled =
+        CheckBox("cbMqttEnabled", QStringLiteral("Publier les évenements sur un serveur MQTT"));
     edMqttHost = Named(new QLineEdit, "edMqttHost");
     edMqttHost->setPlaceholderText(QStringLiteral("nom ou adresse du serveur"));
     edMqttPort = Named(new QSpinBox, "edMqttPort");
@@ -336,7 +336,8 @@ void TfmOptions::buildNetworkPage()
     serverForm->addRow(QStringLiteral("Serveur"), edMqttHost);
     serverForm->addRow(QStringLiteral("Port"), edMqttPort);
     serverForm->addRow(QStringLiteral("Maintien de la connexion"), edMqttKeepAlive);
-    auto* topics = new QGroupBox(QStringLiteral("Sujets : <préfixe>/<poste>/events, status, lines"));
+    auto* topics =
+        new QGroupBox(QStringLiteral("Sujets : <préfixe>/<poste>/events, status, lines"));
     auto* topicsForm = new QFormLayout(topics);
     topicsForm->addRow(QStringLiteral("Préfixe"), edMqttTopicPrefix);
     topicsForm->addRow(QStringLiteral("Poste"), edMqttStation);
@@ -349,8 +350,7 @@ void TfmOptions::buildNetworkPage()
     securityForm->addRow(QStringLiteral("Clé du client"), edMqttKeyFile);
     for (QGroupBox* box : {server, topics, security})
         connect(cbMqttEnabled, &QCheckBox::toggled, box, &QWidget::setEnabled);
-    PageControl1->addTab(Page({cbMqttEnabled, server, topics, security}),
-                         QStringLiteral("Réseau"));
+    PageControl1->addTab(Page({cbMqttEnabled, server, topics, security}), QStringLiteral("Réseau"));
 }
 
 } // namespace evtrak
