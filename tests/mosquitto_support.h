@@ -64,7 +64,10 @@ inline bool LoopbackPortOpen(int port)
 class TestBroker
 {
 public:
-    explicit TestBroker(const QString& dir) : m_dir(dir), m_port(FreeLoopbackPort()) {}
+    // extraConfig: more lines for the broker's configuration.
+    explicit TestBroker(const QString& dir, const QByteArray& extraConfig = {})
+        : m_dir(dir), m_extra(extraConfig), m_port(FreeLoopbackPort())
+    {}
     ~TestBroker() { Stop(); }
     int Port() const { return m_port; }
 
@@ -82,6 +85,7 @@ public:
                     .arg(m_port)
                     .arg(m_dir, QString::fromLocal8Bit(me ? me->pw_name : "root"))
                     .toUtf8());
+        f.write(m_extra);
         f.close();
         m_process.setStandardOutputFile(QProcess::nullDevice());
         m_process.setStandardErrorFile(QProcess::nullDevice());
@@ -110,6 +114,7 @@ public:
 
 private:
     QString m_dir;
+    QByteArray m_extra;
     int m_port;
     QProcess m_process;
 };

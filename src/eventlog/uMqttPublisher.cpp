@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QLoggingCategory>
+#include <cerrno>
 #include <cstring>
 #include <mosquitto.h>
 #include <mutex>
@@ -31,9 +32,41 @@ std::int64_t NowMs()
     return QDateTime::currentMSecsSinceEpoch();
 }
 
-QString MosqError(int rc)
+// The reasons a user meets most, in French; the library's own text otherwise.
+QString MosqError(int rc, int err = 0)
 {
-    return QString::fromUtf8(mosquitto_strerror(rc));
+    switch (rc) {
+    case MOSQ_ERR_CONN_LOST:
+    case MOSQ_ERR_NO_CONN:
+        return QStringLiteral("connexion perdue");
+    case MOSQ_ERR_EAI:
+        return QStringLiteral("serveur introuvable");
+    case MOSQ_ERR_CONN_REFUSED:
+        return QStringLiteral("connexion refusée par le serveur");
+    case MOSQ_ERR_TLS:
+        return QStringLiteral("échec de la négociation TLS");
+    case MOSQ_ERR_ERRNO:
+        if (err == ECONNREFUSED)
+            return QStringLiteral("connexion refusée");
+        if (err == ETIMEDOUT || err == EHOSTUNREACH || err == ENETUNREACH)
+            return QStringLiteral("serveur injoignable");
+        return QString::fromLocal8Bit(std::strerror(err));
+    default:
+        return QString::fromUtf8(mosquitto_strerror(rc));
+    }
+}
+
+QString ConnackError(int rc)
+{
+    switch (rc) {
+    case 4:
+        return QStringLiteral("utilisateur ou mot de passe refusé");
+    case 5:
+        return QStringLiteral("connexion non autorisée (utilisateur ou mot de passe ?)");
+    default:
+        return QStringLiteral("connexion refusée par le serveur (%1)")
+            .arg(QString::fromUtf8(mosquitto_connack_string(rc)));
+    }
 }
 
 } // namespace
@@ -182,10 +215,10 @@ void TMqttPublisher::Body()
             if (rc == MOSQ_ERR_SUCCESS)
                 rc = mosquitto_loop_misc(m_mosq);
             now = SteadyClock::now();
-            if (rc != MOSQ_ERR_SUCCESS)
-                Drop(MosqError(rc));
-            else if (m_refused)
+            if (m_refused) // the broker's reason, not the library's summary of it
                 Drop(m_refusal);
+            else if (rc != MOSQ_ERR_SUCCESS)
+                Drop(MosqError(rc, errno));
             else if (!m_sessionUp &&
                      now - m_attemptStart > std::chrono::seconds(std::max(10, m_config.KeepAlive)))
                 Drop(QStringLiteral("pas de réponse du serveur"));
@@ -241,7 +274,7 @@ void TMqttPublisher::Connect()
     const int rc =
         mosquitto_connect_async(m_mosq, host.constData(), m_config.Port, m_config.KeepAlive);
     if (rc != MOSQ_ERR_SUCCESS)
-        Drop(rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(std::strerror(errno)) : MosqError(rc));
+        Drop(MosqError(rc, errno));
 }
 
 void TMqttPublisher::Drop(const QString& why)
@@ -267,7 +300,7 @@ void TMqttPublisher::OnConnect(mosquitto* mosq, void* self, int rc)
     auto* p = static_cast<TMqttPublisher*>(self);
     if (rc != 0) {
         p->m_refused = true;
-        p->m_refusal = QString::fromUtf8(mosquitto_connack_string(rc));
+        p->m_refusal = ConnackError(rc);
         return;
     }
     p->m_sessionUp = true;

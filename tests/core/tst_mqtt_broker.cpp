@@ -10,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QtTest>
 #include <csignal>
 #include <ctime>
@@ -174,6 +175,46 @@ private Q_SLOTS:
             highest = s;
         }
         QCOMPARE(highest, qint64(1000));
+    }
+
+    // A refused password says so, in French, and never shows up in a message.
+    void refusedPasswordNeverPrinted()
+    {
+        QTemporaryDir dir;
+        const QString passwords = dir.filePath(QStringLiteral("passwd"));
+        QProcess tool;
+        tool.start(QStandardPaths::findExecutable(QStringLiteral("mosquitto_passwd")),
+                   {QStringLiteral("-c"), QStringLiteral("-b"), passwords, QStringLiteral("poste"),
+                    QStringLiteral("bon-mot")});
+        if (!tool.waitForFinished(10000) || tool.exitCode() != 0)
+            QSKIP("mosquitto_passwd is not available");
+        TestBroker broker(dir.path(), "password_file " + passwords.toUtf8() + "\n");
+        QVERIFY(broker.Start());
+
+        static QStringList messages;
+        messages.clear();
+        const QtMessageHandler previous =
+            qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& text) {
+                messages << text;
+            });
+        TUserPrefs prefs = MqttPrefs(broker.Port(), QStringLiteral("p"));
+        prefs.MqttUsername = QStringLiteral("poste");
+        prefs.MqttPassword = QStringLiteral("mauvais-mot");
+        {
+            TMqttStation station(prefs);
+            station.Configure(dir.filePath(QStringLiteral("Log")), QStringLiteral("LPT1"));
+            QTRY_COMPARE(station.Publisher()->ErrorText(),
+                         QStringLiteral("connexion non autorisée (utilisateur ou mot de passe ?)"));
+            QVERIFY(!station.Publisher()->Connected());
+        }
+        prefs.MqttPassword = QStringLiteral("bon-mot");
+        TMqttStation station(prefs);
+        station.Configure(dir.filePath(QStringLiteral("Log")), QStringLiteral("LPT1"));
+        QTRY_VERIFY(station.Publisher()->Connected());
+        qInstallMessageHandler(previous);
+        QVERIFY(!messages.isEmpty());
+        for (const QString& m : std::as_const(messages))
+            QVERIFY2(!m.contains(QStringLiteral("mot-")), qPrintable(m));
     }
 
     // The program, killed while the broker is away, leaves its events in the outbox;
