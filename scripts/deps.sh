@@ -11,6 +11,7 @@ packages=(
   strace   # the save test kills the program at chosen system calls
   clang-14 libclang-rt-14-dev   # scripts/fuzz.sh: libFuzzer targets
   x11-apps xdotool netpbm  # README pictures of the real program under Xvfb (xwd, xwdtopnm)
+  libmosquitto-dev mosquitto mosquitto-clients   # MQTT publishing; the tests run their own broker
 )
 missing=()
 for p in "${packages[@]}"; do

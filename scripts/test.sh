@@ -25,7 +25,7 @@ cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DEVTRAK_SANITIZE=thread \
       -DEVTRAK_BUILD_BENCH=OFF -DEVTRAK_CORE_TESTS_ONLY=OFF >/dev/null
 cmake --build build-tsan -j"$jobs" --target \
       tst_capture_engine tst_capture_thread tst_headless tst_mainwindow_commands \
-      tst_capture_quality tst_livelines
+      tst_capture_quality tst_livelines tst_mqtt_broker
 # ThreadSanitizer needs a fixed address layout on kernels with high mmap entropy.
 # Qt and glibc are not instrumented: tests/tsan.supp names what they synchronise unseen.
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp" \

@@ -185,6 +185,7 @@ void TCaptureController::RecordRun(std::size_t from, std::size_t to)
         e.InputIndex = s.InputIndex;
         e.DurationMs = s.DurationMs;
         e.DateTime = m_local.FromMs(s.Ms);
+        e.EpochMs = s.Ms;
     }
     const std::span<const CapturedEvent> run(m_run);
     m_list.RecordEvents(run);

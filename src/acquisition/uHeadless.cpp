@@ -4,6 +4,8 @@
 #include "acquisition/uCaptureControl.h"
 #include "acquisition/uCaptureQuality.h"
 #include "eventlog/uLog.h"
+#include "eventlog/uMqttPublisher.h"
+#include "eventlog/uMqttStation.h"
 #include "eventlog/uSavingPolicy.h"
 #include "eventlog/uUserPrompt.h"
 #include "settings/uUserPrefs.h"
@@ -167,6 +169,12 @@ int RunHeadless(const CommandLineOptions& options)
         PrintErr(ResStr::CannotRead(paths.PrefsFileName, reason) +
                  QStringLiteral(" Réglages par défaut."));
 
+    if (!options.mqttHost.isEmpty()) {
+        prefs.MqttEnabled = true;
+        prefs.MqttHost = options.mqttHost;
+        prefs.MqttPort = options.mqttPort;
+    }
+
     PortStartOptions portOptions;
     portOptions.portDevice = options.portDevice;
     portOptions.demo = options.demo;
@@ -192,14 +200,38 @@ int RunHeadless(const CommandLineOptions& options)
             PrintErr(failing ? ResStr::AppendFailing(file) : ResStr::AppendWorksAgain(file));
         });
 
+        TMqttStation mqtt(prefs);
+        mqtt.Configure(paths.LogDir, GetPortName(prefs.PortBaseAddressIndex));
+        if (!mqtt.ErrorText().isEmpty())
+            PrintErr(mqtt.ErrorText());
+        bool mqttConnected = false;
+        QObject::connect(&mqtt, &TMqttStation::statusChanged, [&mqtt, &mqttConnected] {
+            // Only the connection's ups and downs: the waiting count changes too often.
+            const TMqttPublisher* publisher = mqtt.Publisher();
+            if (!publisher || publisher->Connected() == mqttConnected)
+                return;
+            mqttConnected = publisher->Connected();
+            const QString error = publisher->ErrorText();
+            PrintErr(
+                mqttConnected
+                    ? QStringLiteral("MQTT : connecté à %1").arg(publisher->Config().Describe())
+                    : QStringLiteral("MQTT : non connecté%1")
+                          .arg(error.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(error)));
+        });
+        if (mqtt.Active())
+            PrintErr(QStringLiteral("MQTT : publication sur %1, sujet %2")
+                         .arg(mqtt.Publisher()->Config().Describe(),
+                              mqtt.Publisher()->Config().EventsTopic()));
+
         TInterface itf;
         TCaptureController capture(prefs, *access, itf, list, policy);
-        capture.setRecordedHook([&list](std::span<const CapturedEvent> events) {
+        capture.setRecordedHook([&list, &mqtt](std::span<const CapturedEvent> events) {
             QByteArray out;
             for (int row = int(events.size()) - 1; row >= 0; --row) // oldest first
                 out += list.fileLine(row).toUtf8() + '\n';
             std::fwrite(out.constData(), 1, static_cast<std::size_t>(out.size()), stdout);
             std::fflush(stdout);
+            mqtt.Feed(events);
         });
 
         capture.CaptureInitSystem();
@@ -281,6 +313,7 @@ int RunHeadless(const CommandLineOptions& options)
                 status = 1;
             }
         }
+        mqtt.Shutdown(std::chrono::seconds(2));
     }
     RemovePortDriver(access);
     return status;

@@ -34,6 +34,7 @@ struct CapturedEvent
     std::int32_t InputIndex = 0;
     std::int32_t DurationMs = 0;
     TDateTime DateTime = 0.0; // local clock when RecordEvent was called
+    std::int64_t EpochMs = 0; // the same moment, milliseconds since the epoch
 };
 
 // A line of a loaded event file that is not an event, kept byte for byte (without its

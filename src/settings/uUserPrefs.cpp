@@ -29,6 +29,8 @@ TUserPrefs DefaultUserPrefs()
                            QStringLiteral("Date / Heure"), QStringLiteral("Durée")};
     p.MiscMenuAsXPStyle = true;
     p.MiscShowErrorMessages = true;
+    p.MqttTopicPrefix = QStringLiteral("evtrak");
+    p.MqttKeepAlive = 60;
     return p;
 }
 

@@ -79,6 +79,19 @@ struct TUserPrefs
     bool MiscMenuAsXPStyle = false;
     bool MiscShowErrorMessages = false;
     QString ConfLastUsedFile;
+    // Publishing to an MQTT broker (section [Mqtt]). Port 0: 1883, or 8883 with TLS;
+    // an empty station: the host name.
+    bool MqttEnabled = false;
+    QString MqttHost;
+    std::int32_t MqttPort = 0;
+    QString MqttTopicPrefix;
+    QString MqttStation;
+    QString MqttUsername;
+    QString MqttPassword;
+    QString MqttCaFile;
+    QString MqttCertFile;
+    QString MqttKeyFile;
+    std::int32_t MqttKeepAlive = 0;
 
     friend bool operator==(const TUserPrefs&, const TUserPrefs&) = default;
 };

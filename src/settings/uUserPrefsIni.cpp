@@ -14,6 +14,7 @@ namespace {
 
 const QString kUserPrefs = QStringLiteral("UserPrefs");
 const QString kControls = QStringLiteral("GUIControlsSizeAndPos");
+const QString kMqtt = QStringLiteral("Mqtt");
 
 // Booleans, integers and colours (colours are 32-bit integers too), and strings.
 using FieldRef = std::variant<bool*, std::int32_t*, QString*>;
@@ -42,6 +43,7 @@ struct KeyDef
     Count count;
     FieldFn field; // null for the column widths, which live in the list view
     bool keepWhenMissing = false;
+    const QString* section = &kUserPrefs;
 };
 
 using P = TUserPrefs;
@@ -82,6 +84,17 @@ const KeyDef kKeys[] = {
     {u"MiscRunAppAtWindowsStartup", Count::One, Field<&P::MiscRunAppAtWindowsStartup>},
     {u"MiscMenuAsXPStyle", Count::One, Field<&P::MiscMenuAsXPStyle>},
     {u"MiscShowErrorMessages", Count::One, Field<&P::MiscShowErrorMessages>},
+    {u"Enabled", Count::One, Field<&P::MqttEnabled>, false, &kMqtt},
+    {u"Host", Count::One, Field<&P::MqttHost>, false, &kMqtt},
+    {u"Port", Count::One, Field<&P::MqttPort>, false, &kMqtt},
+    {u"TopicPrefix", Count::One, Field<&P::MqttTopicPrefix>, false, &kMqtt},
+    {u"Station", Count::One, Field<&P::MqttStation>, false, &kMqtt},
+    {u"Username", Count::One, Field<&P::MqttUsername>, false, &kMqtt},
+    {u"Password", Count::One, Field<&P::MqttPassword>, false, &kMqtt},
+    {u"CaFile", Count::One, Field<&P::MqttCaFile>, false, &kMqtt},
+    {u"CertFile", Count::One, Field<&P::MqttCertFile>, false, &kMqtt},
+    {u"KeyFile", Count::One, Field<&P::MqttKeyFile>, false, &kMqtt},
+    {u"KeepAlive", Count::One, Field<&P::MqttKeepAlive>, false, &kMqtt},
 };
 
 int IndexCount(const KeyDef& k, const ColumnWidthStore* columns)
@@ -117,7 +130,12 @@ bool ReadUserPrefs(TUserPrefs& prefs, const QString& fileName, ColumnWidthStore*
         return false;
     }
     TUserPrefs defaults = DefaultUserPrefs();
+    // A file written before the broker settings existed (an older configuration file)
+    // leaves them as they are: loading it must not switch publishing off.
+    const bool keepMqtt = ini.Loaded() && !ini.SectionExists(kMqtt);
     for (const KeyDef& k : kKeys) {
+        if (keepMqtt && k.section == &kMqtt)
+            continue;
         for (int i = 0, n = IndexCount(k, columns); i < n; ++i) {
             const QString key = KeyName(k, i);
             if (!k.field) {
@@ -129,11 +147,11 @@ bool ReadUserPrefs(TUserPrefs& prefs, const QString& fileName, ColumnWidthStore*
             const FieldRef dst = k.field(prefs, i);
             const FieldRef def = k.field(k.keepWhenMissing ? prefs : defaults, i);
             if (auto* b = std::get_if<bool*>(&dst))
-                **b = ini.ReadBool(kUserPrefs, key, *std::get<bool*>(def));
+                **b = ini.ReadBool(*k.section, key, *std::get<bool*>(def));
             else if (auto* v = std::get_if<std::int32_t*>(&dst))
-                **v = ini.ReadInteger(kUserPrefs, key, *std::get<std::int32_t*>(def));
+                **v = ini.ReadInteger(*k.section, key, *std::get<std::int32_t*>(def));
             else if (auto* s = std::get_if<QString*>(&dst))
-                **s = ini.ReadString(kUserPrefs, key, *std::get<QString*>(def));
+                **s = ini.ReadString(*k.section, key, *std::get<QString*>(def));
         }
     }
     // A label is written into event-file lines: it may not hold what would split them.
@@ -156,11 +174,11 @@ QString WriteUserPrefs(const TUserPrefs& prefs, const QString& fileName,
             }
             const FieldRef src = k.field(p, i);
             if (auto* b = std::get_if<bool*>(&src))
-                ini.WriteBool(kUserPrefs, key, **b);
+                ini.WriteBool(*k.section, key, **b);
             else if (auto* v = std::get_if<std::int32_t*>(&src))
-                ini.WriteInteger(kUserPrefs, key, **v);
+                ini.WriteInteger(*k.section, key, **v);
             else if (auto* s = std::get_if<QString*>(&src))
-                ini.WriteString(kUserPrefs, key, **s);
+                ini.WriteString(*k.section, key, **s);
         }
     }
     return ini.Save() ? QString() : ResStr::CannotWrite(fileName);

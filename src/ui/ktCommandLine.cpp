@@ -1,5 +1,7 @@
 #include "ui/ktCommandLine.h"
 
+#include "eventlog/uMqttMessages.h"
+
 #include <QCommandLineParser>
 
 namespace evtrak {
@@ -19,6 +21,8 @@ QString HelpText(const QString& program)
                "  --port-device CHEMIN   utilise CHEMIN comme /dev/port (un fichier de 64 Kio\n"
                "                         où l'octet N représente le port N convient)\n"
                "  --demo                 port parallèle simulé dont les entrées changent seules\n"
+               "  --mqtt HOTE[:PORT]     avec --headless : publie les évènements sur ce serveur\n"
+               "                         MQTT (les autres réglages : section [Mqtt] d'evtrak.ini)\n"
                "  --report FICHIER       imprime le fichier d'évènements FICHIER...\n"
                "  --pdf SORTIE.pdf       ... dans le fichier PDF SORTIE.pdf, sans fenêtre\n"
                "  --help                 affiche cette aide\n"
@@ -49,9 +53,10 @@ CommandLineResult ParseCommandLine(const QStringList& arguments)
     const QCommandLineOption report(QStringLiteral("report"), QString(),
                                     QStringLiteral("EVENTFILE"));
     const QCommandLineOption pdf(QStringLiteral("pdf"), QString(), QStringLiteral("OUTPUT"));
+    const QCommandLineOption mqtt(QStringLiteral("mqtt"), QString(), QStringLiteral("HOST"));
     const QCommandLineOption help(QStringList{QStringLiteral("help"), QStringLiteral("h")});
     const QCommandLineOption version(QStringLiteral("version"));
-    parser.addOptions({headless, demo, portDevice, report, pdf, help, version});
+    parser.addOptions({headless, demo, portDevice, report, pdf, mqtt, help, version});
 
     if (!parser.parse(arguments)) {
         // Qt's own texts are English: say it in French with the offending option.
@@ -92,6 +97,13 @@ CommandLineResult ParseCommandLine(const QStringList& arguments)
     if (parser.isSet(report) != parser.isSet(pdf) ||
         (parser.isSet(report) && (o.reportFile.isEmpty() || o.pdfFile.isEmpty())))
         return Fail(QStringLiteral("--report FICHIER et --pdf SORTIE.pdf vont ensemble"));
+    if (parser.isSet(mqtt)) {
+        if (!o.headless)
+            return Fail(QStringLiteral("--mqtt ne s'utilise qu'avec --headless"));
+        if (!ParseMqttHostPort(parser.value(mqtt), o.mqttHost, o.mqttPort))
+            return Fail(QStringLiteral("--mqtt demande HOTE[:PORT] (port de 1 à 65535), pas « %1 »")
+                            .arg(parser.value(mqtt)));
+    }
     if (o.headless && o.reportToPdf())
         return Fail(
             QStringLiteral("--headless et --report ne peuvent pas être utilisées ensemble"));

@@ -1,7 +1,8 @@
 #pragma once
 // The command line:
 //   evtrak [--demo | --port-device PATH]            windowed program
-//   evtrak --headless [--demo | --port-device PATH] capture without a window
+//   evtrak --headless [--demo | --port-device PATH] [--mqtt HOST[:PORT]]
+//                                                   capture without a window
 //   evtrak --report EVENTFILE --pdf OUTPUT.pdf      print an event file to PDF
 //   evtrak --help | --version
 
@@ -17,6 +18,8 @@ struct CommandLineOptions
     QString portDevice; // a file used like /dev/port (empty: normal port access)
     QString reportFile; // --report: the event file to print
     QString pdfFile;    // --pdf: where to write the report
+    QString mqttHost;   // --mqtt: publish to this broker (headless only)
+    int mqttPort = 0;   // its port; 0: the default (1883, or 8883 with TLS)
     bool reportToPdf() const { return !reportFile.isEmpty(); }
 };
 

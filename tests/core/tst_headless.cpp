@@ -367,6 +367,10 @@ void TestHeadless::commandLine_data()
     QTest::newRow("--demo with --port-device")
         << QStringList{"--headless", "--demo", "--port-device", "p"} << 2 << ""
         << "--demo";
+    QTest::newRow("--mqtt port out of range")
+        << QStringList{"--headless", "--mqtt", "host:70000"} << 2 << "" << "HOTE[:PORT]";
+    QTest::newRow("--mqtt without --headless")
+        << QStringList{"--mqtt", "host"} << 2 << "" << "qu'avec --headless";
     QTest::newRow("stray argument") << QStringList{"file.txt"} << 2 << ""
                                     << "file.txt";
     // The window without any display: a clear message instead of Qt's abort.

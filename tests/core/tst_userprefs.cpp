@@ -243,6 +243,28 @@ private Q_SLOTS:
         QVERIFY2(lines.contains(written + '\r'), ReadBytes(out).constData());
     }
 
+    // A configuration file from before the broker settings leaves them alone; one with
+    // a [Mqtt] section sets them, the missing keys to their defaults.
+    void brokerSettingsKeptByOlderFiles()
+    {
+        const QString path = Path(QStringLiteral("mqtt.ini"));
+        TUserPrefs p = DefaultUserPrefs();
+        p.MqttEnabled = true;
+        p.MqttHost = QStringLiteral("broker");
+        QVERIFY(WriteBytes(path, "[UserPrefs]\r\nLogUseColors=1\r\n"));
+        QVERIFY(ReadUserPrefs(p, path, nullptr));
+        QVERIFY(p.LogUseColors);
+        QVERIFY(p.MqttEnabled);
+        QCOMPARE(p.MqttHost, QStringLiteral("broker"));
+
+        QVERIFY(WriteBytes(path, "[Mqtt]\r\nHost=autre\r\nPort=8884\r\n"));
+        QVERIFY(ReadUserPrefs(p, path, nullptr));
+        QVERIFY(!p.MqttEnabled);
+        QCOMPARE(p.MqttHost, QStringLiteral("autre"));
+        QCOMPARE(p.MqttPort, 8884);
+        QCOMPARE(p.MqttKeepAlive, 60);
+    }
+
     void columnWidthsAppliedAsRead()
     {
         const QString path = Path(QStringLiteral("columns.ini"));

@@ -85,6 +85,7 @@ private Q_SLOTS:
     void colorPicker();
     void versionHistoryLink();
     void execOptionsDialog();
+    void networkPage();
 };
 
 void TestOptions::interfaceRuleOnChoice_data()
@@ -478,6 +479,34 @@ void TestOptions::execOptionsDialog()
     QCOMPARE(shownLabel, QStringLiteral("Entrée zéro"));
     QCOMPARE(applied, 1);
     QCOMPARE(live.AppMainTitle, QStringLiteral("T"));
+}
+
+// The broker settings go back as edited; a keep-alive the field cannot show stays, the
+// password is never shown in clear.
+void TestOptions::networkPage()
+{
+    Session s;
+    s.live.MqttEnabled = true;
+    s.live.MqttHost = QStringLiteral("old");
+    s.live.MqttPassword = QStringLiteral("s3cret");
+    s.live.MqttKeepAlive = 99999;
+    s.open();
+    auto* password = s.get<QLineEdit>("edMqttPassword");
+    QCOMPARE(password->echoMode(), QLineEdit::Password);
+    QVERIFY(s.get<QLineEdit>("edMqttHost")->isEnabledTo(s.dialog.get()));
+    s.get<QLineEdit>("edMqttHost")->setText(QStringLiteral(" broker.usine "));
+    s.get<QSpinBox>("edMqttPort")->setValue(8884);
+    s.click("btnOK");
+    QCOMPARE(s.live.MqttHost, QStringLiteral("broker.usine"));
+    QCOMPARE(s.live.MqttPort, 8884);
+    QCOMPARE(s.live.MqttPassword, QStringLiteral("s3cret"));
+    QCOMPARE(s.live.MqttKeepAlive, 99999);
+    QVERIFY(s.live.MqttEnabled);
+
+    Session off;
+    off.open();
+    QVERIFY(!off.box("cbMqttEnabled")->isChecked());
+    QVERIFY(!off.get<QLineEdit>("edMqttHost")->isEnabledTo(off.dialog.get()));
 }
 
 QTEST_MAIN(TestOptions)

@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <algorithm>
 
 namespace evtrak {
 
@@ -131,6 +132,18 @@ void TfmOptions::SettingsToControls()
     cbMiscRunAppAtWindowsStartup->setChecked(p.MiscRunAppAtWindowsStartup);
     cbMiscMenuAsXPStyle->setChecked(p.MiscMenuAsXPStyle);
     cbMiscShowErrorMessages->setChecked(p.MiscShowErrorMessages);
+    cbMqttEnabled->setChecked(!p.MqttEnabled); // the groups follow the toggle
+    cbMqttEnabled->setChecked(p.MqttEnabled);
+    edMqttHost->setText(p.MqttHost);
+    edMqttPort->setValue(p.MqttPort);
+    edMqttKeepAlive->setValue(p.MqttKeepAlive);
+    edMqttTopicPrefix->setText(p.MqttTopicPrefix);
+    edMqttStation->setText(p.MqttStation);
+    edMqttUsername->setText(p.MqttUsername);
+    edMqttPassword->setText(p.MqttPassword);
+    edMqttCaFile->setText(p.MqttCaFile);
+    edMqttCertFile->setText(p.MqttCertFile);
+    edMqttKeyFile->setText(p.MqttKeyFile);
     RefreshInputPreview();
 }
 
@@ -166,6 +179,19 @@ void TfmOptions::ControlsToSettings()
     p.MiscRunAppAtWindowsStartup = cbMiscRunAppAtWindowsStartup->isChecked();
     p.MiscMenuAsXPStyle = cbMiscMenuAsXPStyle->isChecked();
     p.MiscShowErrorMessages = cbMiscShowErrorMessages->isChecked();
+    p.MqttEnabled = cbMqttEnabled->isChecked();
+    p.MqttHost = edMqttHost->text().trimmed();
+    p.MqttPort = edMqttPort->value();
+    // A value the spin box cannot show (out of its range) stays as it was.
+    if (edMqttKeepAlive->value() != std::clamp(m_live.MqttKeepAlive, 5, 3600))
+        p.MqttKeepAlive = edMqttKeepAlive->value();
+    p.MqttTopicPrefix = edMqttTopicPrefix->text().trimmed();
+    p.MqttStation = edMqttStation->text().trimmed();
+    p.MqttUsername = edMqttUsername->text();
+    p.MqttPassword = edMqttPassword->text();
+    p.MqttCaFile = edMqttCaFile->text().trimmed();
+    p.MqttCertFile = edMqttCertFile->text().trimmed();
+    p.MqttKeyFile = edMqttKeyFile->text().trimmed();
     if (m_onApplied)
         m_onApplied();
 }

@@ -1,5 +1,5 @@
 #pragma once
-// The options dialog: every setting on six pages, edited on copies and handed back to
+// The options dialog: every setting on seven pages, edited on copies and handed back to
 // the live settings record on "Appliquer" or OK.
 
 #include "settings/uUserPrefs.h"
@@ -62,6 +62,7 @@ private:
     void buildReportPage();
     void buildSavingPage();
     void buildMiscPage();
+    void buildNetworkPage();
     void attachInputHandlers(bool attached);
 
     // Handlers.
@@ -131,6 +132,18 @@ private:
     QCheckBox* cbLogShowGridLines = nullptr;
     QCheckBox* cbMiscShowErrorMessages = nullptr;
     QLabel* lnkVersionHistory = nullptr;
+    // Réseau
+    QCheckBox* cbMqttEnabled = nullptr;
+    QLineEdit* edMqttHost = nullptr;
+    QSpinBox* edMqttPort = nullptr;
+    QSpinBox* edMqttKeepAlive = nullptr;
+    QLineEdit* edMqttTopicPrefix = nullptr;
+    QLineEdit* edMqttStation = nullptr;
+    QLineEdit* edMqttUsername = nullptr;
+    QLineEdit* edMqttPassword = nullptr;
+    QLineEdit* edMqttCaFile = nullptr;
+    QLineEdit* edMqttCertFile = nullptr;
+    QLineEdit* edMqttKeyFile = nullptr;
     // Buttons
     QPushButton* btnApply = nullptr;
     QPushButton* btnOK = nullptr;

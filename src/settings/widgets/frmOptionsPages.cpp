@@ -18,6 +18,7 @@
 #include <QRadioButton>
 #include <QShortcut>
 #include <QSpinBox>
+#include <QSysInfo>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -84,6 +85,7 @@ void TfmOptions::buildPages()
     buildReportPage();
     buildSavingPage();
     buildMiscPage();
+    buildNetworkPage();
 
     btnApply = Named(new QPushButton(QStringLiteral("A&ppliquer")), "btnApply");
     btnOK = Named(new QPushButton(QStringLiteral("O&K")), "btnOK");
@@ -318,6 +320,52 @@ void TfmOptions::buildMiscPage()
               lnkVersionHistory}),
         QStringLiteral("Divers"));
     connect(lnkVersionHistory, &QLabel::linkActivated, this, &TfmOptions::lnkVersionHistoryClick);
+}
+
+void TfmOptions::buildNetworkPage()
+{
+    cbMqttEnabled =
+        CheckBox("cbMqttEnabled", QStringLiteral("Publier les évenements sur un serveur MQTT"));
+    edMqttHost = Named(new QLineEdit, "edMqttHost");
+    edMqttHost->setPlaceholderText(QStringLiteral("nom ou adresse du serveur"));
+    edMqttPort = Named(new QSpinBox, "edMqttPort");
+    edMqttPort->setRange(0, 65535);
+    edMqttPort->setSpecialValueText(QStringLiteral("automatique (1883, 8883 avec TLS)"));
+    edMqttKeepAlive = Named(new QSpinBox, "edMqttKeepAlive");
+    edMqttKeepAlive->setRange(5, 3600);
+    edMqttKeepAlive->setSuffix(QStringLiteral(" s"));
+    edMqttTopicPrefix = Named(new QLineEdit, "edMqttTopicPrefix");
+    edMqttTopicPrefix->setPlaceholderText(QStringLiteral("evtrak"));
+    edMqttStation = Named(new QLineEdit, "edMqttStation");
+    edMqttStation->setPlaceholderText(QSysInfo::machineHostName());
+    edMqttUsername = Named(new QLineEdit, "edMqttUsername");
+    edMqttPassword = Named(new QLineEdit, "edMqttPassword");
+    edMqttPassword->setEchoMode(QLineEdit::Password);
+    edMqttCaFile = Named(new QLineEdit, "edMqttCaFile");
+    edMqttCaFile->setPlaceholderText(QStringLiteral("vide : sans TLS"));
+    edMqttCertFile = Named(new QLineEdit, "edMqttCertFile");
+    edMqttKeyFile = Named(new QLineEdit, "edMqttKeyFile");
+
+    auto* server = new QGroupBox(QStringLiteral("Serveur MQTT"));
+    auto* serverForm = new QFormLayout(server);
+    serverForm->addRow(QStringLiteral("Serveur"), edMqttHost);
+    serverForm->addRow(QStringLiteral("Port"), edMqttPort);
+    serverForm->addRow(QStringLiteral("Maintien de la connexion"), edMqttKeepAlive);
+    auto* topics =
+        new QGroupBox(QStringLiteral("Sujets : <préfixe>/<poste>/events, status, lines"));
+    auto* topicsForm = new QFormLayout(topics);
+    topicsForm->addRow(QStringLiteral("Préfixe"), edMqttTopicPrefix);
+    topicsForm->addRow(QStringLiteral("Poste"), edMqttStation);
+    auto* security = new QGroupBox(QStringLiteral("Identification et chiffrement (TLS)"));
+    auto* securityForm = new QFormLayout(security);
+    securityForm->addRow(QStringLiteral("Utilisateur"), edMqttUsername);
+    securityForm->addRow(QStringLiteral("Mot de passe"), edMqttPassword);
+    securityForm->addRow(QStringLiteral("Certificat de l'autorité (CA)"), edMqttCaFile);
+    securityForm->addRow(QStringLiteral("Certificat du client"), edMqttCertFile);
+    securityForm->addRow(QStringLiteral("Clé du client"), edMqttKeyFile);
+    for (QGroupBox* box : {server, topics, security})
+        connect(cbMqttEnabled, &QCheckBox::toggled, box, &QWidget::setEnabled);
+    PageControl1->addTab(Page({cbMqttEnabled, server, topics, security}), QStringLiteral("Réseau"));
 }
 
 } // namespace evtrak

@@ -4,6 +4,7 @@
 #include "acquisition/uCaptureControl.h"
 #include "acquisition/uPortSelection.h"
 #include "eventlog/uLog.h"
+#include "eventlog/uMqttStation.h"
 #include "eventlog/uSavingPolicy.h"
 #include "settings/uConf.h"
 #include "ui/uResStr.h"
@@ -67,6 +68,9 @@ TfmMain::TfmMain(const MainWindowSetup& setup, QWidget* parent)
     m_interface = std::make_unique<TInterface>();
     m_capture = std::make_unique<TCaptureController>(m_prefs, *setup.ports, *m_interface, *m_list,
                                                      *m_policy, clock);
+    m_mqtt = std::make_unique<TMqttStation>(m_prefs);
+    m_capture->setRecordedHook(
+        [this](std::span<const CapturedEvent> events) { m_mqtt->Feed(events); });
 
     CreateLayout();
     CreateActions();
@@ -82,6 +86,11 @@ TfmMain::TfmMain(const MainWindowSetup& setup, QWidget* parent)
     // Also reached when the worker ends by itself.
     connect(m_capture.get(), &TCaptureController::captureStateChanged, this, &TfmMain::UpdateGui);
     connect(m_delegate, &TEventListDelegate::labelEdited, this, &TfmMain::lvEventsListEdited);
+    connect(m_mqtt.get(), &TMqttStation::statusChanged, this, [this](const QString& text) {
+        m_mqttPanel->setText(text);
+        m_mqttPanel->setToolTip(m_mqtt->ErrorText());
+        m_mqttPanel->setVisible(!text.isEmpty());
+    });
 
     setAcceptDrops(false); // until the first refresh
     move(kDesignLeft, kDesignTop);
@@ -92,6 +101,7 @@ TfmMain::~TfmMain()
 {
     // The worker must be gone before the list and the policy it feeds.
     m_capture.reset();
+    m_mqtt.reset();
 }
 
 void TfmMain::CreateLayout()
@@ -197,6 +207,11 @@ void TfmMain::CreateLayout()
     m_filterPanel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     m_filterPanel->hide();
     bar->addPermanentWidget(m_filterPanel);
+    m_mqttPanel = new QLabel(bar);
+    m_mqttPanel->setObjectName(QStringLiteral("StatusBarMqtt"));
+    m_mqttPanel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    m_mqttPanel->hide();
+    bar->addWidget(m_mqttPanel);
 }
 
 QString TfmMain::statusText(int panel) const

@@ -40,6 +40,7 @@ class TSavingPolicy;
 class TfmCaptureJournal;
 class TfmPrintOptions;
 class TLiveLines;
+class TMqttStation;
 class WindowPrompt;
 struct CommandLineOptions;
 
@@ -108,6 +109,7 @@ public:
     TSavingPolicy& savingPolicy() { return *m_policy; }
     TCaptureController& capture() { return *m_capture; }
     TConf& conf() { return *m_conf; }
+    TMqttStation& mqtt() { return *m_mqtt; }
     const AppPaths& paths() const { return m_paths; }
     QLabel* banner() const { return m_lblLastEvent; }
     QTableView* listView() const { return m_lvEventsList; }
@@ -240,6 +242,7 @@ private:
     std::unique_ptr<TConf> m_conf;
     std::unique_ptr<TInterface> m_interface; // the port in use; outlives the capture
     std::unique_ptr<TCaptureController> m_capture;
+    std::unique_ptr<TMqttStation> m_mqtt;
     std::unique_ptr<ColumnWidthStore> m_columns;
     std::unique_ptr<QPrinter> m_printer;
     TfmPrintOptions* m_printOptions = nullptr;
@@ -254,6 +257,7 @@ private:
     QTableView* m_lvEventsList = nullptr;
     TEventListDelegate* m_delegate = nullptr;
     std::array<QLabel*, kPanelCount> m_panels{};
+    QLabel* m_mqttPanel = nullptr; // shown while events are published over MQTT
     QMenu* m_fileMenu = nullptr;
     QMenu* m_confMenu = nullptr;
     QMenu* m_popupMenu = nullptr;

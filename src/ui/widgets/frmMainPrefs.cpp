@@ -3,7 +3,9 @@
 #include "ui/widgets/frmMain.h"
 
 #include "acquisition/uCaptureControl.h"
+#include "acquisition/uPortSelection.h"
 #include "eventlog/uLog.h"
+#include "eventlog/uMqttStation.h"
 #include "eventlog/uSavingPolicy.h"
 #include "ui/ktAutostart.h"
 #include "ui/widgets/ktXpMenuStyle.h"
@@ -67,6 +69,8 @@ void TfmMain::ApplyUserPrefs()
     const bool wasModified = m_list->Modified();
     m_list->ReformatDurations(true);
     m_list->SetModified(wasModified);
+    // Before a capture started here records anything: its events go to the outbox.
+    m_mqtt->Configure(m_paths.LogDir, GetPortName(m_prefs.PortBaseAddressIndex));
 
     if (m_appStarting && m_prefs.CaptureRunAtAppStartup) {
         // The worker must find the channels and the interface set up at its first pass:

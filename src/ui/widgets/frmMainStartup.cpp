@@ -5,6 +5,7 @@
 #include "acquisition/ktPorts.h"
 #include "acquisition/uCaptureControl.h"
 #include "eventlog/uLog.h"
+#include "eventlog/uMqttStation.h"
 #include "eventlog/uSavingPolicy.h"
 #include "settings/ktIniFile.h"
 #include "settings/uConf.h"
@@ -139,6 +140,8 @@ bool TfmMain::FormClose()
     const QString formsError = SaveFormsSizeAndPos(m_paths.PrefsFileName);
     if (!formsError.isEmpty() && prefsError.isEmpty())
         m_prompt->ShowError(formsError);
+    // The broker gets a moment for what is pending; the rest waits in the outbox.
+    m_mqtt->Shutdown(std::chrono::seconds(1));
     return true;
 }
 

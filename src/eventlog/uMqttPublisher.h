@@ -1,0 +1,116 @@
+#pragma once
+// The MQTT publisher: a thread of its own that keeps a connection to the broker and
+// publishes, with QoS 1 and in order, every event written to the outbox; the outbox
+// learns what the broker acknowledged. The capture worker never touches it: events
+// are handed over from the UI thread, which only appends them to the outbox and wakes
+// the publisher.
+
+#include "eventlog/uMqttMessages.h"
+#include "eventlog/uMqttOutbox.h"
+
+#include <QByteArray>
+#include <QString>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <span>
+#include <thread>
+#include <unordered_map>
+
+struct mosquitto;
+
+namespace evtrak {
+
+class TMqttPublisher
+{
+public:
+    explicit TMqttPublisher(TMqttConfig config);
+    ~TMqttPublisher(); // Stop with no grace
+    TMqttPublisher(const TMqttPublisher&) = delete;
+    TMqttPublisher& operator=(const TMqttPublisher&) = delete;
+
+    // Opens the outbox (what an earlier run left in it goes out first) and starts the
+    // thread. False, with ErrorText(), when the outbox cannot be opened.
+    bool Start();
+    // Clean end: waits at most `grace` for the broker to acknowledge what is pending
+    // (the rest stays in the outbox for the next run), publishes the "offline" status,
+    // disconnects and joins the thread.
+    void Stop(std::chrono::milliseconds grace);
+
+    // UI side. Each tail (EventJsonTail) becomes one message with the next number.
+    void Publish(std::span<const QByteArray> tails);
+    // The live state word of the inputs; published retained when it changes, at most
+    // ten times a second. Any thread.
+    void SetLinesWord(std::uint16_t word) { m_linesWord.store(word, std::memory_order_relaxed); }
+
+    bool Connected() const { return m_connected.load(std::memory_order_relaxed); }
+    // Events not yet acknowledged by the broker.
+    std::uint64_t Pending() const
+    {
+        return m_lastSeq.load(std::memory_order_relaxed) - m_acked.load(std::memory_order_relaxed);
+    }
+    std::uint64_t AckedUpTo() const { return m_acked.load(std::memory_order_relaxed); }
+    QString ErrorText() const;
+    const TMqttConfig& Config() const { return m_config; }
+
+private:
+    struct Inflight
+    {
+        OutboxEntry entry;
+        bool acked = false;
+    };
+
+    void Body();
+    void Connect();
+    void Drop(const QString& why);
+    void PublishQueued();
+    void PublishLines();
+    void WriteAcks();
+    void FinishClean();
+    void SetError(const QString& text);
+    void Wake();
+    static void OnConnect(mosquitto*, void* self, int rc);
+    static void OnPublish(mosquitto*, void* self, int mid);
+
+    const TMqttConfig m_config;
+    const QByteArray m_head;
+    const QByteArray m_topicEvents;
+    const QByteArray m_topicStatus;
+    const QByteArray m_topicLines;
+    int m_wakeFd = -1;
+    std::thread m_thread;
+    std::atomic<bool> m_stop{false};
+    std::atomic<std::int64_t> m_graceEndMs{0};
+    std::atomic<bool> m_connected{false};
+    std::atomic<std::uint64_t> m_lastSeq{0};
+    std::atomic<std::uint64_t> m_acked{0};
+    std::atomic<std::uint32_t> m_linesWord{0x10000}; // above 16 bits: no word yet
+
+    // Shared with the UI thread, under m_mutex.
+    mutable std::mutex m_mutex;
+    TMqttOutbox m_outbox;
+    std::deque<OutboxEntry> m_incoming;
+    QString m_error;
+
+    // The publisher thread's own.
+    mosquitto* m_mosq = nullptr;
+    bool m_sessionUp = false; // CONNACK accepted on this connection
+    bool m_refused = false;   // CONNACK refused: the connection is dropped
+    QString m_refusal;
+    std::deque<OutboxEntry> m_unsent;
+    std::deque<Inflight> m_inflight;
+    std::unordered_map<int, std::uint64_t> m_midToSeq;
+    std::uint64_t m_ackedLocal = 0;
+    std::uint64_t m_ackWritten = 0;
+    std::chrono::steady_clock::time_point m_nextAttempt{};
+    std::chrono::steady_clock::time_point m_attemptStart{};
+    std::chrono::milliseconds m_backoff{250};
+    std::uint32_t m_linesPublished = 0x10000;
+    std::chrono::steady_clock::time_point m_linesAt{};
+    std::chrono::steady_clock::time_point m_syncedAt{};
+    bool m_dirty = false;
+};
+
+} // namespace evtrak
