@@ -71,6 +71,24 @@ QStringList ButtonCaptions(const QWidget* dialog)
     return captions;
 }
 
+// Only the page shown answers its letters: each page of the options is checked with the
+// buttons that are outside the pages (OK, Annuler, Appliquer).
+QStringList OptionsFailures(const QWidget* options)
+{
+    const auto* pages = options->findChild<const QTabWidget*>(QStringLiteral("PageControl1"));
+    if (!pages)
+        return {QStringLiteral("Options: no pages")};
+    QStringList outside;
+    for (const QAbstractButton* b : options->findChildren<QAbstractButton*>())
+        if (!b->text().isEmpty() && !pages->isAncestorOf(b))
+            outside << b->text();
+    QStringList failures;
+    for (int i = 0; i < pages->count(); ++i)
+        failures << CheckDistinct(QStringLiteral("Options, ") + pages->tabText(i),
+                                  ButtonCaptions(pages->widget(i)) + outside);
+    return failures;
+}
+
 } // namespace
 
 class TestKeyboard : public QObject
@@ -117,7 +135,7 @@ private Q_SLOTS:
         TfmGoTo goTo(QDateTime::currentDateTime());
         TfmStatistics stats({}, prefs, QString());
         QStringList failures;
-        failures << CheckDistinct(QStringLiteral("Options"), ButtonCaptions(&options));
+        failures << OptionsFailures(&options);
         failures << CheckDistinct(QStringLiteral("A propos"), ButtonCaptions(&about));
         failures << CheckDistinct(QStringLiteral("Impression"), ButtonCaptions(&printOptions));
         failures << CheckDistinct(QStringLiteral("Aller à"), ButtonCaptions(&goTo));

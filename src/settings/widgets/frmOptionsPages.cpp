@@ -325,7 +325,7 @@ void TfmOptions::buildMiscPage()
 void TfmOptions::buildNetworkPage()
 {
     cbMqttEnabled =
-        CheckBox("cbMqttEnabled", QStringLiteral("Publier les évenements sur un serveur MQTT"));
+        CheckBox("cbMqttEnabled", QStringLiteral("Pu&blier les évenements sur un serveur MQTT"));
     edMqttHost = Named(new QLineEdit, "edMqttHost");
     edMqttHost->setPlaceholderText(QStringLiteral("nom ou adresse du serveur"));
     edMqttPort = Named(new QSpinBox, "edMqttPort");

@@ -190,15 +190,9 @@ void TfmMain::CreateLayout()
         auto* panel = new TElidedLabel(kPanelWidths[size_t(i)], bar);
         panel->setObjectName(QStringLiteral("StatusBar1Panel%1").arg(i));
         panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        if (i == kPanelCount - 1) {
-            // The pass rate needs room ("1 081 253 éch./s"): the last panel takes what
-            // the window leaves, never less than its design width.
-            panel->setMinimumWidth(kPanelWidths[size_t(i)]);
-            bar->addWidget(panel, 1);
-        } else {
-            panel->setFixedWidth(kPanelWidths[size_t(i)]);
-            bar->addWidget(panel);
-        }
+        // The panels shrink and elide in a narrow window; the last one (the pass rate,
+        // "1 081 253 éch./s") takes what a wide window leaves.
+        bar->addWidget(panel, i == kPanelCount - 1 ? 1 : 0);
         m_panels[size_t(i)] = panel;
     }
     // "%d / %d affichés" while a filter hides rows.

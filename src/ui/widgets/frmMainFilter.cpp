@@ -19,6 +19,15 @@
 
 namespace evtrak {
 
+namespace {
+// A row's date-time as the list shows it (invalid for a row without one).
+QDateTime RowDateTime(const TEventList& list, int row)
+{
+    return QDateTime::fromString(list.text(row, TEventList::ColDateTime),
+                                 QStringLiteral("dd/MM/yyyy hh:mm:ss"));
+}
+} // namespace
+
 bool TfmMain::FilterActive() const
 {
     return m_proxy && m_lvEventsList->model() == m_proxy;
@@ -51,9 +60,9 @@ void TfmMain::ActLogFindExecute()
         const int rows = m_list->rowCount();
         if (rows > 0) {
             const QDateTime newest =
-                QtFromDateTime(ParseEventDateTime(m_list->text(0, TEventList::ColDateTime)));
+                RowDateTime(*m_list, 0);
             const QDateTime oldest =
-                QtFromDateTime(ParseEventDateTime(m_list->text(rows - 1, TEventList::ColDateTime)));
+                RowDateTime(*m_list, rows - 1);
             m_filterBar->proposeDates(oldest, newest);
         }
         m_filterBar->show();
@@ -194,7 +203,7 @@ void TfmMain::ActLogGoToExecute()
     if (current.isValid())
         row = FilterActive() ? m_proxy->mapToSource(current).row() : current.row();
     const QDateTime proposed =
-        QtFromDateTime(ParseEventDateTime(m_list->text(row, TEventList::ColDateTime)));
+        RowDateTime(*m_list, row);
     TfmGoTo dialog(proposed.isValid() ? proposed : QDateTime::currentDateTime(), this);
     if (dialog.exec() == QDialog::Accepted)
         GoToDateTime(dialog.dateTime());
