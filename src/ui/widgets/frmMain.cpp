@@ -205,8 +205,9 @@ void TfmMain::UpdateLastPanel()
     const bool failing = m_policy->AppendFailing();
     const QString text = failing ? ResStr::AppendFailingStatus() : QStringLiteral("--------");
     panel->setText(text);
-    panel->setToolTip(failing ? ResStr::AppendFailing(QFileInfo(m_policy->CurrentEventFile()).fileName())
-                              : QString());
+    panel->setToolTip(
+        failing ? ResStr::AppendFailing(QFileInfo(m_policy->CurrentEventFile()).fileName())
+                : QString());
     panel->setStyleSheet(failing ? QStringLiteral("QLabel { color: white; background: #C00000; }")
                                  : QString());
     panel->setFixedWidth(std::max(kPanelWidths[size_t(kPanelCount - 1)],
