@@ -51,5 +51,4 @@ bool AppendEventLines(const QString& name, const QStringList& lines);
 // name with its extension replaced by ".bak" (".bak" added when it has none).
 QString BackupFileName(const QString& name);
 
-
 } // namespace evtrak

@@ -251,8 +251,9 @@ void TfmMain::UpdateLastPanel()
     QLabel* panel = m_panels[size_t(kPanelCount - 1)];
     const bool failing = m_policy->AppendFailing();
     panel->setText(failing ? ResStr::AppendFailingStatus() : LastPanelText());
-    panel->setToolTip(failing ? ResStr::AppendFailing(QFileInfo(m_policy->CurrentEventFile()).fileName())
-                              : QString());
+    panel->setToolTip(
+        failing ? ResStr::AppendFailing(QFileInfo(m_policy->CurrentEventFile()).fileName())
+                : QString());
     panel->setStyleSheet(failing ? QStringLiteral("QLabel { color: white; background: #C00000; }")
                                  : QString());
 }
