@@ -8,6 +8,8 @@ packages=(
   fonts-liberation fonts-liberation2
   poppler-utils
   xvfb xauth
+  dpkg-dev file man-db desktop-file-utils appstream  # Debian package and its checks
+  sigrok-cli libreoffice-calc-nogui                   # the VCD and CSV exports opened by real tools
 )
 missing=()
 for p in "${packages[@]}"; do

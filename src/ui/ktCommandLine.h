@@ -3,6 +3,7 @@
 //   evtrak [--demo | --port-device PATH]            windowed program
 //   evtrak --headless [--demo | --port-device PATH] capture without a window
 //   evtrak --report EVENTFILE --pdf OUTPUT.pdf      print an event file to PDF
+//   evtrak --export csv|vcd EVENTFILE OUTPUT        export an event file
 //   evtrak --help | --version
 
 #include <QString>
@@ -17,7 +18,11 @@ struct CommandLineOptions
     QString portDevice; // a file used like /dev/port (empty: normal port access)
     QString reportFile; // --report: the event file to print
     QString pdfFile;    // --pdf: where to write the report
+    QString exportFormat; // --export: "csv" or "vcd" (lower case)
+    QString exportFile;   // the event file to export
+    QString exportOutput; // where to write the export
     bool reportToPdf() const { return !reportFile.isEmpty(); }
+    bool exportEvents() const { return !exportFormat.isEmpty(); }
 };
 
 struct CommandLineResult

@@ -114,7 +114,7 @@ private Q_SLOTS:
                                   a->objectName() == QLatin1String("ActLogCopy");
             QCOMPARE(rule == CaptureRule::Unchanged, alwaysOn);
         }
-        QCOMPARE(named, 27);
+        QCOMPARE(named, 29);
         QCOMPARE(TfmMain::ActionRule(QStringLiteral("ActCaptureStop")),
                  CaptureRule::OnlyWhileCapturing);
     }
@@ -134,6 +134,9 @@ private Q_SLOTS:
             QVERIFY(at >= 0);
             QCOMPARE(entries.value(at + 1), pdf);
         }
+        const QList<QAction*> file = w.findChild<QMenu*>(QStringLiteral("mnuFile"))->actions();
+        QCOMPARE(file.value(file.indexOf(pdf) + 1)->text(), QStringLiteral("Exporter en CSV..."));
+        QCOMPARE(file.value(file.indexOf(pdf) + 2)->text(), QStringLiteral("Exporter en VCD..."));
         QTest::keyClick(&w, Qt::Key_F11);
         QVERIFY(w.capture().CaptureRunning());
         QVERIFY(!pdf->isEnabled());

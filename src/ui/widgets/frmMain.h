@@ -129,6 +129,8 @@ private:
     void ActPreviewExecute();
     void ActPrintExecute();
     void ActExportPdfExecute();
+    void ActExportCsvExecute();
+    void ActExportVcdExecute();
     void ActPrintConfExecute();
     void ActOptionsExecute();
     void ActAppCloseExecute();

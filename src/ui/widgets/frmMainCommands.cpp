@@ -6,6 +6,7 @@
 #include "eventlog/uSavingPolicy.h"
 #include "settings/widgets/frmOptions.h"
 #include "settings/uConf.h"
+#include "ui/widgets/frmExport.h"
 #include "ui/widgets/frmReport01.h"
 #include "ui/widgets/uMessagePrompt.h"
 #include "ui/uResStr.h"
@@ -109,6 +110,16 @@ void TfmMain::ActPrintExecute()
 void TfmMain::ActExportPdfExecute()
 {
     ExportReportPdf(modalParent(), *m_list, m_prefs);
+}
+
+void TfmMain::ActExportCsvExecute()
+{
+    ExportEventList(modalParent(), *m_list, ExportFormat::Csv);
+}
+
+void TfmMain::ActExportVcdExecute()
+{
+    ExportEventList(modalParent(), *m_list, ExportFormat::Vcd);
 }
 
 // ---- Capture ----
