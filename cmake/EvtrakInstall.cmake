@@ -21,10 +21,8 @@ endforeach()
 configure_file(${EVTRAK_LINUX}/evtrak.1 ${EVTRAK_GEN}/evtrak.1 @ONLY)
 install(FILES ${EVTRAK_GEN}/evtrak.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
-# The user unit runs the installed program; systemd wants an absolute path.
-set(EVTRAK_BIN ${CMAKE_INSTALL_FULL_BINDIR}/evtrak)
-configure_file(${EVTRAK_LINUX}/evtrak-headless.service ${EVTRAK_GEN}/evtrak-headless.service @ONLY)
-install(FILES ${EVTRAK_GEN}/evtrak-headless.service DESTINATION lib/systemd/user)
+# The systemd user unit for unattended capture.
+install(FILES ${EVTRAK_LINUX}/evtrak-headless.service DESTINATION lib/systemd/user)
 
 # The licence of the fonts built into the program.
 install(FILES ${EVTRAK_FONT_LICENSE} DESTINATION ${CMAKE_INSTALL_DOCDIR}

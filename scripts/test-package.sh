@@ -33,7 +33,7 @@ for f in usr/bin/evtrak usr/share/applications/evtrak.desktop \
   [ -e "$root/$f" ] || fail "$f manque dans le paquet"
 done
 [ ! -e "$root/usr/bin/evtrak.portable" ] || fail "le programme installé ne doit pas être portable"
-grep -q '^ExecStart=/usr/bin/evtrak --headless$' "$root/usr/lib/systemd/user/evtrak-headless.service" \
+grep -q '^ExecStart=evtrak --headless$' "$root/usr/lib/systemd/user/evtrak-headless.service" \
   || fail "ExecStart du service"
 if command -v desktop-file-validate >/dev/null; then
   desktop-file-validate "$root/usr/share/applications/evtrak.desktop"
@@ -71,7 +71,9 @@ grep -q '2250;2,250' "$home/events.csv" || fail "contenu du CSV"
 # A short capture: input 0 (data bit 0 of LPT1, port 0x378) goes up then down.
 port=$home/port.bin
 run sh -c "truncate -s 64K '$port' && printf '\200' | dd of='$port' bs=1 seek=889 conv=notrunc status=none"
-run "$evtrak" --headless --port-device "$port" > "$work/capture.out" 2> "$work/capture.err" &
+# exec: $! is then the program itself, which gets the SIGTERM.
+(exec "${as_user[@]}" env -i HOME="$home" PATH=/usr/bin:/bin LANG=C.UTF-8 \
+   "$evtrak" --headless --port-device "$port" > "$work/capture.out" 2> "$work/capture.err") &
 pid=$!
 sleep 2
 run sh -c "printf '\001' | dd of='$port' bs=1 seek=888 conv=notrunc status=none"
