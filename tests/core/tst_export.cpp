@@ -59,7 +59,8 @@ void TestExport::csvForSpreadsheets()
 
 void TestExport::vcdWaveforms()
 {
-    TEventList list(DefaultUserPrefs());
+    const TUserPrefs prefs = DefaultUserPrefs(); // the list reads it while it lives
+    TEventList list(prefs);
     // Input 5 is on when the list starts; input 0 has edges whose OFF row lost its
     // milliseconds; inputs 12 and 7 have pulses; 7 shares input 0's label.
     Add(list, QStringLiteral("Porte atelier"), 0, At(14, 3, 9), 0, 1);
