@@ -12,6 +12,8 @@ packages=(
   clang-14 libclang-rt-14-dev   # scripts/fuzz.sh: libFuzzer targets
   x11-apps xdotool netpbm  # README pictures of the real program under Xvfb (xwd, xwdtopnm)
   libmosquitto-dev mosquitto mosquitto-clients   # MQTT publishing; the tests run their own broker
+  dpkg-dev file man-db desktop-file-utils appstream  # Debian package and its checks
+  sigrok-cli libreoffice-calc-nogui                   # the VCD and CSV exports opened by real tools
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -32,6 +32,9 @@ TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/ts
   setarch "$(uname -m)" -R ctest --test-dir build-tsan --output-on-failure --no-tests=error -L threads -j"$jobs"
 bash scripts/fuzz.sh
 
+echo "== Debian package, installed and run in a throw-away root"
+bash scripts/test-package.sh
+
 # The real-kernel test boots a virtual machine under software emulation (about 3 minutes,
 # plus a 70 MB download the first time); EVTRAK_SKIP_KERNEL_TEST=1 leaves it out.
 echo "== Test against the real Linux parallel-port drivers (QEMU)"

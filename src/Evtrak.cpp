@@ -4,6 +4,7 @@
 #include "ui/widgets/frmReport01.h"
 #include "ui/ktCommandLine.h"
 #include "ui/widgets/ktTranslations.h"
+#include "eventlog/uExport.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -49,6 +50,13 @@ int main(int argc, char* argv[])
     if (options.headless) {
         QCoreApplication app(argc, argv);
         return evtrak::RunHeadless(options);
+    }
+
+    if (options.exportEvents()) {
+        QCoreApplication app(argc, argv);
+        evtrak::ExportFormat format = evtrak::ExportFormat::Csv;
+        evtrak::ExportFormatFromName(options.exportFormat, &format);
+        return evtrak::RunExport(format, options.exportFile, options.exportOutput);
     }
 
     if (options.reportToPdf()) {

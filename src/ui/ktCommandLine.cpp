@@ -25,6 +25,9 @@ QString HelpText(const QString& program)
                "                         MQTT (les autres réglages : section [Mqtt] d'evtrak.ini)\n"
                "  --report FICHIER       imprime le fichier d'évènements FICHIER...\n"
                "  --pdf SORTIE.pdf       ... dans le fichier PDF SORTIE.pdf, sans fenêtre\n"
+               "  --export csv|vcd FICHIER SORTIE\n"
+               "                         exporte le fichier d'évènements FICHIER dans SORTIE :\n"
+               "                         csv pour les tableurs, vcd pour les chronogrammes\n"
                "  --help                 affiche cette aide\n"
                "  --version              affiche la version\n")
         .arg(program);
@@ -54,9 +57,11 @@ CommandLineResult ParseCommandLine(const QStringList& arguments)
                                     QStringLiteral("EVENTFILE"));
     const QCommandLineOption pdf(QStringLiteral("pdf"), QString(), QStringLiteral("OUTPUT"));
     const QCommandLineOption mqtt(QStringLiteral("mqtt"), QString(), QStringLiteral("HOST"));
+    const QCommandLineOption exportAs(QStringLiteral("export"), QString(),
+                                      QStringLiteral("FORMAT"));
     const QCommandLineOption help(QStringList{QStringLiteral("help"), QStringLiteral("h")});
     const QCommandLineOption version(QStringLiteral("version"));
-    parser.addOptions({headless, demo, portDevice, report, pdf, mqtt, help, version});
+    parser.addOptions({headless, demo, portDevice, report, pdf, mqtt, exportAs, help, version});
 
     if (!parser.parse(arguments)) {
         // Qt's own texts are English: say it in French with the offending option.
@@ -78,12 +83,26 @@ CommandLineResult ParseCommandLine(const QStringList& arguments)
         r.out = QStringLiteral("evtrak %1\n").arg(QStringLiteral(EVTRAK_VERSION));
         return r;
     }
-    if (!parser.positionalArguments().isEmpty())
-        return Fail(
-            QStringLiteral("argument inattendu « %1 »").arg(parser.positionalArguments().first()));
-
+    QStringList positional = parser.positionalArguments();
     CommandLineResult r;
     CommandLineOptions& o = r.options;
+    if (parser.isSet(exportAs)) {
+        o.exportFormat = parser.value(exportAs).toLower();
+        if (o.exportFormat != QLatin1String("csv") && o.exportFormat != QLatin1String("vcd"))
+            return Fail(QStringLiteral("format d'export inconnu « %1 » (csv ou vcd)")
+                            .arg(parser.value(exportAs)));
+        if (positional.size() < 2 || positional.at(0).isEmpty() || positional.at(1).isEmpty())
+            return Fail(QStringLiteral("--export %1 demande un FICHIER d'évènements et une SORTIE")
+                            .arg(o.exportFormat));
+        o.exportFile = positional.takeFirst();
+        o.exportOutput = positional.takeFirst();
+        if (parser.isSet(headless) || parser.isSet(report) || parser.isSet(pdf))
+            return Fail(QStringLiteral("--export ne peut pas être utilisée avec --headless ou "
+                                       "--report"));
+    }
+    if (!positional.isEmpty())
+        return Fail(QStringLiteral("argument inattendu « %1 »").arg(positional.first()));
+
     o.headless = parser.isSet(headless);
     o.demo = parser.isSet(demo);
     o.portDevice = parser.value(portDevice);

@@ -4,6 +4,7 @@
 //   evtrak --headless [--demo | --port-device PATH] [--mqtt HOST[:PORT]]
 //                                                   capture without a window
 //   evtrak --report EVENTFILE --pdf OUTPUT.pdf      print an event file to PDF
+//   evtrak --export csv|vcd EVENTFILE OUTPUT        export an event file
 //   evtrak --help | --version
 
 #include <QString>
@@ -20,7 +21,11 @@ struct CommandLineOptions
     QString pdfFile;    // --pdf: where to write the report
     QString mqttHost;   // --mqtt: publish to this broker (headless only)
     int mqttPort = 0;   // its port; 0: the default (1883, or 8883 with TLS)
+    QString exportFormat; // --export: "csv" or "vcd" (lower case)
+    QString exportFile;   // the event file to export
+    QString exportOutput; // where to write the export
     bool reportToPdf() const { return !reportFile.isEmpty(); }
+    bool exportEvents() const { return !exportFormat.isEmpty(); }
 };
 
 struct CommandLineResult

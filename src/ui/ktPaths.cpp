@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
-#include <unistd.h>
 
 namespace evtrak {
 
@@ -29,9 +28,12 @@ bool MakeDir(const QString& path, QStringList* errors)
     return false;
 }
 
-bool DirWritable(const QString& dir)
+// Whether the copy keeps its files beside itself. A writable folder alone is not
+// enough: root can write into /usr/local/bin, and settings must never land there.
+bool IsPortable(const QString& appDir)
 {
-    return ::access(QFile::encodeName(dir).constData(), W_OK | X_OK) == 0;
+    return QFileInfo::exists(appDir + QLatin1String(kPortableMarker)) ||
+           QFileInfo::exists(appDir + QStringLiteral("evtrak.ini"));
 }
 
 // The help page and the readme: beside the program, else in the installed share folder.
@@ -80,7 +82,7 @@ AppPaths InitPaths(const QString& exeDir, const Clock& clock)
     AppPaths p;
     p.StartTime = clock.now();
     p.AppDir = WithSlash(QDir(exeDir).absolutePath());
-    p.AppDirWritable = DirWritable(p.AppDir);
+    p.AppDirWritable = IsPortable(p.AppDir);
     if (p.AppDirWritable) {
         p.ConfDir = p.AppDir;
         p.PrefsFileName = p.AppDir + QStringLiteral("evtrak.ini");

@@ -1,11 +1,13 @@
 #pragma once
 // The program's paths, computed once at start-up.
 //
-// AppDir is the executable's folder. When that folder is writable (a build tree or an
-// unpacked copy) the settings file, the folder "Log" and ConfDir are there; otherwise
-// (an installed copy) they go to the user's folders: $XDG_DATA_HOME/evtrak for Log and
-// ConfDir, $XDG_CONFIG_HOME/evtrak for the settings file. The help page and the readme
-// are looked up beside the executable, then in the installed share folder.
+// AppDir is the executable's folder. A portable copy (a build tree, an unpacked copy)
+// keeps the settings file, the folder "Log" and ConfDir there: it is marked by the file
+// "evtrak.portable" beside the program, or by an "evtrak.ini" already there (copies set
+// up before the marker existed). Any other copy, an installed one above all, uses the
+// user's folders whoever runs it, even root: $XDG_DATA_HOME/evtrak for Log and ConfDir,
+// $XDG_CONFIG_HOME/evtrak for the settings file. The help page and the readme are looked
+// up beside the executable, then in the installed share folder.
 
 #include "eventlog/uDateTexts.h"
 
@@ -24,11 +26,14 @@ struct AppPaths
     QString HelpFile;            // evtrak.html (may not exist: the help command says so)
     QString ReadmeFile;          // A_Lire.txt (may not exist)
     QDateTime StartTime;         // local time when InitPaths ran
-    bool AppDirWritable = false; // files kept beside the program
+    bool AppDirWritable = false; // files kept beside the program (a portable copy)
     // French messages for folders that could not be created ("Impossible de créer le
     // répertoire \"...\""), in the order they happened; the UI shows each in a box.
     QStringList Errors;
 };
+
+// The marker file that makes a copy of the program portable.
+inline constexpr char kPortableMarker[] = "evtrak.portable";
 
 // Computes every path and creates LogDir (and the settings folder) when missing.
 // Never fails: a folder that cannot be made is reported in Errors.

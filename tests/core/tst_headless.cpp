@@ -26,6 +26,7 @@ struct Sandbox
     {
         exe = dir.filePath(QStringLiteral("evtrak"));
         QFile::copy(kBinary, exe);
+        (void)QFile(dir.filePath(QStringLiteral("evtrak.portable"))).open(QIODevice::WriteOnly);
         portFile = dir.filePath(QStringLiteral("port.bin"));
         QByteArray bytes(65536, '\0');
         bytes[0x379] = char(0x80); // BUSY high: status inputs at rest

@@ -92,6 +92,7 @@ struct WindowRig
 
     explicit WindowRig(bool withPort = true)
     {
+        test::WriteBytes(dir.filePath(QStringLiteral("evtrak.portable")), {}); // files kept in dir
         if (withPort) {
             portFile = dir.filePath(QStringLiteral("port.bin"));
             QFile f(portFile);

@@ -309,6 +309,14 @@ void TestReport::failedExportKeepsOldFile()
     }
     QCOMPARE(error, ResStr::CannotWrite(pdf));
     QCOMPARE(evtrak::test::ReadBytes(pdf), before);
+    // The disk fills up one byte short of the end: the last write comes out short.
+    const QString whole = path(QStringLiteral("whole.pdf"));
+    QVERIFY(WriteReportPdf(*bigger, prefs, whole, nullptr, QDate(2026, 12, 8)));
+    {
+        const evtrak::test::FileSizeLimit full(rlim_t(QFileInfo(whole).size() - 1));
+        QVERIFY(!WriteReportPdf(*bigger, prefs, pdf, &error, QDate(2026, 12, 8)));
+    }
+    QCOMPARE(evtrak::test::ReadBytes(pdf), before);
     // Nothing is left behind beside it.
     QCOMPARE(QDir(m_dir.path()).entryList({QStringLiteral("r.pdf*")}, QDir::Files),
              QStringList{QStringLiteral("r.pdf")});

@@ -179,6 +179,8 @@ private:
     void ActPreviewExecute();
     void ActPrintExecute();
     void ActExportPdfExecute();
+    void ActExportCsvExecute();
+    void ActExportVcdExecute();
     void ActPrintConfExecute();
     void ActOptionsExecute();
     void ActAppCloseExecute();

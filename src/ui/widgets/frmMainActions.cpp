@@ -66,6 +66,10 @@ std::span<const TfmMain::ActionDef> TfmMain::ActionDefs()
          R::OffWhileCapturing},
         {"ActExportPdf", "Exporter en P&DF...", nullptr, nullptr, "document-export",
          &M::ActExportPdfExecute, R::OffWhileCapturing},
+        {"ActExportCsv", "&Exporter en CSV...", "Exporter la liste pour un tableur", nullptr,
+         "document-export", &M::ActExportCsvExecute, R::OffWhileCapturing},
+        {"ActExportVcd", "E&xporter en VCD...", "Exporter la liste en chronogrammes (VCD)",
+         nullptr, "document-export", &M::ActExportVcdExecute, R::OffWhileCapturing},
         {"ActPrintConf", "&Configurer imprimante...", nullptr, nullptr, "document-page-setup",
          &M::ActPrintConfExecute, R::OffWhileCapturing},
         {"ActOptions", "Op&tions...", nullptr, nullptr, "preferences-system", &M::ActOptionsExecute,
@@ -184,9 +188,9 @@ void TfmMain::CreateMenus()
     bar->setObjectName(QStringLiteral("MainMenu1"));
     m_fileMenu = bar->addMenu(QStringLiteral("&Fichier"));
     m_fileMenu->setObjectName(QStringLiteral("mnuFile"));
-    add(m_fileMenu,
-        {"ActFileNew", "ActFileOpen", "ActFileSave", "ActFileSaveAs", "-", "ActPreview", "ActPrint",
-         "ActExportPdf", "ActPrintConf", "-", "ActOptions", "-", "ActAppClose"});
+    add(m_fileMenu, {"ActFileNew", "ActFileOpen", "ActFileSave", "ActFileSaveAs", "-", "ActPreview",
+                     "ActPrint", "ActExportPdf", "ActExportCsv", "ActExportVcd", "ActPrintConf",
+                     "-", "ActOptions", "-", "ActAppClose"});
     m_confMenu = bar->addMenu(QStringLiteral("&Configuration"));
     m_confMenu->setObjectName(QStringLiteral("mnuConf"));
     add(m_confMenu, {"ActConfLoad", "ConfSaveEntry", "ActConfSaveAs"});

@@ -7,6 +7,7 @@
 #include "settings/uConf.h"
 #include "settings/widgets/frmOptions.h"
 #include "ui/uResStr.h"
+#include "ui/widgets/frmExport.h"
 #include "ui/widgets/frmReport01.h"
 #include "ui/widgets/uMessagePrompt.h"
 
@@ -135,6 +136,16 @@ void TfmMain::ActExportPdfExecute()
 {
     const auto shown = ShownReportRows();
     ExportReportPdf(modalParent(), *m_list, m_prefs, shown.get());
+}
+
+void TfmMain::ActExportCsvExecute()
+{
+    ExportEventList(modalParent(), *m_list, ExportFormat::Csv);
+}
+
+void TfmMain::ActExportVcdExecute()
+{
+    ExportEventList(modalParent(), *m_list, ExportFormat::Vcd);
 }
 
 // ---- Capture ----

@@ -10,6 +10,7 @@
 #include <QPagedPaintDevice>
 #include <QPainter>
 #include <QRegularExpression>
+#include <algorithm>
 
 namespace evtrak {
 
@@ -55,10 +56,21 @@ QColor Paper(TColor c)
     return ToQColor(c, PaperPalette());
 }
 
-// Arial where the system has it, else its metric twin Liberation Sans.
+// Liberation Sans, built into the program (Arial's metrics), so that the report looks the
+// same on every machine whatever fonts it has; the system's Arial or Liberation Sans only
+// if the built-in fonts could not be loaded.
 QString ReportFamily()
 {
     static const QString family = [] {
+        QString embedded;
+        for (const char* file :
+             {":/fonts/LiberationSans-Regular.ttf", ":/fonts/LiberationSans-Bold.ttf"}) {
+            const int id = QFontDatabase::addApplicationFont(QString::fromLatin1(file));
+            if (id >= 0 && !QFontDatabase::applicationFontFamilies(id).isEmpty())
+                embedded = QFontDatabase::applicationFontFamilies(id).constFirst();
+        }
+        if (!embedded.isEmpty())
+            return embedded;
         const QStringList families = QFontDatabase::families();
         for (const char* name : {"Arial", "Liberation Sans"}) {
             if (families.contains(QLatin1String(name), Qt::CaseInsensitive))
@@ -74,7 +86,9 @@ QFont ReportFont(double points, bool bold)
     QFont f(ReportFamily());
     f.setPointSizeF(points);
     f.setBold(bold);
-    f.setStyleStrategy(QFont::PreferOutline);
+    // No shaping for Latin text: no "fi"/"fl" ligature glyphs, so the PDF's text reads
+    // (and is found by a search) letter by letter.
+    f.setStyleStrategy(QFont::StyleStrategy(QFont::PreferOutline | QFont::PreferNoShaping));
     return f;
 }
 
@@ -91,6 +105,7 @@ public:
         m_metrics = QFontMetricsF(f, m_p.device());
     }
     double px(double mm) const { return mm * m_dpmm; }
+    double widthMm(const QString& text) const { return m_metrics.horizontalAdvance(text) / m_dpmm; }
 
     void draw(double xMm, double yMm, const QString& text, const QColor& color,
               const QColor* background = nullptr)
@@ -254,19 +269,26 @@ void TfmReport01::paintPage(QPainter& painter, const ReportPage& page, double do
                                      QStringLiteral("Evenements le plus ancien :"),
                                      QStringLiteral("Evenements le plus récent :")};
         const QString values[3] = {m_eventsCount, m_oldest, m_newest};
+        // Each value starts after its caption's measured width, so no font can make the
+        // two overlap.
+        double valueX[3];
         label.font(ReportFont(8, true));
-        for (int i = 0; i < 3; ++i)
+        for (int i = 0; i < 3; ++i) {
             label.draw(0, page.TitleTop + kSummaryY[i], captions[i], windowText);
+            valueX[i] = std::max(kValueX, label.widthMm(captions[i] + u' '));
+        }
         label.font(ReportFont(8, false));
         for (int i = 0; i < 3; ++i)
-            label.draw(kValueX, page.TitleTop + kSummaryY[i], values[i], Paper(clFuchsia));
+            label.draw(valueX[i], page.TitleTop + kSummaryY[i], values[i], Paper(clFuchsia));
         if (m_shown) {
+            const QString caption = QStringLiteral("Filtre :");
             label.font(ReportFont(8, true));
-            label.draw(0, page.TitleTop + kFilterY, QStringLiteral("Filtre :"), windowText);
+            label.draw(0, page.TitleTop + kFilterY, caption, windowText);
+            const double x = std::max(kValueX, label.widthMm(caption + u' '));
             label.font(ReportFont(8, false));
             QString what = m_shown->Description;
             what.remove(QRegularExpression(QStringLiteral("^Filtre : ")));
-            label.draw(kValueX, page.TitleTop + kFilterY, what, Paper(clFuchsia));
+            label.draw(x, page.TitleTop + kFilterY, what, Paper(clFuchsia));
         }
     }
 

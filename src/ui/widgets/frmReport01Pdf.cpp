@@ -1,6 +1,7 @@
 // The report as a PDF file: the export command and the command-line form.
 #include "ui/widgets/frmReport01.h"
 
+#include "eventlog/uExport.h"
 #include "eventlog/uLog.h"
 #include "eventlog/uSavingPolicy.h"
 #include "eventlog/uUserPrompt.h"
@@ -8,6 +9,7 @@
 #include "ui/ktPaths.h"
 #include "ui/uResStr.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
@@ -18,7 +20,6 @@
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
-#include <QSaveFile>
 #include <cstdio>
 
 namespace evtrak {
@@ -36,33 +37,30 @@ bool WriteReportPdf(const TEventList& list, const TUserPrefs& prefs, const QStri
     if (!list.RequireEvents() || (shown && shown->Rows.empty()))
         return fail(ResStr::NoEvents());
 
-    // Written beside the target and renamed into place: a failed export leaves any
-    // earlier file of that name as it was.
-    QSaveFile file(pdfPath);
-    if (!file.open(QIODevice::WriteOnly)) {
-        qCWarning(lcReport) << "cannot write" << pdfPath << file.errorString();
-        return fail(ResStr::CannotWrite(pdfPath));
-    }
+    // Drawn in memory, then written beside the target and renamed into place: a failed
+    // export (a full disk included) leaves any earlier file of that name as it was and is
+    // reported, never committed short.
+    QBuffer pdf;
+    pdf.open(QIODevice::WriteOnly);
     TfmReport01 report(list, prefs, shown);
     report.PrintDate = printDate;
     {
-        QPdfWriter writer(&file);
+        QPdfWriter writer(&pdf);
         writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
                                          QMarginsF(10, 10, 10, 10), QPageLayout::Millimeter));
         writer.setResolution(600);
         writer.setTitle(report.MainTitle);
         writer.setCreator(QStringLiteral("Evtrak"));
         QPainter painter;
-        if (!painter.begin(&writer)) {
-            file.cancelWriting();
+        if (!painter.begin(&writer))
             return fail(ResStr::CannotWrite(pdfPath));
-        }
         report.paint(painter, writer);
         painter.end();
     }
-    if (!file.commit()) {
-        qCWarning(lcReport) << "cannot write" << pdfPath << file.errorString();
-        return fail(ResStr::CannotWrite(pdfPath));
+    QString writeError;
+    if (!WriteExportFile(pdfPath, pdf.data(), &writeError)) {
+        qCWarning(lcReport) << "cannot write" << pdfPath;
+        return fail(writeError);
     }
     return true;
 }

@@ -1,0 +1,98 @@
+// Shared parts of the exports: reading a row's texts back, the atomic write, the
+// command-line form.
+#include "eventlog/uExport.h"
+
+#include "eventlog/uEventFile.h"
+#include "eventlog/uExportRows.h"
+#include "settings/uUserPrefs.h"
+#include "ui/uResStr.h"
+
+#include <QFileInfo>
+#include <QSaveFile>
+#include <cstdio>
+
+namespace evtrak {
+
+bool ExportFormatFromName(const QString& name, ExportFormat* format)
+{
+    const QString n = name.toLower();
+    if (n == QLatin1String("csv"))
+        *format = ExportFormat::Csv;
+    else if (n == QLatin1String("vcd"))
+        *format = ExportFormat::Vcd;
+    else
+        return false;
+    return true;
+}
+
+ExportRow ReadExportRow(const TEventList& list, int row)
+{
+    ExportRow r;
+    r.Label = list.text(row, TEventList::ColLabel);
+    for (const auto& [suffix, on] :
+         {std::pair{QStringLiteral(" [ON]"), true}, std::pair{QStringLiteral(" [OFF]"), false}}) {
+        if (r.Label.endsWith(suffix)) {
+            r.Label.chop(suffix.size());
+            r.HasState = true;
+            r.State = on;
+            break;
+        }
+    }
+    r.InputText = list.text(row, TEventList::ColIndex);
+    r.Input = r.InputText.toInt();
+    // Rows hold "dd/mm/yyyy hh:nn:ss" (the list renders every date that way).
+    const QString dateTime = list.text(row, TEventList::ColDateTime);
+    const qsizetype space = dateTime.indexOf(u' ');
+    r.DateText = space < 0 ? dateTime : dateTime.left(space);
+    r.TimeText = space < 0 ? QString() : dateTime.mid(space + 1);
+    const TDateTime value = ParseEventDateTime(dateTime, 2000);
+    r.Seconds = dateTime.isEmpty() ? kNoDateSeconds : SecondsFromDateTime(value);
+    const QString duration = list.text(row, TEventList::ColDuration);
+    r.HasDuration = !duration.trimmed().isEmpty();
+    r.DurationMs = r.HasDuration ? ReadDurationText(duration, 0) : 0;
+    return r;
+}
+
+bool WriteExportFile(const QString& path, const QByteArray& bytes, QString* error)
+{
+    // Unbuffered: a short write (full disk, file size limit) shows in write()'s count,
+    // where a buffered flush would drop it and let the truncated file be committed.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) ||
+        file.write(bytes) != bytes.size() || !file.commit()) {
+        if (error)
+            *error = ResStr::CannotWrite(path);
+        return false;
+    }
+    return true;
+}
+
+int RunExport(ExportFormat format, const QString& eventFile, const QString& output)
+{
+    const auto fail = [](const QString& text) {
+        std::fputs(qPrintable(text + QLatin1Char('\n')), stderr);
+        return 2;
+    };
+    // Durations are read back from the row texts: any duration format gives the same ms.
+    const TUserPrefs prefs = DefaultUserPrefs();
+    TEventList list(prefs);
+    if (!QFileInfo(eventFile).isFile() ||
+        !LoadEventFile(list, eventFile, QDate::currentDate().year()))
+        return fail(ResStr::LoadFailed(eventFile));
+    if (!list.RequireEvents())
+        return fail(ResStr::NoEvents());
+    // Writing the export over the event file would lose the events it holds.
+    const QFileInfo target(output);
+    if (target.exists() && target.canonicalFilePath() == QFileInfo(eventFile).canonicalFilePath())
+        return fail(QStringLiteral("L'export ne peut pas remplacer le fichier d'évenements \"%1\".")
+                        .arg(eventFile));
+    const QByteArray bytes = format == ExportFormat::Csv
+                                 ? ExportCsv(list)
+                                 : ExportVcd(list, QDateTime::currentDateTime());
+    QString error;
+    if (!WriteExportFile(output, bytes, &error))
+        return fail(error);
+    return 0;
+}
+
+} // namespace evtrak
