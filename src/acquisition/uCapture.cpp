@@ -2,6 +2,8 @@
 
 #include "acquisition/uPortSelection.h"
 
+#include <cstdint>
+
 namespace evtrak {
 
 void InitChannel(InputChannel& channel, std::int32_t index, bool active, bool invert,
@@ -12,6 +14,7 @@ void InitChannel(InputChannel& channel, std::int32_t index, bool active, bool in
     channel.Invert = invert;
     channel.MinDuration = minDuration;
     channel.StartTick = 0;
+    channel.Activated = false;
 }
 
 TCaptureEngine::TCaptureEngine(TickSource& ticks, EventSink& sink) : m_ticks(ticks), m_sink(sink) {}
@@ -37,21 +40,24 @@ void TCaptureEngine::UpdateChannel(InputChannel& channel, bool level)
     if (!channel.Active)
         return;
     channel.CurrentState = channel.Invert ? !level : level;
-    // Elapsed time modulo 2^32 read as signed: an activation spanning the wrap of the
-    // tick counter is measured correctly. The tick is read only when it matters.
-    std::int32_t elapsed = 0;
-    if (channel.StartTick != 0 && channel.CurrentState != channel.PreviousState)
-        elapsed = static_cast<std::int32_t>(m_ticks.Ticks() - channel.StartTick);
     if (channel.CurrentState == channel.PreviousState)
         return;
+    // The tick is read only when it matters. Durations beyond the 32-bit range of a
+    // row saturate instead of coming out negative.
+    std::int32_t elapsed = 0;
+    if (channel.Activated) {
+        const std::uint64_t ms = m_ticks.Ticks64() - channel.StartTick;
+        elapsed = ms > std::uint64_t(INT32_MAX) ? INT32_MAX : static_cast<std::int32_t>(ms);
+    }
     if (m_saveEdge)
         m_sink.RecordEvent(true, channel.CurrentState, channel.Index, elapsed);
     if (channel.CurrentState) {
         // Read anew: the time spent recording the [ON] event is not part of the
         // activation.
-        channel.StartTick = m_ticks.Ticks();
+        channel.StartTick = m_ticks.Ticks64();
+        channel.Activated = true;
     } else {
-        channel.StartTick = 0;
+        channel.Activated = false;
         if (m_saveDuration && !m_saveEdge && elapsed > channel.MinDuration)
             m_sink.RecordEvent(false, false, channel.Index, elapsed);
     }

@@ -107,6 +107,7 @@ bool TSavingPolicy::SaveEventFile(const QString& name)
     if (!name.isEmpty() && evtrak::SaveEventFile(d->List, name, d->Prefs.LogSaveMakeBackup)) {
         SetCurrentEventFile(name);
         d->List.SetModified(false);
+        Q_EMIT fileSaved(name);
         return true;
     }
     qCWarning(lcSaving) << "save failed:" << name;
@@ -118,8 +119,11 @@ bool TSavingPolicy::SaveEventFile(const QString& name)
 bool TSavingPolicy::LoadEventFile(const QString& name)
 {
     const bool ok = evtrak::LoadEventFile(d->List, name, d->Clk.now().date().year());
-    if (!ok && d->Prefs.MiscShowErrorMessages)
+    // No box while capturing: the day change loads inside the capture's delivery.
+    if (!ok && d->Prefs.MiscShowErrorMessages && !d->Capturing())
         d->Prompt.Inform(ResStr::LoadFailed(QFileInfo(name).fileName()));
+    if (!ok)
+        qCWarning(lcSaving) << "load failed:" << name;
     SetCurrentEventFile(name);
     d->List.SetModified(false);
     return ok;

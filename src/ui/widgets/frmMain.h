@@ -12,6 +12,7 @@
 #include <array>
 #include <memory>
 #include <span>
+#include <vector>
 
 class QHeaderView;
 class QLabel;
@@ -25,6 +26,8 @@ class TCaptureController;
 class TConf;
 class TEventList;
 class TEventListDelegate;
+class TJournal;
+struct JournalEvent;
 class TSavingPolicy;
 class TfmPrintOptions;
 class WindowPrompt;
@@ -62,6 +65,13 @@ public:
     void FormCreate();
     // The print-options dialog, created hidden; lives as long as the window.
     TfmPrintOptions* CreatePrintOptions();
+    // SIGTERM, SIGHUP or SIGINT: closes in order without asking anything (nobody is
+    // there to answer): stops the capture, saves unsaved rows to the current file (the
+    // day's file for an untitled list), writes the settings and leaves the event loop
+    // with 0, or 1 when the save failed.
+    void CloseBySignal();
+    // The status CloseBySignal left with; -1 while it has not run.
+    int SignalExitStatus() const { return m_signalExit; }
     // Ends the start-up: from now on applying settings never starts the capture.
     void EndStartup() { m_appStarting = false; }
     bool AppStarting() const { return m_appStarting; }
@@ -118,6 +128,9 @@ private:
     bool FormCloseQuery();
     bool FormClose();
     void InitPaths();
+    // Start-up: the events a journal of an interrupted session holds that the day's
+    // file lacks are offered back (Oui: into the list; Non: the journal is set aside).
+    void RecoverJournal(std::vector<JournalEvent> found);
     // Waits ms milliseconds with repaints going on but no user input taken.
     void Pause(int ms);
 
@@ -168,6 +181,7 @@ private:
     std::unique_ptr<TEventList> m_list;
     std::unique_ptr<TSavingPolicy> m_policy;
     std::unique_ptr<TConf> m_conf;
+    std::unique_ptr<TJournal> m_journal; // outlives the capture, which writes it
     std::unique_ptr<TCaptureController> m_capture;
     std::unique_ptr<ColumnWidthStore> m_columns;
     QPrinter m_printer;
@@ -182,6 +196,7 @@ private:
     QMenu* m_popupMenu = nullptr;
     QAction* m_confSaveEntry = nullptr;
     bool m_pausing = false;
+    int m_signalExit = -1;
 };
 
 // The windowed program: creates the window, runs the start-up and the event loop.
