@@ -30,6 +30,14 @@ void PrintErr(const QString& text)
     std::fflush(stderr);
 }
 
+// No one is there to answer: questions get Yes, what the window would show in a box goes
+// to standard error.
+class StderrPrompt : public SilentPrompt
+{
+public:
+    void Inform(const QString& text) override { PrintErr(text); }
+};
+
 } // namespace
 
 int RunHeadless(const CommandLineOptions& options)
@@ -44,9 +52,10 @@ int RunHeadless(const CommandLineOptions& options)
     for (const QString& error : paths.Errors)
         PrintErr(error);
     TUserPrefs prefs = DefaultUserPrefs();
-    if (!ReadUserPrefs(prefs, paths.PrefsFileName, nullptr))
-        PrintErr(QStringLiteral("evtrak : lecture impossible de %1, réglages par défaut.")
-                     .arg(paths.PrefsFileName));
+    QString reason;
+    if (!ReadUserPrefs(prefs, paths.PrefsFileName, nullptr, &reason))
+        PrintErr(ResStr::CannotRead(paths.PrefsFileName, reason) +
+                 QStringLiteral(" Réglages par défaut."));
 
     PortStartOptions portOptions;
     portOptions.portDevice = options.portDevice;
@@ -58,7 +67,7 @@ int RunHeadless(const CommandLineOptions& options)
     int status = 0;
     {
         TEventList list(prefs);
-        SilentPrompt prompt(Answer::Yes);
+        StderrPrompt prompt;
         TSavingPolicy policy(list, prefs, prompt);
         policy.SetLogDir(paths.LogDir);
         policy.InitDay();
@@ -67,7 +76,17 @@ int RunHeadless(const CommandLineOptions& options)
         // are saved with this run's rows.
         TJournal journal(TJournal::PathIn(paths.LogDir));
         std::vector<JournalEvent> found = journal.TakeOver();
-        policy.OpenDailyFile();
+        // A day's file that cannot be read must not be replaced at exit: stop here (the
+        // journal found stays for a later run).
+        if (!policy.OpenDailyFile()) {
+            RemovePortDriver(access);
+            return 2;
+        }
+        // One line when appends start failing, one when they work again.
+        QObject::connect(&policy, &TSavingPolicy::appendFailingChanged, [&policy](bool failing) {
+            const QString file = policy.CurrentEventFile();
+            PrintErr(failing ? ResStr::AppendFailing(file) : ResStr::AppendWorksAgain(file));
+        });
         if (!journal.Open())
             PrintErr(QStringLiteral("evtrak : impossible d'ouvrir le journal de reprise %1.")
                          .arg(journal.Path()));

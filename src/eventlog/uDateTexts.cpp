@@ -274,29 +274,45 @@ QString FormatDurationMs(std::int32_t ms, int format)
     return QString::fromLatin1(buf, n);
 }
 
+bool ParseDurationText(QStringView field, std::int32_t& ms)
+{
+    const QStringView t = field.trimmed();
+    if (t.isEmpty()) {
+        ms = 0;
+        return true;
+    }
+    const auto isS = [](QChar c) { return c == u's' || c == u'S'; };
+    qsizetype msAt = -1;
+    qsizetype sAt = -1;
+    for (qsizetype i = 0; i < t.size(); ++i) {
+        if ((t[i] == u'm' || t[i] == u'M') && i + 1 < t.size() && isS(t[i + 1])) {
+            msAt = i;
+            break;
+        }
+        if (sAt < 0 && isS(t[i]))
+            sAt = i;
+    }
+    if (msAt >= 0)
+        return ReadInt32(t.left(msAt).trimmed(), ms);
+    if (sAt < 0)
+        return ReadInt32(t, ms);
+    // Seconds, with "." or, as spreadsheets write them, "," before the decimals.
+    QStringView number = t.left(sAt).trimmed();
+    QString withPoint;
+    if (number.contains(u',')) {
+        withPoint = number.toString();
+        withPoint.replace(u',', u'.');
+        number = withPoint;
+    }
+    return ReadDecimalSecondsAsMs(number, ms, false);
+}
+
 std::int32_t ReadDurationText(const QString& text, std::int32_t fallbackMs)
 {
     if (text.isEmpty())
         return fallbackMs;
-    const QStringView t = QStringView(text).trimmed();
-    const qsizetype blank = t.indexOf(u' ');
-    QStringView number;
-    QStringView unit;
-    if (blank >= 0) {
-        number = t.left(blank).trimmed();
-        unit = t.mid(blank + 1).trimmed();
-    }
-    if (unit.compare(u"ms", Qt::CaseInsensitive) == 0) {
-        // Only the digits count (a stray character is skipped), but the sign is kept so
-        // that a negative duration survives a re-rendering.
-        return SaturatedMs(number, number.startsWith(u'-'));
-    }
-    QString decimal = number.toString();
-    decimal.replace(u',', u'.');
     std::int32_t ms = 0;
-    if (!ReadDecimalSecondsAsMs(decimal, ms, /*leadingNumberOnly=*/true))
-        return 0;
-    return ms;
+    return ParseDurationText(text, ms) ? ms : 0;
 }
 
 QString FormatDuration(const QString& text, std::int32_t fallbackMs, int format)

@@ -37,8 +37,14 @@ TDateTime ParseEventDateTime(const QString& text); // current year from SystemCl
 // anything else empty. "." is the decimal separator whatever the locale.
 QString FormatDurationMs(std::int32_t ms, int format);
 
-// Reads a duration text back into ms (exact decimal reading: "1.003 s" is 1003).
-// An empty text gives the fallback.
+// The one reading of a duration text, for event files and the list: "<n> ms" (integer),
+// "<x> s" (decimal seconds, "." or "," before the decimals, truncated to whole ms, read
+// exactly: "1.003 s" is 1003), a bare integer of ms, or an empty text (0 ms). Units in any
+// case, blanks around the number allowed. False when the text is none of these.
+bool ParseDurationText(QStringView text, std::int32_t& ms);
+
+// A duration text read back into ms by ParseDurationText; an empty text gives the
+// fallback, an unreadable one 0.
 std::int32_t ReadDurationText(const QString& text, std::int32_t fallbackMs);
 
 // FormatDuration: when text is empty formats the fallback, else reads the text back

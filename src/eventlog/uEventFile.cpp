@@ -1,5 +1,6 @@
 #include "eventlog/uEventFile.h"
 
+#include "eventlog/uLabelText.h"
 #include "eventlog/uTextNumbers.h"
 #include "ui/ktMisc.h"
 
@@ -7,10 +8,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QLoggingCategory>
-#include <QTemporaryFile>
 #include <array>
-#include <cstdio>
-#include <unistd.h>
 
 Q_LOGGING_CATEGORY(lcEventFile, "evtrak.eventfile")
 
@@ -29,31 +27,6 @@ struct LineFields
     std::int32_t DurationMs = 0;
 };
 
-bool IsS(QChar c)
-{
-    return c == u's' || c == u'S';
-}
-
-// Duration field: "<n> ms" (integer), "<x> s" (decimal seconds) or a bare integer of ms.
-bool ReadDurationField(QStringView field, std::int32_t& ms)
-{
-    qsizetype msAt = -1;
-    qsizetype sAt = -1;
-    for (qsizetype i = 0; i < field.size(); ++i) {
-        if ((field[i] == u'm' || field[i] == u'M') && i + 1 < field.size() && IsS(field[i + 1])) {
-            msAt = i;
-            break;
-        }
-        if (sAt < 0 && IsS(field[i]))
-            sAt = i;
-    }
-    if (msAt >= 0)
-        return ReadInt32(field.left(msAt).trimmed(), ms);
-    if (sAt >= 0)
-        return ReadDecimalSecondsAsMs(field.left(sAt).trimmed(), ms, false);
-    return ReadInt32(field.trimmed(), ms);
-}
-
 bool SplitLine(QStringView line, int currentYear, LineFields& out)
 {
     if (line.isEmpty())
@@ -64,8 +37,10 @@ bool SplitLine(QStringView line, int currentYear, LineFields& out)
     while (n < 4) {
         const qsizetype sep = line.indexOf(u';', start);
         if (sep < 0) {
-            // The text after the last ';' is a field only when it is not empty.
-            if (start < line.size())
+            // After three separators the rest is the duration, empty or not (an empty
+            // duration is 0 ms); otherwise the text after the last ';' is a field only
+            // when it is not empty.
+            if (start < line.size() || n == 3)
                 fields[n++] = line.mid(start);
             break;
         }
@@ -75,35 +50,27 @@ bool SplitLine(QStringView line, int currentYear, LineFields& out)
     if (n < 4)
         return false;
     out.Label = fields[0];
-    if (!ReadInt32(fields[1], out.Index) || !ReadDurationField(fields[3], out.DurationMs))
+    if (!IsValidLabel(out.Label) || !ReadInt32(fields[1], out.Index) ||
+        !ParseDurationText(fields[3], out.DurationMs))
         return false;
     out.DateTime = ParseEventDateTime(fields[2], currentYear);
     return true;
 }
 
-// Moves from to to, replacing to. POSIX rename is atomic within one file system.
-bool RenameReplacing(const QString& from, const QString& to)
+// Decodes the bytes line by line (each line UTF-8 when valid UTF-8, else Windows-1252)
+// into out, which holds enough room for them all, so views into it stay valid.
+// Windows-1252 goes through a table made once from DecodeText.
+void AppendDecodedLine(QByteArrayView line, QString& out)
 {
-    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
-        return true;
-    qCWarning(lcEventFile) << "cannot rename" << from << "to" << to << ":"
-                           << qt_error_string(errno);
-    return false;
-}
-
-// Event files are Windows-1252 unless the whole file is valid UTF-8. The byte-by-byte
-// decoding of a large file goes through a table made once from DecodeText.
-QString DecodeFileText(const QByteArray& bytes)
-{
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData());
-    const qsizetype n = bytes.size();
+    const auto* p = reinterpret_cast<const unsigned char*>(line.data());
+    const qsizetype n = line.size();
     qsizetype i = 0;
     while (i < n && p[i] < 0x80)
         ++i;
-    if (i == n)
-        return QString::fromLatin1(bytes);
-    if (QByteArrayView(bytes).sliced(i).isValidUtf8())
-        return QString::fromUtf8(bytes);
+    if (i < n && line.sliced(i).isValidUtf8()) {
+        out += QString::fromUtf8(line);
+        return;
+    }
     static const std::array<char16_t, 256> table = [] {
         std::array<char16_t, 256> t{};
         for (int b = 0; b < 256; ++b) {
@@ -113,11 +80,11 @@ QString DecodeFileText(const QByteArray& bytes)
         }
         return t;
     }();
-    QString out(n, Qt::Uninitialized);
-    char16_t* o = reinterpret_cast<char16_t*>(out.data());
+    const qsizetype at = out.size();
+    out.resize(at + n);
+    char16_t* o = reinterpret_cast<char16_t*>(out.data()) + at;
     for (qsizetype k = 0; k < n; ++k)
         o[k] = table[p[k]];
-    return out;
 }
 
 bool WriteAll(QFile& f, const QByteArray& bytes)
@@ -138,105 +105,94 @@ std::optional<EventRecord> ParseEventLine(QStringView line, int currentYear)
 EventFileContent ReadEventFile(const QString& name, int currentYear)
 {
     EventFileContent content;
-    QFile file(name);
-    if (!file.open(QIODevice::ReadOnly)) {
-        qCInfo(lcEventFile) << "cannot open" << name << ":" << file.errorString();
+    FileReadResult file = ReadRegularFile(name, kMaxEventFileBytes);
+    content.State = file.State;
+    content.Reason = file.Reason;
+    if (file.State != FileReadResult::Ok) {
+        if (file.State == FileReadResult::Refused)
+            qCWarning(lcEventFile) << "refused" << name << ":" << file.Reason;
         return content;
     }
-    QByteArray bytes = file.readAll();
-    content.Ok = file.error() == QFileDevice::NoError;
-    if (!content.Ok)
-        qCWarning(lcEventFile) << "read error in" << name << ":" << file.errorString();
-    file.close();
+    QByteArray bytes = std::move(file.Bytes);
     const qsizetype eof = bytes.indexOf('\x1A');
     if (eof >= 0)
         bytes.truncate(eof);
-    const QString text = DecodeFileText(bytes);
-    bytes = QByteArray();
 
+    // The decoded text never holds more characters than the file has bytes.
+    QString text;
+    text.reserve(bytes.size());
     // Rows usually share a handful of labels: share their texts too.
     QHash<QStringView, QString> labels;
-    content.Records.reserve(std::size_t(text.size() / 40));
-    const QChar* data = text.constData();
-    const qsizetype size = text.size();
+    content.Records.reserve(std::size_t(bytes.size() / 40));
+    const char* data = bytes.constData();
+    const qsizetype size = bytes.size();
     qsizetype start = 0;
     LineFields f;
     while (start < size) {
         qsizetype end = start;
-        while (end < size && data[end] != u'\r' && data[end] != u'\n')
+        while (end < size && data[end] != '\r' && data[end] != '\n')
             ++end;
-        if (SplitLine(QStringView(data + start, end - start), currentYear, f)) {
+        const QByteArrayView raw(data + start, end - start);
+        const qsizetype at = text.size();
+        AppendDecodedLine(raw, text);
+        const QStringView line = QStringView(text).sliced(at);
+        if (SplitLine(line, currentYear, f)) {
             auto it = labels.find(f.Label);
             if (it == labels.end())
                 it = labels.insert(f.Label, f.Label.toString());
             content.Records.push_back(EventRecord{it.value(), f.Index, f.DateTime, f.DurationMs});
+        } else if (!raw.isEmpty()) {
+            // Filled with the rows after it once they are all counted.
+            content.Kept.push_back(KeptLine{raw.toByteArray(), int(content.Records.size())});
         }
         // CR LF, CR alone and LF alone all end a line.
-        if (end < size && data[end] == u'\r' && end + 1 < size && data[end + 1] == u'\n')
+        if (end < size && data[end] == '\r' && end + 1 < size && data[end + 1] == '\n')
             ++end;
         start = end + 1;
     }
+    const int rows = int(content.Records.size());
+    for (KeptLine& k : content.Kept)
+        k.RowsAfter = rows - k.RowsAfter;
     return content;
 }
 
 bool LoadEventFile(TEventList& list, const QString& name, int currentYear)
 {
+    EventFileContent content = ReadEventFile(name, currentYear);
+    if (content.State == FileReadResult::Refused)
+        return false;
     list.ClearEvents();
-    const EventFileContent content = ReadEventFile(name, currentYear);
     list.AppendEvents(content.Records);
-    return content.Ok;
+    list.SetKeptLines(std::move(content.Kept));
+    return content.Ok();
 }
 
 bool SaveEventFile(const TEventList& list, const QString& name, bool makeBackup)
 {
-    const QFileInfo target(name);
-    if (name.isEmpty() || target.isDir())
-        return false;
-    QTemporaryFile temp(target.absoluteFilePath() + QStringLiteral(".XXXXXX"));
-    temp.setAutoRemove(true);
-    if (!temp.open()) {
-        qCWarning(lcEventFile) << "cannot create a file beside" << name << ":"
-                               << temp.errorString();
-        return false;
-    }
-    QByteArray buffer;
-    buffer.reserve(1 << 20);
-    const int rows = list.rowCount();
-    bool ok = true;
-    for (int first = 0; ok && first < rows; first += kRowsPerWrite) {
-        buffer.truncate(0);
-        list.AppendFileBytes(buffer, first, kRowsPerWrite);
-        ok = WriteAll(temp, buffer);
-    }
-    ok = ok && temp.flush() && ::fsync(temp.handle()) == 0;
-    if (!ok) {
-        qCWarning(lcEventFile) << "cannot write" << name << ":" << temp.errorString();
-        return false;
-    }
-    // The new file gets the permissions of the one it replaces, else the usual ones.
-    temp.setPermissions(target.exists() ? target.permissions()
-                                        : QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
-                                              QFile::ReadOther);
-    temp.close();
-
-    QString backup;
-    if (makeBackup && target.exists()) {
-        backup = BackupFileName(name);
-        // A failed backup does not stop the save.
-        if (!RenameReplacing(name, backup))
-            backup.clear();
-    }
-    if (!RenameReplacing(temp.fileName(), name)) {
-        if (!backup.isEmpty())
-            RenameReplacing(backup, name);
-        return false;
-    }
-    temp.setAutoRemove(false);
-    return true;
+    const auto write = [&list](QIODevice& out) {
+        QByteArray buffer;
+        buffer.reserve(1 << 20);
+        const int rows = list.rowCount();
+        int first = 0;
+        // At least once: a list without rows may still hold kept lines.
+        do {
+            buffer.truncate(0);
+            list.AppendFileBytes(buffer, first, kRowsPerWrite);
+            if (out.write(buffer) != buffer.size())
+                return false;
+            first += kRowsPerWrite;
+        } while (first < rows);
+        return true;
+    };
+    return WriteFileSafely(name, write, makeBackup ? BackupFileName(name) : QString());
 }
 
 bool AppendEventLines(const QString& name, const QStringList& lines)
 {
+    // Never append into a FIFO or a device (and never wait on one).
+    const QFileInfo info(name);
+    if (info.exists() && !info.isFile())
+        return false;
     QFile file(name);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
         qCInfo(lcEventFile) << "cannot append to" << name << ":" << file.errorString();
@@ -244,7 +200,7 @@ bool AppendEventLines(const QString& name, const QStringList& lines)
     }
     QByteArray bytes;
     for (const QString& line : lines) {
-        bytes += EncodeText(line);
+        bytes += EncodeLineText(line);
         bytes += "\r\n";
     }
     const bool ok = WriteAll(file, bytes) && file.flush();
@@ -259,13 +215,6 @@ QString BackupFileName(const QString& name)
     if (dot > slash)
         return name.left(dot) + QStringLiteral(".bak");
     return name + QStringLiteral(".bak");
-}
-
-bool BackupEventFile(const QString& name)
-{
-    if (!QFileInfo::exists(name))
-        return false;
-    return RenameReplacing(name, BackupFileName(name));
 }
 
 } // namespace evtrak

@@ -3,6 +3,7 @@
 // date-time, duration), Windows-1252 bytes, CR LF line ends.
 
 #include "eventlog/uLog.h"
+#include "ui/ktSafeFile.h"
 
 #include <QString>
 #include <QStringList>
@@ -19,32 +20,34 @@ std::optional<EventRecord> ParseEventLine(QStringView line, int currentYear);
 struct EventFileContent
 {
     std::vector<EventRecord> Records; // the accepted lines, in file order
-    bool Ok = false;                  // false when the file could not be opened or read
+    std::vector<KeptLine> Kept;       // the other lines (empty lines aside), in file order
+    FileReadResult::Status State = FileReadResult::Missing;
+    QString Reason; // why the file was refused (French)
+    bool Ok() const { return State == FileReadResult::Ok; }
 };
 
-// Reads a file's events. A line ends at CR LF, CR or LF; a 0x1A byte ends the file.
-// Bytes are Windows-1252 unless the whole file is valid UTF-8. After a read error the
-// lines read so far are returned with Ok false.
+// Reads a file's events. Only a regular file of at most kMaxEventFileBytes is read;
+// anything else is refused (Records empty). A line ends at CR LF, CR or LF; a 0x1A byte
+// ends the file. Each line is UTF-8 when it is valid UTF-8, else Windows-1252. A line
+// that is not an event (or whose label holds what a label may not) is kept byte for byte.
 EventFileContent ReadEventFile(const QString& name, int currentYear);
 
-// Replaces the list's rows by the file's events (the list's flags are left alone).
+// Replaces the list's rows and kept lines by the file's (the list's flags are left
+// alone). A refused file changes nothing. True when the file was read.
 bool LoadEventFile(TEventList& list, const QString& name, int currentYear);
 
-// Writes every row of the list into name, top row first. The content goes to a
-// temporary file beside name that replaces name only once completely written; with
-// makeBackup the previous name is kept as its backup (BackupFileName) at that moment.
-// On failure name (and its backup) are as they were.
+// Writes every row of the list into name, top row first, with its kept lines. Through
+// WriteFileSafely: name always holds its whole old or new content; with makeBackup the
+// previous version is kept as BackupFileName(name). On failure name is as it was.
 bool SaveEventFile(const TEventList& list, const QString& name, bool makeBackup);
 
 // Appends lines (CR LF after each) at the end of name, creating it when missing, and
-// flushes. No backup. False when nothing or only a part could be written.
+// flushes. No backup. False when nothing or only a part could be written, and when name
+// is not a regular file.
 bool AppendEventLines(const QString& name, const QStringList& lines);
 
 // name with its extension replaced by ".bak" (".bak" added when it has none).
 QString BackupFileName(const QString& name);
 
-// Moves name to its backup name, replacing an older backup. False when name does not
-// exist or cannot be moved.
-bool BackupEventFile(const QString& name);
 
 } // namespace evtrak

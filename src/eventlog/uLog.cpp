@@ -1,5 +1,6 @@
 #include "eventlog/uLog.h"
 
+#include "eventlog/uLabelText.h"
 #include "ui/ktMisc.h"
 
 #include <QHash>
@@ -44,6 +45,13 @@ std::int8_t FormatCode(int format)
     return format >= 0 && format <= 2 ? std::int8_t(format) : kEmptyFormat;
 }
 
+// The duration format of a row's file line: a duration shown without text is written in
+// ms, so the value is not lost.
+std::int8_t FileFormat(std::int8_t format)
+{
+    return format == kEmptyFormat ? std::int8_t(0) : format;
+}
+
 const char16_t* SuffixText(std::uint8_t s)
 {
     return s == SuffixOn ? u" [ON]" : s == SuffixOff ? u" [OFF]" : u"";
@@ -59,6 +67,7 @@ struct TEventList::Impl
     QHash<QString, std::uint32_t> LabelIds;
     mutable std::vector<QByteArray> EncodedLabels; // Windows-1252 bytes, filled lazily
     QItemSelectionModel* Selection = nullptr;
+    std::vector<KeptLine> Kept; // RowsAfter descending (file order)
     AppendHook Hook;
     bool Modified = false;
     std::uint32_t CaptureCount = 0;
@@ -121,7 +130,7 @@ struct TEventList::Impl
             EncodedLabels.resize(Labels.size());
         QByteArray& b = EncodedLabels[id];
         if (b.isNull() && !Labels[id].isEmpty())
-            b = EncodeText(Labels[id]);
+            b = EncodeLineText(Labels[id]);
         return b;
     }
 
@@ -174,8 +183,7 @@ bool TEventList::setData(const QModelIndex& index, const QVariant& value, int ro
         !checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return false;
     const QString label = value.toString();
-    // A ';' or a line break would split the row's line in the event file.
-    if (label.contains(u';') || label.contains(u'\r') || label.contains(u'\n'))
+    if (!IsValidLabel(label))
         return false;
     Row& r = d->Rows[std::size_t(index.row())];
     r.Label = d->Intern(label);
@@ -229,8 +237,14 @@ QString TEventList::text(int row, int column) const
 
 QString TEventList::fileLine(int row) const
 {
+    if (row < 0 || row >= rowCount())
+        return {};
+    const Row& r = d->Rows[std::size_t(row)];
+    char buf[kDurationTextMaxLength];
+    const QString duration =
+        QString::fromLatin1(buf, WriteDurationText(r.Duration, FileFormat(r.Format), buf));
     return text(row, ColLabel) + u';' + text(row, ColIndex) + u';' + text(row, ColDateTime) + u';' +
-           text(row, ColDuration);
+           duration;
 }
 
 bool TEventList::isSelected(int row) const
@@ -240,13 +254,28 @@ bool TEventList::isSelected(int row) const
 
 void TEventList::AppendFileBytes(QByteArray& out, int first, int count) const
 {
-    const int end = std::min(rowCount(), first + std::max(count, 0));
+    const int rows = rowCount();
+    const int end = std::min(rows, first + std::max(count, 0));
     first = std::max(first, 0);
+    // Kept lines go before the row that follows them in the file; those with RowsAfter
+    // above rows - first were written with earlier rows.
+    const std::vector<KeptLine>& kept = d->Kept;
+    std::size_t k = 0;
+    if (first > 0)
+        while (k < kept.size() && kept[k].RowsAfter > rows - first)
+            ++k;
+    const auto writeKept = [&](int rowsAfter) {
+        for (; k < kept.size() && kept[k].RowsAfter >= rowsAfter; ++k) {
+            out += kept[k].Bytes;
+            out += "\r\n";
+        }
+    };
     // Rows of one day share the date part of their text: make it once per day.
     qint64 day = std::numeric_limits<qint64>::min();
     char date[kDateTimeTextLength];
     char buf[128];
     for (int i = first; i < end; ++i) {
+        writeKept(rows - i);
         const Row& r = d->Rows[std::size_t(i)];
         const QByteArray& label = d->EncodedLabel(r.Label);
         char* p = buf;
@@ -277,11 +306,40 @@ void TEventList::AppendFileBytes(QByteArray& out, int first, int count) const
             p = std::copy_n(hms, 8, p);
         }
         *p++ = ';';
-        p += WriteDurationText(r.Duration, r.Format, p);
+        p += WriteDurationText(r.Duration, FileFormat(r.Format), p);
         *p++ = '\r';
         *p++ = '\n';
         out.append(buf, p - buf);
     }
+    if (end == rows && first <= rows)
+        writeKept(0);
+}
+
+void TEventList::SetKeptLines(std::vector<KeptLine> lines)
+{
+    d->Kept = std::move(lines);
+}
+
+const std::vector<KeptLine>& TEventList::KeptLines() const
+{
+    return d->Kept;
+}
+
+std::pair<int, int> TEventList::DateTimeRange() const
+{
+    int oldest = -1;
+    int newest = -1;
+    for (int i = 0, n = rowCount(); i < n; ++i) {
+        const qint64 s = d->Rows[std::size_t(i)].Seconds;
+        if (s == kNoDateSeconds)
+            continue;
+        // Among equal date-times the lower row is the older (newest rows are on top).
+        if (oldest < 0 || s <= d->Rows[std::size_t(oldest)].Seconds)
+            oldest = i;
+        if (newest < 0 || s > d->Rows[std::size_t(newest)].Seconds)
+            newest = i;
+    }
+    return {oldest, newest};
 }
 
 void TEventList::AddEvent(const EventRecord& rec, bool suffix, bool state, bool top)
@@ -423,6 +481,14 @@ int TEventList::DeleteSelectedEvents()
         else
             merged.push_back(r);
     }
+    // A kept line stays before the rows that followed it: it loses those deleted below it.
+    const int rowsBefore = rowCount();
+    for (KeptLine& k : d->Kept) {
+        const int firstBelow = rowsBefore - k.RowsAfter;
+        for (const auto& r : merged)
+            if (r.second >= firstBelow)
+                k.RowsAfter -= r.second - std::max(r.first, firstBelow) + 1;
+    }
     int removed = 0;
     if (merged.size() <= std::size_t(kMaxRemovalRuns)) {
         // From the last run to the first, so the runs still to go keep their rows.
@@ -460,6 +526,8 @@ void TEventList::ClearEvents()
         d->ForgetLabelsIfEmpty();
         endRemoveRows();
     }
+    for (KeptLine& k : d->Kept)
+        k.RowsAfter = 0;
     SetModified(true);
 }
 
@@ -472,13 +540,10 @@ void TEventList::ReformatDurations(bool reformat)
 {
     if (reformat && !d->Rows.empty()) {
         const std::int8_t format = FormatCode(d->Prefs.LogDurationFormat);
-        for (Row& r : d->Rows) {
-            // Reading an empty text back yields the fallback, -1 ms; any other text
-            // reads back exactly as the value it was made from.
-            if (r.Format == kEmptyFormat)
-                r.Duration = -1;
+        // Every row keeps its value, also one shown without text (a duration format
+        // out of range): that value is in its file line too.
+        for (Row& r : d->Rows)
             r.Format = format;
-        }
         Q_EMIT dataChanged(index(0, ColDuration), index(rowCount() - 1, ColDuration),
                            {Qt::DisplayRole, Qt::EditRole});
     }

@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <utility>
+#include <vector>
 
 namespace evtrak {
 
@@ -32,6 +34,15 @@ struct CapturedEvent
     std::int32_t InputIndex = 0;
     std::int32_t DurationMs = 0;
     TDateTime DateTime = 0.0; // local clock when RecordEvent was called
+};
+
+// A line of a loaded event file that is not an event, kept byte for byte (without its
+// line end) so that saving the list writes it back in its place: before the list's last
+// RowsAfter rows. Counted from the bottom, because captured rows go on top.
+struct KeptLine
+{
+    QByteArray Bytes;
+    int RowsAfter = 0;
 };
 
 class TEventList : public QAbstractTableModel
@@ -64,13 +75,25 @@ public:
 
     // The text of one cell, exactly as shown and saved.
     QString text(int row, int column) const;
-    // The event-file line of a row: the four texts joined by ';' (no line end).
+    // The event-file line of a row: the four texts joined by ';' (no line end). A row
+    // whose duration shows no text (a duration format out of range) keeps its value in
+    // the file, in ms, so that the file reads back with the same rows.
     QString fileLine(int row) const;
     // True when row is selected (any of its cells).
     bool isSelected(int row) const;
     // Appends the event-file lines of rows [first, first + count) to out: Windows-1252
-    // bytes, each line ended by CR LF. Rows outside the list are skipped.
+    // bytes (UTF-8 for a label the code page cannot hold), each line ended by CR LF,
+    // with the kept lines in their places (those after the last row when first + count
+    // reaches it). Rows outside the list are skipped.
     void AppendFileBytes(QByteArray& out, int first, int count) const;
+
+    // Lines of the loaded file that are not events (in file order). Replaced by each
+    // load; cleared with the rows by NewEventFile; deleting rows keeps them in place.
+    void SetKeptLines(std::vector<KeptLine> lines);
+    const std::vector<KeptLine>& KeptLines() const;
+
+    // The rows holding the earliest and the latest date-time (-1 when no row has one).
+    std::pair<int, int> DateTimeRange() const;
 
     // Puts one event into the list: at row 0 when top, else after the last row.
     // Deselects every row and updates the banner. Changes neither flag nor counters.

@@ -29,6 +29,7 @@ struct TSavingPolicy::Impl
     QString Caption;
     QDateTime NextDayChangeTry;     // invalid: no failed day change pending
     bool LastSaveCancelled = false; // the last FileSave/FileSaveAs ended in a cancelled dialog
+    bool AppendFailing = false;     // the last per-event append failed
 
     Impl(TEventList& list, const TUserPrefs& prefs, UserPrompt& prompt, const Clock& clock)
         : List(list), Prefs(prefs), Prompt(prompt), Clk(clock)
@@ -118,23 +119,48 @@ bool TSavingPolicy::SaveEventFile(const QString& name)
 
 bool TSavingPolicy::LoadEventFile(const QString& name)
 {
-    const bool ok = evtrak::LoadEventFile(d->List, name, d->Clk.now().date().year());
-    // No box while capturing: the day change loads inside the capture's delivery.
-    if (!ok && d->Prefs.MiscShowErrorMessages && !d->Capturing())
-        d->Prompt.Inform(ResStr::LoadFailed(QFileInfo(name).fileName()));
-    if (!ok)
+    EventFileContent content = ReadEventFile(name, d->Clk.now().date().year());
+    const QString shortName = QFileInfo(name).fileName();
+    if (content.State == FileReadResult::Refused) {
+        // Never made current, so never written over: the list and its file stay.
+        qCWarning(lcSaving) << "refused:" << name << content.Reason;
+        if (!d->Capturing())
+            d->Prompt.Inform(ResStr::LoadRefused(shortName, content.Reason));
+        return false;
+    }
+    d->List.ClearEvents();
+    d->List.AppendEvents(content.Records);
+    const std::size_t kept = content.Kept.size();
+    d->List.SetKeptLines(std::move(content.Kept));
+    // No box while capturing: the day change loads inside the capture's delivery, and
+    // nobody may have to answer before the next events reach the list.
+    if (!content.Ok() && d->Prefs.MiscShowErrorMessages && !d->Capturing())
+        d->Prompt.Inform(ResStr::LoadFailed(shortName));
+    if (!content.Ok())
         qCWarning(lcSaving) << "load failed:" << name;
     SetCurrentEventFile(name);
     d->List.SetModified(false);
-    return ok;
+    if (kept > 0 && !d->Capturing())
+        d->Prompt.Inform(ResStr::LinesNotUnderstood(int(kept), shortName));
+    return content.Ok();
 }
 
 bool TSavingPolicy::AppendLastEvent(const QStringList& lines)
 {
-    if (d->CurrentFile.isEmpty() || !AppendEventLines(d->CurrentFile, lines))
+    const bool ok = !d->CurrentFile.isEmpty() && AppendEventLines(d->CurrentFile, lines);
+    if (ok != !d->AppendFailing) {
+        d->AppendFailing = !ok;
+        Q_EMIT appendFailingChanged(d->AppendFailing);
+    }
+    if (!ok)
         return false;
     d->List.SetModified(false);
     return true;
+}
+
+bool TSavingPolicy::AppendFailing() const
+{
+    return d->AppendFailing;
 }
 
 bool TSavingPolicy::SaveIfModified(bool ask)
@@ -163,6 +189,7 @@ bool TSavingPolicy::NewEventFile(const QString& name)
     if (!SaveIfModified(true))
         return false;
     d->List.ClearEvents();
+    d->List.SetKeptLines({});
     SetCurrentEventFile(name);
     d->List.SetModified(false);
     return true;
@@ -179,21 +206,32 @@ bool TSavingPolicy::DayChanged() const
     return d->Clk.now().date() > d->StartTime.date();
 }
 
-void TSavingPolicy::OpenDailyFile()
+bool TSavingPolicy::OpenDailyFile()
 {
     if (d->DailyFile.isEmpty())
         InitDay();
-    if (QFileInfo::exists(d->DailyFile))
-        LoadEventFile(d->DailyFile);
-    else
+    if (!QFileInfo::exists(d->DailyFile) && !QFileInfo(d->DailyFile).isSymLink()) {
         NewEventFile(d->DailyFile);
+        return true;
+    }
+    if (LoadEventFile(d->DailyFile))
+        return true;
+    // A day's file that cannot be read is left alone: the list starts untitled.
+    if (d->CurrentFile.isEmpty())
+        SetCurrentEventFile(ResStr::UntitledName());
+    return false;
 }
 
 void TSavingPolicy::AdoptDailyFileAtCaptureStart()
 {
     if (!d->Prefs.LogSaveAutoOnNewDay || QFileInfo::exists(d->CurrentFile))
         return;
-    d->DailyFile = DailyFileName();
+    // An existing day's file was not loaded into this list (or could not be): saving
+    // the list under its name would replace its rows.
+    const QString daily = DailyFileName();
+    if (QFileInfo::exists(daily) || QFileInfo(daily).isSymLink())
+        return;
+    d->DailyFile = daily;
     SetCurrentEventFile(d->DailyFile);
 }
 
@@ -214,12 +252,17 @@ bool TSavingPolicy::CheckDayChange()
     }
     d->NextDayChangeTry = QDateTime();
     d->StartTime = now;
-    d->DailyFile = DailyFileName();
-    if (QFileInfo::exists(d->DailyFile)) {
-        LoadEventFile(d->DailyFile);
+    const QString daily = DailyFileName();
+    if (QFileInfo::exists(daily) || QFileInfo(daily).isSymLink()) {
+        // A new day's file that cannot be read is left alone: the list (just saved)
+        // goes on in the current file.
+        if (LoadEventFile(daily))
+            d->DailyFile = daily;
     } else {
         // The list was just saved: no question to ask.
+        d->DailyFile = daily;
         d->List.ClearEvents();
+        d->List.SetKeptLines({});
         SetCurrentEventFile(d->DailyFile);
         d->List.SetModified(false);
     }

@@ -47,12 +47,17 @@ public:
     // file then renamed into place). On success: current file := name, not modified.
     // On failure: box (per MiscShowErrorMessages and not while capturing), nothing else.
     bool SaveEventFile(const QString& name);
-    // Replaces the list by the file's events; the file becomes current, not modified.
+    // Replaces the list by the file's events; the file becomes current, not modified;
+    // lines not understood are kept for the next save and the user is told how many.
+    // A file that is refused (not a regular file, too large, unreadable) is said so and
+    // changes nothing: it never becomes current, so it is never written over.
     bool LoadEventFile(const QString& name);
     // Appends the file lines of the events just recorded (CR LF each) to the current
     // file, no backup. Clears the modified flag on success; on failure the rows stay
-    // modified, so the next save writes them.
+    // modified, so the next full save writes them. appendFailingChanged tells when
+    // appends start failing and when they work again.
     bool AppendLastEvent(const QStringList& lines);
+    bool AppendFailing() const;
 
     // false when the user answered Cancel (the caller abandons its operation).
     bool SaveIfModified(bool ask);
@@ -61,8 +66,9 @@ public:
 
     QString DailyFileName() const;
     bool DayChanged() const;
-    // Start-up: load the day's file if it exists, else begin it.
-    void OpenDailyFile();
+    // Start-up: load the day's file if it exists, else begin it. False when the day's
+    // file exists but was refused: the list is then "Sans_Nom".
+    bool OpenDailyFile();
     // Capture start with LogSaveAutoOnNewDay: adopt the day's file name when the
     // current file does not exist on disk.
     void AdoptDailyFileAtCaptureStart();
@@ -84,6 +90,7 @@ Q_SIGNALS:
     void currentFileChanged(const QString& name);
     // A full save of the whole list succeeded.
     void fileSaved(const QString& name);
+    void appendFailingChanged(bool failing);
 
 private:
     struct Impl;

@@ -1,10 +1,9 @@
 #include "settings/ktIniFile.h"
 
 #include "ui/ktMisc.h"
+#include "ui/ktSafeFile.h"
 
-#include <QFile>
 #include <QLoggingCategory>
-#include <QSaveFile>
 
 Q_LOGGING_CATEGORY(lcIniFile, "evtrak.settings.ini")
 
@@ -133,21 +132,16 @@ bool ParseIniInteger(QStringView text, std::int32_t& value)
 
 TIniFile::TIniFile(const QString& fileName) : m_fileName(fileName)
 {
-    QFile f(fileName);
-    if (!f.exists())
+    FileReadResult file = ReadRegularFile(fileName, kMaxSettingsFileBytes);
+    if (file.State == FileReadResult::Missing)
         return;
-    if (!f.open(QIODevice::ReadOnly)) {
-        qCWarning(lcIniFile) << "cannot read" << fileName << f.errorString();
+    if (file.State == FileReadResult::Refused) {
+        qCWarning(lcIniFile) << "cannot read" << fileName << file.Reason;
         m_unreadable = true;
+        m_error = file.Reason;
         return;
     }
-    m_bytes = f.readAll();
-    if (f.error() != QFileDevice::NoError) {
-        qCWarning(lcIniFile) << "cannot read" << fileName << f.errorString();
-        m_unreadable = true;
-        m_bytes.clear();
-        return;
-    }
+    m_bytes = std::move(file.Bytes);
     m_loaded = true;
 
     m_text = DecodeText(m_bytes);
@@ -369,18 +363,10 @@ bool TIniFile::Save()
         // Replacing a file we could not read would lose whatever else it holds.
         m_error = QStringLiteral("file exists but could not be read");
     } else {
-        QSaveFile f(m_fileName);
         const QByteArray bytes = ToBytes();
-        if (!f.open(QIODevice::WriteOnly)) {
-            m_error = f.errorString();
-        } else if (f.write(bytes) != bytes.size()) {
-            // A short write (disk full, file-size limit) sets no error of its own; the
-            // temporary file is dropped without replacing the old one.
-            f.cancelWriting();
-            m_error = QStringLiteral("short write: ") + f.errorString();
-        } else if (!f.commit()) {
-            m_error = f.errorString();
-        }
+        WriteFileSafely(
+            m_fileName, [&bytes](QIODevice& out) { return out.write(bytes) == bytes.size(); },
+            QString(), &m_error);
     }
     if (!m_error.isEmpty()) {
         qCWarning(lcIniFile) << "cannot write" << m_fileName << m_error;

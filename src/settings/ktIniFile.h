@@ -24,8 +24,10 @@ bool ParseIniInteger(QStringView text, std::int32_t& value);
 class TIniFile
 {
 public:
-    // Loads fileName; a missing file is an empty file. Never fails: any bytes, any line
-    // ends (CR, LF, CR LF), NUL bytes and huge lines are accepted.
+    // Loads fileName; a missing file is an empty file. Any bytes, any line ends (CR, LF,
+    // CR LF), NUL bytes and huge lines are accepted; only a regular file of at most
+    // kMaxSettingsFileBytes is read (ReadFailed otherwise, with the reason in
+    // ErrorString).
     explicit TIniFile(const QString& fileName);
 
     const QString& FileName() const { return m_fileName; }
@@ -49,8 +51,8 @@ public:
     void WriteInteger(const QString& section, const QString& key, std::int32_t value);
     void WriteBool(const QString& section, const QString& key, bool value);
 
-    // Writes the file atomically (a temporary file renamed over it); on failure the
-    // previous file is left as it was. New lines end with CR LF, kept lines keep theirs.
+    // Writes the file through WriteFileSafely (synced temporary file renamed over it);
+    // on failure the previous file is left as it was. New lines end with CR LF, kept lines keep theirs.
     bool Save();
     QString ErrorString() const { return m_error; }
 

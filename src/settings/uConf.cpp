@@ -26,9 +26,10 @@ void TConf::SetConfFileName(const QString& name)
     Q_EMIT SaveMenuCaptionChanged(m_caption);
 }
 
-bool TConf::LoadConf(TUserPrefs& prefs, const QString& fileName, ColumnWidthStore* columns)
+bool TConf::LoadConf(TUserPrefs& prefs, const QString& fileName, ColumnWidthStore* columns,
+                     QString* reason)
 {
-    if (!ReadUserPrefs(prefs, fileName, columns))
+    if (!ReadUserPrefs(prefs, fileName, columns, reason))
         return false;
     SetConfFileName(fileName);
     return true;

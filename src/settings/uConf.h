@@ -29,8 +29,10 @@ public:
 
     // Reads fileName into prefs (a missing file gives the defaults) and makes it the
     // current configuration. Returns false, changing nothing, when the file exists but
-    // cannot be read. The caller runs ApplyUserPrefs after a successful load.
-    bool LoadConf(TUserPrefs& prefs, const QString& fileName, ColumnWidthStore* columns);
+    // cannot be read (reason, when given, says why, in French). The caller runs
+    // ApplyUserPrefs after a successful load.
+    bool LoadConf(TUserPrefs& prefs, const QString& fileName, ColumnWidthStore* columns,
+                  QString* reason = nullptr);
     // Writes prefs into fileName and makes it the current configuration. On failure the
     // current configuration stays and the message "Impossible d'écrire dans ..." is
     // returned; an empty string means success.

@@ -100,11 +100,14 @@ public:
 
 // Reads every key of fileName into prefs, in the key table's order. A missing file,
 // section or key, or an unreadable value, gives the key's default; the two report titles
-// keep the value they hold. Column widths of 0 or more are applied to columns as they
-// are read, negative ones leave the column (columns may be null). Returns false, with
-// prefs unchanged, only when the file exists but cannot be read; the caller then runs
-// ApplyUserPrefs after a successful read.
-bool ReadUserPrefs(TUserPrefs& prefs, const QString& fileName, ColumnWidthStore* columns);
+// keep the value they hold. Labels are made fit for event files (SanitizedLabel). Column
+// widths of 0 or more are applied to columns as they are read, negative ones leave the
+// column (columns may be null). Returns false, with prefs unchanged and the French
+// reason in reason (when given), only when the file exists but cannot be read (or is
+// not a regular file, or is too large); the caller runs ApplyUserPrefs after a
+// successful read.
+bool ReadUserPrefs(TUserPrefs& prefs, const QString& fileName, ColumnWidthStore* columns,
+                   QString* reason = nullptr);
 
 // Writes every key (sections "UserPrefs" and "GUIControlsSizeAndPos", in the key table's
 // order) into fileName, keeping every other section and line. All keys are written in one

@@ -1,6 +1,7 @@
 // The settings record in INI files: one key table drives reading, writing, defaults and
 // the order of the keys.
 
+#include "eventlog/uLabelText.h"
 #include "settings/ktIniFile.h"
 #include "settings/uUserPrefs.h"
 #include "ui/uResStr.h"
@@ -101,11 +102,15 @@ QString KeyName(const KeyDef& k, int i)
 
 } // namespace
 
-bool ReadUserPrefs(TUserPrefs& prefs, const QString& fileName, ColumnWidthStore* columns)
+bool ReadUserPrefs(TUserPrefs& prefs, const QString& fileName, ColumnWidthStore* columns,
+                   QString* reason)
 {
     const TIniFile ini(fileName);
-    if (ini.ReadFailed())
+    if (ini.ReadFailed()) {
+        if (reason)
+            *reason = ini.ErrorString();
         return false;
+    }
     TUserPrefs defaults = DefaultUserPrefs();
     for (const KeyDef& k : kKeys) {
         for (int i = 0, n = IndexCount(k, columns); i < n; ++i) {
@@ -126,6 +131,9 @@ bool ReadUserPrefs(TUserPrefs& prefs, const QString& fileName, ColumnWidthStore*
                 **s = ini.ReadString(kUserPrefs, key, *std::get<QString*>(def));
         }
     }
+    // A label is written into event-file lines: it may not hold what would split them.
+    for (QString& label : prefs.LogEventLabel)
+        label = SanitizedLabel(label);
     return true;
 }
 

@@ -1,8 +1,9 @@
 #include "ui/ktAutostart.h"
 
+#include "ui/ktSafeFile.h"
+
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 namespace evtrak {
@@ -57,11 +58,8 @@ bool WriteEntry(const QString& path, const QByteArray& text)
 {
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
         return false;
-    QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
-        return false;
-    f.write(text);
-    return f.commit();
+    return WriteFileSafely(path,
+                           [&text](QIODevice& out) { return out.write(text) == text.size(); });
 }
 
 bool RemoveEntry(const QString& path)

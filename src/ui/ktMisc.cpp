@@ -64,4 +64,12 @@ QByteArray EncodeText(QStringView text)
     return out;
 }
 
+QByteArray EncodeLineText(QStringView text)
+{
+    QByteArray bytes = EncodeText(text);
+    if (DecodeText(bytes) == text)
+        return bytes;
+    return text.toUtf8();
+}
+
 } // namespace evtrak

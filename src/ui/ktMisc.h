@@ -11,5 +11,9 @@ namespace evtrak {
 QString DecodeText(QByteArrayView bytes);
 // Windows-1252 bytes; a character with no Windows-1252 byte becomes '?'.
 QByteArray EncodeText(QStringView text);
+// The bytes of one line of a line-based file that is read line by line with DecodeText:
+// Windows-1252, unless those bytes would read back as another text (a character the
+// code page lacks, or bytes that happen to form UTF-8); UTF-8 then.
+QByteArray EncodeLineText(QStringView text);
 
 } // namespace evtrak

@@ -46,6 +46,34 @@ inline QString LoadFailed(const QString& file)
 {
     return QStringLiteral("Le chargement du fichier \"%1\" n'a pas pu être effectué.").arg(file);
 }
+// %1: file name without folder, %2: the reason.
+inline QString LoadRefused(const QString& file, const QString& reason)
+{
+    return QStringLiteral("Le fichier \"%1\" ne peut pas être ouvert : %2. Il n'est ni chargé "
+                          "ni modifié.")
+        .arg(file, reason);
+}
+inline QString LinesNotUnderstood(int count, const QString& file)
+{
+    return QStringLiteral("%1 ligne(s) du fichier \"%2\" n'ont pas été comprises. Elles sont "
+                          "gardées telles quelles, à leur place, à chaque sauvegarde.")
+        .arg(count)
+        .arg(file);
+}
+inline QString AppendFailingStatus()
+{
+    return QStringLiteral("Écriture impossible !");
+}
+inline QString AppendFailing(const QString& file)
+{
+    return QStringLiteral("Écriture impossible dans \"%1\" : les évenements restent dans la "
+                          "liste et seront écrits à la prochaine sauvegarde.")
+        .arg(file);
+}
+inline QString AppendWorksAgain(const QString& file)
+{
+    return QStringLiteral("Écriture de nouveau possible dans \"%1\".").arg(file);
+}
 inline QString EventFilesFilter()
 {
     return QStringLiteral("Historiques (*.txt)");
@@ -55,6 +83,10 @@ inline QString EventFilesFilter()
 inline QString CannotWrite(const QString& file)
 {
     return QStringLiteral("Impossible d'écrire dans %1").arg(file);
+}
+inline QString CannotRead(const QString& file, const QString& reason)
+{
+    return QStringLiteral("Lecture impossible de \"%1\" : %2.").arg(file, reason);
 }
 inline QString ConfFilesFilter()
 {

@@ -48,18 +48,15 @@ private Q_SLOTS:
         QTest::newRow("s to ms") << "1.500 s" << 0 << "1500 ms";
         QTest::newRow("decimal comma") << "1,500 s" << 0 << "1500 ms";
         QTest::newRow("ms to s") << "250 ms" << 1 << "0.250 s";
-        QTest::newRow("no blank") << "1500" << 0 << "0 ms";
+        QTest::newRow("bare ms, as in event files") << "1500" << 0 << "1500 ms";
         QTest::newRow("empty gives fallback") << "" << 0 << "-1 ms";
         QTest::newRow("no float truncation") << "1.003 s" << 0 << "1003 ms";
         QTest::newRow("many decimals truncate") << "1.0039 s" << 0 << "1003 ms";
         QTest::newRow("negative ms keeps sign") << "-5 ms" << 0 << "-5 ms";
         QTest::newRow("negative s") << "-0.005 s" << 0 << "-5 ms";
         QTest::newRow("unit case and blanks") << "  12   Ms " << 0 << "12 ms";
-        QTest::newRow("stray characters in ms") << "1x2 ms" << 0 << "12 ms";
-        QTest::newRow("leading number") << "1.5xyz s" << 0 << "1500 ms";
+        QTest::newRow("unreadable gives 0") << "1x2 ms" << 0 << "0 ms";
         QTest::newRow("no number") << "abc s" << 0 << "0 ms";
-        QTest::newRow("other unit reads seconds") << "2 min" << 0 << "2000 ms";
-        QTest::newRow("huge saturates") << "99999999999 ms" << 0 << "2147483647 ms";
         QTest::newRow("into unknown format") << "1.500 s" << 9 << "";
     }
     void readDurationBack()

@@ -8,6 +8,7 @@
 #include <QTest>
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 using namespace evtrak;
 
@@ -61,7 +62,7 @@ private Q_SLOTS:
         QTest::newRow("upper MS") << "X;1;;2 MS" << true << "X" << 1 << zero << 2;
         QTest::newRow("exact seconds") << "X;1;;1.003 s" << true << "X" << 1 << zero << 1003;
         QTest::newRow("negative ms") << "X;1;;-5 ms" << true << "X" << 1 << zero << -5;
-        QTest::newRow("decimal comma") << "X;1;;1,500 s" << false << "" << 0 << "" << 0;
+        QTest::newRow("decimal comma") << "X;1;;1,500 s" << true << "X" << 1 << zero << 1500;
         QTest::newRow("junk duration") << "X;1;;5 parsecs" << false << "" << 0 << "" << 0;
         QTest::newRow("duration overflow") << "X;1;;99999999999" << false << "" << 0 << "" << 0;
         QTest::newRow("empty label, blanks kept") << " ;3;x;0 ms" << true << " " << 3 << zero << 0;
@@ -74,7 +75,8 @@ private Q_SLOTS:
         QTest::newRow("index overflow") << "A;2147483648;x;1" << false << "" << 0 << "" << 0;
         QTest::newRow("empty") << "" << false << "" << 0 << "" << 0;
         QTest::newRow("three fields") << "A;1;x" << false << "" << 0 << "" << 0;
-        QTest::newRow("three fields and separator") << "A;1;x;" << false << "" << 0 << "" << 0;
+        QTest::newRow("empty duration") << "A;1;x;" << true << "A" << 1 << zero << 0;
+        QTest::newRow("control byte in label") << "A\x01;1;x;1" << false << "" << 0 << "" << 0;
     }
     void parseLine()
     {
@@ -108,8 +110,9 @@ private Q_SLOTS:
         QTest::newRow("utf-8") << QByteArray("Entr\xC3\xA9"
                                              "e \xE2\x82\xAC;1;x;1\n")
                                << QStringList{"Entrée €"};
-        QTest::newRow("nul and control bytes") << QByteArray("A\0\x01;1;x;1\r\n", 12)
-                                               << QStringList{QString::fromLatin1("A\0\x01", 3)};
+        QTest::newRow("utf-8 line in a windows-1252 file")
+            << QByteArray("\xE9t\xE9;1;x;1\r\n\xC3\xA9t\xC3\xA9;2;x;2\r\n")
+            << QStringList{"été", "été"};
     }
     void readLineEndsAndEncodings()
     {
@@ -119,7 +122,7 @@ private Q_SLOTS:
         const QString name = dir.filePath(QStringLiteral("f.txt"));
         WriteBytes(name, bytes);
         const EventFileContent c = ReadEventFile(name, 2026);
-        QVERIFY(c.Ok);
+        QVERIFY(c.Ok());
         QStringList got;
         for (const EventRecord& r : c.Records)
             got << r.Label;
@@ -264,16 +267,134 @@ private Q_SLOTS:
         QTEST(BackupFileName(name), "backup");
     }
 
-    void backupMovesFile()
+    // At every step of a save the file is whole (old, then new) and the backup holds a
+    // whole earlier version: a kill at any moment loses nothing.
+    void saveKeepsWholeFilesAtEveryStep()
     {
         QTemporaryDir dir;
         const QString name = dir.filePath(QStringLiteral("f.txt"));
-        QVERIFY(!BackupEventFile(name));
-        WriteBytes(name, "new");
-        WriteBytes(dir.filePath(QStringLiteral("f.bak")), "old");
-        QVERIFY(BackupEventFile(name));
-        QVERIFY(!QFile::exists(name));
-        QCOMPARE(ReadBytes(dir.filePath(QStringLiteral("f.bak"))), QByteArray("new"));
+        const QString bak = dir.filePath(QStringLiteral("f.bak"));
+        WriteBytes(name, "previous\r\n");
+        WriteBytes(bak, "older\r\n");
+        TEventList list(prefs);
+        fill(list, 3);
+        QByteArray fresh;
+        list.AppendFileBytes(fresh, 0, 3);
+        QStringList seen;
+        SetSafeWriteObserver([&](SafeWriteStep step) {
+            const QByteArray now = ReadBytes(name);
+            const QByteArray backup = ReadBytes(bak);
+            seen << QStringLiteral("%1:%2:%3")
+                        .arg(int(step))
+                        .arg(now == fresh ? "new" : now == "previous\r\n" ? "old" : "broken")
+                        .arg(backup == "previous\r\n" ? "old" : backup == "older\r\n" ? "older" : "broken");
+        });
+        const bool saved = SaveEventFile(list, name, true);
+        SetSafeWriteObserver({});
+        QVERIFY(saved);
+        QCOMPARE(seen, (QStringList{"0:old:older", "1:old:old", "2:new:old"}));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), (QStringList{"f.bak", "f.txt"}));
+    }
+
+    // What is not an event survives the next save byte for byte, in its place, also
+    // when rows around it were deleted and events were captured on top.
+    void linesNotUnderstoodSurviveSaves()
+    {
+        QTemporaryDir dir;
+        const QString name = dir.filePath(QStringLiteral("f.txt"));
+        WriteBytes(name, "-- notes \xE9quipe --\r\n"
+                         "A;1;07/12/2026 10:00:00;1,500 s\r\n"
+                         "a;b;1;x\r\n"
+                         "B;2;07/12/2026 10:00:01;\n"
+                         "C;3;07/12/2026 10:00:02;5 ms\r\n"
+                         "trailer");
+        TEventList list(prefs);
+        QVERIFY(LoadEventFile(list, name, 2026));
+        QCOMPARE(Lines(list), (QStringList{"A;1;07/12/2026 10:00:00;1.500 s",
+                                           "B;2;07/12/2026 10:00:01;0 ms",
+                                           "C;3;07/12/2026 10:00:02;5 ms"}));
+        QCOMPARE(list.KeptLines().size(), std::size_t(3));
+        list.selectionModel()->select(list.index(1, 0), QItemSelectionModel::Select);
+        list.DeleteSelectedEvents();
+        list.RecordEvent(CapturedEvent{false, false, 4, 7, 46363.5});
+        QVERIFY(SaveEventFile(list, name, false));
+        QCOMPARE(ReadBytes(name), QByteArray("Libell\xE9_4;4;07/12/2026 12:00:00;7 ms\r\n"
+                                             "-- notes \xE9quipe --\r\n"
+                                             "A;1;07/12/2026 10:00:00;1.500 s\r\n"
+                                             "a;b;1;x\r\n"
+                                             "C;3;07/12/2026 10:00:02;5 ms\r\n"
+                                             "trailer\r\n"));
+        list.ClearEvents(); // the user's "Effacer tout" keeps them too
+        QVERIFY(SaveEventFile(list, name, false));
+        QCOMPARE(ReadBytes(name),
+                 QByteArray("-- notes \xE9quipe --\r\na;b;1;x\r\ntrailer\r\n"));
+    }
+
+    // Whatever the duration format and the labels' characters, what is written reads
+    // back as the same rows with the same durations.
+    void writtenFilesReadBackWhateverTheSettings_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::newRow("3") << 3;
+        QTest::newRow("-1") << -1;
+        QTest::newRow("7") << 7;
+        QTest::newRow("1") << 1;
+    }
+    void writtenFilesReadBackWhateverTheSettings()
+    {
+        QFETCH(int, format);
+        QTemporaryDir dir;
+        const QString name = dir.filePath(QStringLiteral("f.txt"));
+        TUserPrefs p = DefaultUserPrefs();
+        p.LogDurationFormat = format;
+        p.LogEventLabel[0] = QStringLiteral("Ωmega été");       // not all Windows-1252
+        p.LogEventLabel[1] = QString::fromUtf8("\xC3\x83\xC2\xA9"); // "Ã©": bytes of UTF-8
+        TEventList list(p);
+        for (int i = 0; i < 3; ++i)
+            list.RecordEvent(CapturedEvent{true, i % 2 == 0, i % 2, 1234 * i, 46363.5 + i});
+        QVERIFY(SaveEventFile(list, name, false));
+        TEventList loaded(p);
+        QVERIFY(LoadEventFile(loaded, name, 2026));
+        QCOMPARE(Lines(loaded), Lines(list));
+        QVERIFY(loaded.KeptLines().empty());
+        TUserPrefs inMs = p;
+        inMs.LogDurationFormat = 0;
+        TEventList again(inMs);
+        QVERIFY(LoadEventFile(again, name, 2026));
+        QCOMPARE(again.text(0, TEventList::ColDuration), QStringLiteral("2468 ms"));
+    }
+
+    // Only regular files are read, without waiting on them, within a bound.
+    void refusesWhatIsNotARegularFile()
+    {
+        QTemporaryDir dir;
+        const QString fifo = dir.filePath(QStringLiteral("fifo.txt"));
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        const QString zero = dir.filePath(QStringLiteral("zero.txt"));
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), zero));
+        const QString big = dir.filePath(QStringLiteral("big.txt"));
+        WriteBytes(big, QByteArray(100, 'x'));
+        const struct
+        {
+            QString name;
+            qint64 max;
+            const char* reason;
+        } cases[] = {{fifo, kMaxEventFileBytes, "pas un fichier ordinaire"},
+                     {zero, kMaxEventFileBytes, "pas un fichier ordinaire"},
+                     {dir.path(), kMaxEventFileBytes, "dossier"},
+                     {big, 99, "trop volumineux"}};
+        for (const auto& c : cases) {
+            const FileReadResult r = ReadRegularFile(c.name, c.max);
+            QCOMPARE(r.State, FileReadResult::Refused);
+            QVERIFY2(r.Reason.contains(QLatin1String(c.reason)), qPrintable(r.Reason));
+        }
+        QCOMPARE(ReadRegularFile(big, 100).Bytes.size(), 100);
+        // A refused file leaves the list as it was.
+        TEventList list(prefs);
+        fill(list, 2);
+        QVERIFY(!LoadEventFile(list, fifo, 2026));
+        QCOMPARE(list.rowCount(), 2);
+        QVERIFY(!AppendEventLines(fifo, {QStringLiteral("A;1;x;1")}));
     }
 };
 

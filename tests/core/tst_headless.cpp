@@ -2,12 +2,18 @@
 // reads the lines the program prints, stops it with a signal and reads the day's file.
 // Also the command line's exits.
 #include "capture_support.h" // the thread checker's view of Qt Test
+#include "testsupport.h"
 #include "ui/ktMisc.h"
 
 #include <QDir>
 #include <QProcess>
 #include <QtTest>
 #include <csignal>
+#include <pwd.h>
+#include <sys/stat.h>
+
+using evtrak::test::ReadBytes;
+using evtrak::test::WriteBytes;
 
 namespace {
 
@@ -45,6 +51,25 @@ struct Sandbox
             args = {QStringLiteral("--headless"), QStringLiteral("--port-device"), portFile};
         p.setWorkingDirectory(dir.path());
         p.start(exe, args);
+    }
+    QString dailyFile() const
+    {
+        return dir.filePath(QStringLiteral("Log/") +
+                            QDate::currentDate().toString(QStringLiteral("yyyy_MM_dd")) +
+                            QStringLiteral(".txt"));
+    }
+    // Waits for the capture, records one event, and returns the printed line.
+    QString startCaptureWithOneEvent(QProcess& p)
+    {
+        QByteArray err;
+        if (!QTest::qWaitFor([&] { return (err += p.readAllStandardError()).contains("Ctrl+C"); },
+                             20000))
+            return QString::fromUtf8("no capture: " + err);
+        setPortByte(0x378, 0x01);
+        QByteArray out;
+        if (!QTest::qWaitFor([&] { return (out += p.readAllStandardOutput()).contains('\n'); }, 20000))
+            return QStringLiteral("no event");
+        return QString::fromUtf8(out).trimmed();
     }
     QStringList dailyFileLines() const
     {
@@ -85,6 +110,10 @@ private Q_SLOTS:
     void windowClosesInOrderOnSignal();
     void refusedInterfaceExits2_data();
     void refusedInterfaceExits2();
+    void refusedDayFileExits2BeforeCapture_data();
+    void refusedDayFileExits2BeforeCapture();
+    void killDuringSaveLeavesWholeFiles_data();
+    void killDuringSaveLeavesWholeFiles();
     void commandLine_data();
     void commandLine();
 };
@@ -244,6 +273,125 @@ void TestHeadless::refusedInterfaceExits2()
     const QString err = QString::fromUtf8(p.readAllStandardError());
     QVERIFY2(err.contains(QStringLiteral("Accès au port sélectionné impossible.")),
              qPrintable(err));
+}
+
+void TestHeadless::refusedDayFileExits2BeforeCapture_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("FIFO") << "fifo";
+    QTest::newRow("link to /dev/zero") << "zero";
+    QTest::newRow("unreadable to its user") << "mode000";
+}
+
+void TestHeadless::refusedDayFileExits2BeforeCapture()
+{
+    QFETCH(QString, kind);
+    Sandbox box;
+    QVERIFY(QDir(box.dir.path()).mkpath(QStringLiteral("Log")));
+    const QString day = box.dailyFile();
+    const QByteArray dayPath = QFile::encodeName(day);
+    QStringList command = {box.exe, QStringLiteral("--headless"), QStringLiteral("--port-device"),
+                           box.portFile};
+    if (kind == QLatin1String("fifo")) {
+        QCOMPARE(::mkfifo(dayPath.constData(), 0644), 0);
+    } else if (kind == QLatin1String("zero")) {
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), day));
+    } else {
+        WriteBytes(day, "A;1;07/12/2026 10:00:00;5 ms\r\n");
+        QCOMPARE(::chmod(dayPath.constData(), 0), 0);
+        if (::geteuid() == 0) {
+            // Root reads everything: run the program as a user who cannot.
+            const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+            if (setpriv.isEmpty() || ::getpwnam("nobody") == nullptr)
+                QSKIP("running as root without setpriv or the user nobody: cannot test a file "
+                      "its user cannot read");
+            for (const QString& f : {box.dir.path(), box.dir.filePath(QStringLiteral("Log"))})
+                QCOMPARE(::chmod(QFile::encodeName(f).constData(), 0777), 0);
+            QCOMPARE(::chmod(QFile::encodeName(box.portFile).constData(), 0666), 0);
+            command = QStringList{setpriv, QStringLiteral("--reuid=nobody"),
+                                  QStringLiteral("--regid=nogroup"),
+                                  QStringLiteral("--clear-groups")} +
+                      command;
+        }
+    }
+    QProcess p;
+    p.setWorkingDirectory(box.dir.path());
+    p.start(command.takeFirst(), command);
+    QVERIFY(p.waitForFinished(20000));
+    QCOMPARE(p.exitCode(), 2);
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    QVERIFY2(err.contains(QStringLiteral("ne peut pas être ouvert")) &&
+                 err.contains(QFileInfo(day).fileName()) && !err.contains(QStringLiteral("Ctrl+C")),
+             qPrintable(err));
+    // Left as it was.
+    const QFileInfo after(day);
+    if (kind == QLatin1String("zero"))
+        QCOMPARE(after.symLinkTarget(), QStringLiteral("/dev/zero"));
+    else if (kind == QLatin1String("fifo"))
+        QVERIFY(!after.isFile() && after.exists());
+    else
+        QCOMPARE(ReadBytes(day), QByteArray("A;1;07/12/2026 10:00:00;5 ms\r\n"));
+}
+
+// The program is killed at the entry of each call that changes the folder during its save
+// at exit: the day's file is always there and whole (old or new), and so is its backup.
+void TestHeadless::killDuringSaveLeavesWholeFiles_data()
+{
+    QTest::addColumn<QString>("syscall");
+    QTest::addColumn<int>("when");
+    QTest::addColumn<bool>("newFile");
+    QTest::newRow("before the backup link") << "link" << 1 << false;
+    QTest::newRow("before the backup is renamed") << "rename" << 1 << false;
+    QTest::newRow("before the new file is renamed") << "rename" << 2 << false;
+    QTest::newRow("not killed") << "rename" << 3 << true;
+}
+
+void TestHeadless::killDuringSaveLeavesWholeFiles()
+{
+    QFETCH(QString, syscall);
+    QFETCH(int, when);
+    QFETCH(bool, newFile);
+    const QString strace = QStandardPaths::findExecutable(QStringLiteral("strace"));
+    if (strace.isEmpty())
+        QSKIP("strace is not installed (scripts/deps.sh installs it)");
+    Sandbox box;
+    box.writeSettings("LogSaveMakeBackup=1\r\n");
+    QVERIFY(QDir(box.dir.path()).mkpath(QStringLiteral("Log")));
+    const QString day = box.dailyFile();
+    const QString bak = day.left(day.size() - 3) + QStringLiteral("bak");
+    QByteArray old;
+    for (int i = 0; i < 20000; ++i)
+        old += "Old;" + QByteArray::number(i % 13) + ";07/12/2026 10:00:00;5 ms\r\n";
+    WriteBytes(day, old);
+    WriteBytes(bak, "Older;1;06/12/2026 10:00:00;5 ms\r\n");
+
+    // Killed at the entry of the chosen call, before the call does anything.
+    QProcess p;
+    p.setWorkingDirectory(box.dir.path());
+    p.start(strace, {QStringLiteral("-f"), QStringLiteral("-qq"), QStringLiteral("-o"),
+                     QStringLiteral("/dev/null"), QStringLiteral("-e"),
+                     QStringLiteral("inject=%1:error=EIO:signal=KILL:when=%2").arg(syscall).arg(when),
+                     box.exe, QStringLiteral("--headless"), QStringLiteral("--port-device"),
+                     box.portFile});
+    const QString event = box.startCaptureWithOneEvent(p);
+    QVERIFY2(event.startsWith(QStringLiteral("Libellé_0 [ON];0;")), qPrintable(event));
+    // strace does not pass signals on: stop the traced program itself.
+    QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(p.processId()));
+    QVERIFY(children.open(QIODevice::ReadOnly));
+    const pid_t child = pid_t(children.readAll().trimmed().toInt());
+    QVERIFY(child > 0);
+    ::kill(child, SIGTERM);
+    QVERIFY(p.waitForFinished(60000));
+    QCOMPARE(p.exitStatus() == QProcess::CrashExit, !newFile); // killed, or saved and done
+
+    const QByteArray now = ReadBytes(day);
+    const QByteArray fresh = event.toUtf8().replace("Libellé", "Libell\xE9") + "\r\n" + old;
+    QCOMPARE(now.size(), (newFile ? fresh : old).size());
+    QVERIFY(now == (newFile ? fresh : old));
+    const QByteArray backup = ReadBytes(bak);
+    QVERIFY(backup == old || backup.startsWith("Older;"));
+    if (syscall == QLatin1String("rename") && when >= 2)
+        QVERIFY(backup == old); // the backup is in place before the file is replaced
 }
 
 void TestHeadless::commandLine_data()

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTest>
 #include <memory>
@@ -347,6 +348,61 @@ private Q_SLOTS:
         policy->SetCurrentEventFile(mine);
         policy->AdoptDailyFileAtCaptureStart();
         QCOMPARE(policy->CurrentEventFile(), mine);
+    }
+
+    // A file that cannot be read never becomes current, so no save can replace it: not
+    // at start-up, not through Ouvrir or a drop, not at the capture start.
+    void refusedFileIsNeverCurrent()
+    {
+        prefs.LogSaveAutoOnNewDay = true;
+        const QString daily = logFile(QStringLiteral("2026_12_07.txt"));
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), daily));
+        QVERIFY(!policy->OpenDailyFile());
+        QCOMPARE(policy->CurrentEventFile(), ResStr::UntitledName());
+        QVERIFY2(prompt.shown.last().contains(QStringLiteral("2026_12_07.txt")) &&
+                     prompt.shown.last().contains(QStringLiteral("pas un fichier ordinaire")),
+                 qPrintable(prompt.shown.last()));
+        capture(1);
+        policy->AdoptDailyFileAtCaptureStart();
+        QCOMPARE(policy->CurrentEventFile(), ResStr::UntitledName());
+
+        const QString mine = logFile(QStringLiteral("mine.txt"));
+        WriteBytes(mine, "A;1;07/12/2026 08:00:00;0 ms\r\n");
+        QVERIFY(policy->FileOpen(mine)); // its question leads to a save dialog, cancelled
+        QVERIFY(!policy->DropFiles({daily}));
+        QCOMPARE(policy->CurrentEventFile(), mine);
+        QCOMPARE(list->rowCount(), 1);
+        QVERIFY(QFileInfo(daily).isSymLink());
+    }
+
+    void linesNotUnderstoodAreCounted()
+    {
+        const QString daily = logFile(QStringLiteral("2026_12_07.txt"));
+        WriteBytes(daily, "A;1;07/12/2026 08:00:00;0 ms\r\nnote\r\nB;2\r\n");
+        QVERIFY(policy->OpenDailyFile());
+        QCOMPARE(list->rowCount(), 1);
+        QVERIFY(prompt.shown.last().startsWith(QStringLiteral("2 ligne(s) du fichier \"2026_12_07.txt\"")));
+    }
+
+    // Failing appends are reported once when they start and once when they work again;
+    // the rows stay for the next full save.
+    void failingAppendsAreReportedOnce()
+    {
+        prefs.LogSaveAutoOnNewEvent = true;
+        const QString folder = logFile(QStringLiteral("gone/"));
+        policy->SetCurrentEventFile(folder + QStringLiteral("f.txt"));
+        QSignalSpy changes(policy.get(), &TSavingPolicy::appendFailingChanged);
+        capture(1, 10);
+        capture(2, 11);
+        QVERIFY(policy->AppendFailing());
+        QVERIFY(QDir().mkpath(folder));
+        capture(3, 12);
+        QVERIFY(!policy->AppendFailing());
+        QCOMPARE(changes.size(), 2);
+        QCOMPARE(list->rowCount(), 3);
+        QVERIFY(list->Modified());
+        QVERIFY(policy->FileSave());
+        QCOMPARE(ReadBytes(folder + QStringLiteral("f.txt")).count("\r\n"), 3);
     }
 };
 

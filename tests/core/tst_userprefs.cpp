@@ -217,6 +217,9 @@ private Q_SLOTS:
                                       << QByteArray("LogEvent0Label=\"  Porte  \"");
         QTest::newRow("UTF-8 label") << QByteArray("LogEvent5Label=Entr\xc3\xa9\x65")
                                      << QByteArray("LogEvent5Label=Entr\xe9\x65");
+        // A label would split its event-file lines.
+        QTest::newRow("label with separator and end-of-file byte")
+            << QByteArray("LogEvent2Label=Porte;nord\x1A") << QByteArray("LogEvent2Label=\"Porte nord \"");
     }
     void oddValues()
     {
@@ -276,7 +279,9 @@ private Q_SLOTS:
         const QString dir = Path(QStringLiteral("adir.ini"));
         QVERIFY(QDir().mkpath(dir));
         TUserPrefs p = NonDefault();
-        QVERIFY(!ReadUserPrefs(p, dir, nullptr));
+        QString reason;
+        QVERIFY(!ReadUserPrefs(p, dir, nullptr, &reason));
+        QCOMPARE(reason, QStringLiteral("c'est un dossier, pas un fichier"));
         QVERIFY(p == NonDefault());
         QCOMPARE(WriteUserPrefs(p, dir, nullptr), ResStr::CannotWrite(dir));
     }

@@ -2,6 +2,7 @@
 #include "settings/widgets/frmOptions.h"
 
 #include "ui/widgets/ktColorPicker.h"
+#include "ui/widgets/uEventListDelegate.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -17,31 +18,10 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QVBoxLayout>
-#include <QValidator>
 
 namespace evtrak {
 
 namespace {
-
-// Event labels end up in ';'-separated, line-based event files: a ';' or a line break
-// typed or pasted into one is dropped, as the event list refuses them.
-class TLabelValidator : public QValidator
-{
-public:
-    using QValidator::QValidator;
-    State validate(QString& input, int& pos) const override
-    {
-        for (qsizetype i = input.size() - 1; i >= 0; --i) {
-            const QChar c = input.at(i);
-            if (c == QLatin1Char(';') || c == QLatin1Char('\r') || c == QLatin1Char('\n')) {
-                input.remove(i, 1);
-                if (pos > i)
-                    --pos;
-            }
-        }
-        return Acceptable;
-    }
-};
 
 template <typename W> W* Named(W* widget, const char* name)
 {
@@ -174,7 +154,7 @@ void TfmOptions::buildInputsPage()
     edInputMinDuration->setRange(0, 10000);
     edInputMinDuration->setSingleStep(500);
     edEventLabel = Named(new QLineEdit, "edEventLabel");
-    edEventLabel->setValidator(new TLabelValidator(edEventLabel));
+    edEventLabel->setValidator(new TLabelValidator(edEventLabel, /*dropRefused=*/true));
     ccLogEventTextColor = Named(new TColorPicker, "ccLogEventTextColor");
     ccLogEventBGColor = Named(new TColorPicker, "ccLogEventBGColor");
 

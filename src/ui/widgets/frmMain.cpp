@@ -71,6 +71,7 @@ TfmMain::TfmMain(const MainWindowSetup& setup, QWidget* parent)
     connect(m_list.get(), &TEventList::bannerChanged, this, &TfmMain::ShowBanner);
     // The "*" and the counters follow the list at once rather than at the next refresh.
     connect(m_list.get(), &TEventList::modifiedChanged, this, &TfmMain::UpdateStatusBar);
+    connect(m_policy.get(), &TSavingPolicy::appendFailingChanged, this, &TfmMain::UpdateLastPanel);
     connect(m_capture.get(), &TCaptureController::eventsArrived, this, &TfmMain::UpdateStatusBar);
     // Also reached when the worker ends by itself.
     connect(m_capture.get(), &TCaptureController::captureStateChanged, this, &TfmMain::UpdateGui);
@@ -188,10 +189,21 @@ void TfmMain::UpdateStatusBar()
         GetPortName(m_prefs.PortBaseAddressIndex),
         running ? ResStr::CaptureRunningStatus() : ResStr::CaptureStoppedStatus(),
         ResStr::CountersStatus(m_list->CaptureCount(), m_list->TotalCount()),
-        QStringLiteral("--------"),
     };
-    for (int i = 0; i < kPanelCount; ++i)
+    for (int i = 0; i < kPanelCount - 1; ++i)
         m_panels[size_t(i)]->setText(texts[i]);
+    UpdateLastPanel();
+}
+
+void TfmMain::UpdateLastPanel()
+{
+    // Failing per-event appends come first: the user must know the events are not on
+    // disk yet.
+    QLabel* panel = m_panels[size_t(kPanelCount - 1)];
+    const bool failing = m_policy->AppendFailing();
+    panel->setText(failing ? ResStr::AppendFailingStatus() : QStringLiteral("--------"));
+    panel->setStyleSheet(failing ? QStringLiteral("QLabel { color: white; background: #C00000; }")
+                                 : QString());
 }
 
 void TfmMain::UpdateListColor()

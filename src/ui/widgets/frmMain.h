@@ -82,6 +82,8 @@ public:
     void UpdateGui();
     void UpdateActions();
     void UpdateStatusBar();
+    // The status bar's last panel: "--------", or in red when per-event appends fail.
+    void UpdateLastPanel();
     void UpdateListColor();
 
     // For the printing and export commands added by the report unit.

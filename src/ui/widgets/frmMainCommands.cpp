@@ -11,6 +11,7 @@
 #include "ui/uResStr.h"
 
 #include <QAction>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPageSetupDialog>
 
@@ -52,8 +53,11 @@ void TfmMain::ActConfLoadExecute()
     const QString file = m_prompt->ChooseConfFileToLoad(m_conf->ConfDir());
     if (file.isEmpty())
         return;
-    if (!m_conf->LoadConf(m_prefs, file, m_columns.get()))
+    QString reason;
+    if (!m_conf->LoadConf(m_prefs, file, m_columns.get(), &reason)) {
+        m_prompt->ShowError(ResStr::CannotRead(QFileInfo(file).fileName(), reason));
         return;
+    }
     ApplyUserPrefs();
     UpdateStatusBar();
 }

@@ -57,7 +57,9 @@ void TfmMain::FormCreate()
 {
     m_appStarting = true;
     InitPaths();
-    ReadUserPrefs(m_prefs, m_paths.PrefsFileName, m_columns.get());
+    QString reason;
+    if (!ReadUserPrefs(m_prefs, m_paths.PrefsFileName, m_columns.get(), &reason))
+        m_prompt->ShowError(ResStr::CannotRead(m_paths.PrefsFileName, reason));
     // A journal left by an interrupted session is taken over before anything is
     // captured into this session's.
     m_journal = std::make_unique<TJournal>(TJournal::PathIn(m_paths.LogDir));

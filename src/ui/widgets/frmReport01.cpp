@@ -128,9 +128,10 @@ void TfmReport01::QuickRep1BeforePrint()
 {
     const int rows = m_list.rowCount();
     m_eventsCount = QString::number(rows);
-    // The list holds the newest event in its top row.
-    m_oldest = rows > 0 ? m_list.text(rows - 1, TEventList::ColDateTime) : QString();
-    m_newest = rows > 0 ? m_list.text(0, TEventList::ColDateTime) : QString();
+    // By date-time, not by place: a file stored oldest first is listed that way.
+    const auto [oldest, newest] = m_list.DateTimeRange();
+    m_oldest = m_list.text(oldest, TEventList::ColDateTime);
+    m_newest = m_list.text(newest, TEventList::ColDateTime);
     if (m_prefs.ReportSorting == 0)
         RowIndex = 0;
     else if (m_prefs.ReportSorting == 1)

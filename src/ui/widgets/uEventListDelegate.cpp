@@ -6,8 +6,6 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPainter>
-#include <QRegularExpression>
-#include <QRegularExpressionValidator>
 #include <QTableView>
 
 namespace evtrak {
@@ -33,12 +31,18 @@ struct Pen
 
 } // namespace
 
-bool IsValidLabel(const QString& text)
+QValidator::State TLabelValidator::validate(QString& input, int& pos) const
 {
-    for (const QChar c : text)
-        if (c == u';' || c == u'\r' || c == u'\n')
-            return false;
-    return true;
+    if (!m_drop)
+        return IsValidLabel(input) ? Acceptable : Invalid;
+    for (qsizetype i = input.size() - 1; i >= 0; --i) {
+        if (!IsLabelChar(input.at(i))) {
+            input.remove(i, 1);
+            if (pos > i)
+                --pos;
+        }
+    }
+    return Acceptable;
 }
 
 void PaintEventRow(QPainter& p, const EventRowPaint& row, const TUserPrefs& prefs)
@@ -143,10 +147,8 @@ QWidget* TEventListDelegate::createEditor(QWidget* parent, const QStyleOptionVie
                                           const QModelIndex& index) const
 {
     QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
-    if (auto* line = qobject_cast<QLineEdit*>(editor)) {
-        static const QRegularExpression allowed(QStringLiteral("[^;\\r\\n]*"));
-        line->setValidator(new QRegularExpressionValidator(allowed, line));
-    }
+    if (auto* line = qobject_cast<QLineEdit*>(editor))
+        line->setValidator(new TLabelValidator(line));
     return editor;
 }
 

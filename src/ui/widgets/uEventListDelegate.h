@@ -3,6 +3,7 @@
 // selected-row scheme, the red "---" mark of a row that cannot be drawn) and the
 // in-place editor of labels.
 
+#include "eventlog/uLabelText.h"
 #include "settings/uUserPrefs.h"
 
 #include <QColor>
@@ -11,6 +12,7 @@
 #include <QRect>
 #include <QStringList>
 #include <QStyledItemDelegate>
+#include <QValidator>
 #include <QVector>
 
 class QPainter;
@@ -41,8 +43,19 @@ inline constexpr int kRowTextMargin = 6;
 // whose own text, drawn later, covers it). The caller clips to what must be repainted.
 void PaintEventRow(QPainter& p, const EventRowPaint& row, const TUserPrefs& prefs);
 
-// Labels may not hold ';' or line breaks: they would split the event-file line.
-bool IsValidLabel(const QString& text);
+// Keeps from a label editor every character a label may not hold (IsLabelChar): typed
+// or pasted text holding one is refused whole, or, with dropRefused, enters without it.
+class TLabelValidator : public QValidator
+{
+public:
+    explicit TLabelValidator(QObject* parent, bool dropRefused = false)
+        : QValidator(parent), m_drop(dropRefused)
+    {}
+    State validate(QString& input, int& pos) const override;
+
+private:
+    bool m_drop;
+};
 
 class TEventListDelegate : public QStyledItemDelegate
 {

@@ -1,0 +1,55 @@
+#pragma once
+// Whole files read and written safely: a save never leaves a file half-written or
+// missing (a power cut or a kill at any moment leaves the whole old or the whole new
+// version), and a read never blocks on a FIFO or a device nor fills the memory.
+
+#include <QByteArray>
+#include <QIODevice>
+#include <QString>
+#include <functional>
+
+
+
+namespace evtrak {
+
+// What a read accepts. Event files reach a few hundred MB after months of appends at a
+// high rate; settings files are a few KB, but their readers take huge lines in their
+// stride.
+inline constexpr qint64 kMaxEventFileBytes = qint64(512) << 20; // 512 MiB
+inline constexpr qint64 kMaxSettingsFileBytes = qint64(64) << 20; // 64 MiB
+
+struct FileReadResult
+{
+    enum Status
+    {
+        Ok,
+        Missing, // no such file: an empty file to most callers
+        Refused  // not a regular file, too large, or an open or read error
+    };
+    Status State = Missing;
+    QByteArray Bytes;
+    QString Reason; // French, for the user: why the file was refused
+};
+
+// Opens name without blocking, checks that it is a regular file of at most maxBytes, and
+// reads it whole.
+FileReadResult ReadRegularFile(const QString& name, qint64 maxBytes);
+
+// Writes name through write(), which gets a temporary file beside name. The temporary
+// file is synced to disk, then, when backupName is not empty and name exists, backupName
+// becomes a hard link to the current name (a copy where links are refused), then the
+// temporary file is renamed over name and the folder is synced. On any failure name is
+// left as it was; error (when given) receives the reason.
+bool WriteFileSafely(const QString& name, const std::function<bool(QIODevice&)>& write,
+                     const QString& backupName = QString(), QString* error = nullptr);
+
+// Steps of WriteFileSafely, for tests that check what is on disk at each of them.
+enum class SafeWriteStep
+{
+    TempSynced,  // the new content is on disk under the temporary name
+    BackupMade,  // the backup holds the current version (when a backup was asked)
+    Replaced     // name holds the new version
+};
+void SetSafeWriteObserver(std::function<void(SafeWriteStep)> observer);
+
+} // namespace evtrak
