@@ -85,7 +85,7 @@ void TestKillTest::killsLoseNothingOlderThanASecond()
                                      QDate::currentDate().toString(QStringLiteral("yyyy_MM_dd")) +
                                      QStringLiteral(".txt"));
     QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("Log"))));
-    const int prefilled = 20000;
+    const int prefilled = 5000;
     {
         QFile f(day);
         QVERIFY(f.open(QIODevice::WriteOnly));
@@ -117,7 +117,7 @@ void TestKillTest::killsLoseNothingOlderThanASecond()
                 err += p.readAllStandardError();
             }
             QVERIFY2(err.contains("Ctrl+C"), err.constData());
-            const int life = rng.bounded(10) < 7 ? rng.bounded(400) : 1000 + rng.bounded(600);
+            const int life = rng.bounded(10) < 8 ? rng.bounded(400) : 1000 + rng.bounded(600);
             QElapsedTimer lived;
             lived.start();
             std::vector<qint64> flips;
