@@ -2,11 +2,11 @@
 
 #include "acquisition/ktPorts.h"
 #include "acquisition/uCaptureControl.h"
+#include "eventlog/uJournal.h"
 #include "eventlog/uLog.h"
 #include "eventlog/uSavingPolicy.h"
 #include "eventlog/uUserPrompt.h"
 #include "settings/uUserPrefs.h"
-#include "eventlog/uJournal.h"
 #include "ui/ktPaths.h"
 #include "ui/ktStopSignals.h"
 #include "ui/uResStr.h"
@@ -131,9 +131,8 @@ int RunHeadless(const CommandLineOptions& options)
                 QStringLiteral("Acquisition en cours sur %1 (fichier %2) ; Ctrl+C pour arrêter.")
                     .arg(GetPortName(prefs.PortBaseAddressIndex),
                          QFileInfo(policy.CurrentEventFile()).fileName()));
-            QObject::connect(&signals, &TStopSignals::stopRequested, [] {
-                QCoreApplication::quit();
-            });
+            QObject::connect(&signals, &TStopSignals::stopRequested,
+                             [] { QCoreApplication::quit(); });
             QCoreApplication::exec();
             capture.CaptureStop();
             if (list.Modified() && !policy.SaveEventFile(policy.CurrentEventFile())) {

@@ -2,8 +2,8 @@
 
 #include <QFile>
 #include <QHash>
-#include <QSet>
 #include <QLoggingCategory>
+#include <QSet>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -282,8 +282,8 @@ QString TJournal::KeepRecoveredAside(const QDateTime& now)
     QString name = aside + QStringLiteral(".bin");
     for (int n = 2; Exists(name); ++n)
         name = aside + QStringLiteral("_%1.bin").arg(n);
-    if (::rename(QFile::encodeName(RecoveryPath()).constData(), QFile::encodeName(name).constData()) !=
-        0) {
+    if (::rename(QFile::encodeName(RecoveryPath()).constData(),
+                 QFile::encodeName(name).constData()) != 0) {
         qCWarning(lcJournal) << "cannot keep the journal aside:" << strerror(errno);
         return RecoveryPath();
     }

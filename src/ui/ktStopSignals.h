@@ -28,9 +28,7 @@ Q_SIGNALS:
 private:
     bool m_installed = false;
     std::unique_ptr<QSocketNotifier> m_notifier;
-    struct sigaction m_old[4]
-    {
-    };
+    struct sigaction m_old[4]{};
 };
 
 } // namespace evtrak

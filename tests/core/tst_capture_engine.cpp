@@ -122,7 +122,8 @@ void TestCaptureEngine::updateChannel_data()
         << false << true << true << false << 2 << 0 << "1@0xFFFFFF00,0@0x100"
         << "D:512";
     QTest::newRow("duration: activation starting at tick 0")
-        << false << true << true << false << 2 << 0 << "1@0,0@50" << "D:50";
+        << false << true << true << false << 2 << 0 << "1@0,0@50"
+        << "D:50";
     QTest::newRow("edge: an activation longer than 24.8 days saturates")
         << true << false << true << false << 2 << 0 << "1@0,0@0x90000000"
         << "ON:0,OFF:2147483647";

@@ -209,7 +209,8 @@ void TestHeadless::killedRunIsRecoveredOnce()
         QVERIFY(p.waitForFinished(20000));
         QCOMPARE(p.exitCode(), 0);
         // Appended lines come oldest first; a saved list newest first.
-        QCOMPARE(box.dailyFileLines(), appendsAsItGoes ? printed : QStringList({printed[1], printed[0]}));
+        QCOMPARE(box.dailyFileLines(),
+                 appendsAsItGoes ? printed : QStringList({printed[1], printed[0]}));
         QVERIFY(!QFile::exists(box.dir.filePath(QStringLiteral("Log/evtrak_journal.bin"))));
     }
 }

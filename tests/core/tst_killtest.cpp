@@ -36,7 +36,8 @@ QString CheckWhole(const QString& path, int* events = nullptr)
     const QByteArray bytes = f.readAll();
     if (!bytes.isEmpty() && !bytes.endsWith("\r\n"))
         return QStringLiteral("%1 cut short").arg(path);
-    const QStringList lines = evtrak::DecodeText(bytes).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    const QStringList lines =
+        evtrak::DecodeText(bytes).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
     for (const QString& line : lines)
         if (!evtrak::ParseEventLine(line, QDate::currentDate().year()))
             return QStringLiteral("%1: unreadable line \"%2\"").arg(path, line);
@@ -143,14 +144,18 @@ void TestKillTest::killsLoseNothingOlderThanASecond()
         ++kills[mode == 0 ? 0 : mode >= 7 ? 2 : 1];
         setInput2(false); // the next run starts at rest
         const QString dayError = CheckWhole(day);
-        QVERIFY2(dayError.isEmpty(), qPrintable(QStringLiteral("round %1: %2").arg(done).arg(dayError)));
+        QVERIFY2(dayError.isEmpty(),
+                 qPrintable(QStringLiteral("round %1: %2").arg(done).arg(dayError)));
         if (QFileInfo::exists(day + QStringLiteral(".bak")) ||
-            QFileInfo::exists(QString(day).replace(QStringLiteral(".txt"), QStringLiteral(".bak")))) {
-            const QString bak = QFileInfo::exists(day + QStringLiteral(".bak"))
-                                    ? day + QStringLiteral(".bak")
-                                    : QString(day).replace(QStringLiteral(".txt"), QStringLiteral(".bak"));
+            QFileInfo::exists(
+                QString(day).replace(QStringLiteral(".txt"), QStringLiteral(".bak")))) {
+            const QString bak =
+                QFileInfo::exists(day + QStringLiteral(".bak"))
+                    ? day + QStringLiteral(".bak")
+                    : QString(day).replace(QStringLiteral(".txt"), QStringLiteral(".bak"));
             const QString bakError = CheckWhole(bak);
-            QVERIFY2(bakError.isEmpty(), qPrintable(QStringLiteral("round %1: %2").arg(done).arg(bakError)));
+            QVERIFY2(bakError.isEmpty(),
+                     qPrintable(QStringLiteral("round %1: %2").arg(done).arg(bakError)));
         }
     }
 

@@ -207,9 +207,10 @@ private Q_SLOTS:
             capture(1);
             const QString missing = logFile(QStringLiteral("absent.txt"));
             QVERIFY(!policy->LoadEventFile(missing));
-            QCOMPARE(prompt.shown, whileCapturing ? QStringList{}
-                                                  : QStringList{ResStr::LoadFailed(
-                                                        QStringLiteral("absent.txt"))});
+            QCOMPARE(prompt.shown,
+                     whileCapturing
+                         ? QStringList{}
+                         : QStringList{ResStr::LoadFailed(QStringLiteral("absent.txt"))});
             QCOMPARE(list->rowCount(), 0);
             QCOMPARE(policy->CurrentEventFile(), missing);
         }

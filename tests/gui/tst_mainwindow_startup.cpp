@@ -7,9 +7,9 @@
 #include "eventlog/uSavingPolicy.h"
 #include "settings/ktIniFile.h"
 #include "settings/uConf.h"
+#include "ui/uResStr.h"
 #include "ui/widgets/frmPrintOptions.h"
 #include "ui/widgets/ktShell.h"
-#include "ui/uResStr.h"
 
 #include <QAction>
 #include <QElapsedTimer>
@@ -123,8 +123,8 @@ private Q_SLOTS:
                                        {at(8, 0, 2), 3, 2000, true, false}};
         QByteArray bytes(int(sizeof events / sizeof events[0] * TJournal::kRecordSize), '\0');
         for (std::size_t i = 0; i < 3; ++i)
-            TJournal::Encode(events[i],
-                             reinterpret_cast<unsigned char*>(bytes.data()) + i * TJournal::kRecordSize);
+            TJournal::Encode(events[i], reinterpret_cast<unsigned char*>(bytes.data()) +
+                                            i * TJournal::kRecordSize);
         bytes += "torn"; // the last record was cut short by the kill
         rig.writeFile(QStringLiteral("Log/evtrak_journal.bin"), bytes);
         rig.prompt.answers = {accept ? Answer::Yes : Answer::No};

@@ -9,14 +9,14 @@
 #include "eventlog/uSavingPolicy.h"
 #include "settings/ktIniFile.h"
 #include "settings/uConf.h"
-#include "ui/widgets/frmPrintOptions.h"
 #include "ui/ktCommandLine.h"
 #include "ui/ktStopSignals.h"
+#include "ui/uResStr.h"
+#include "ui/widgets/frmPrintOptions.h"
 #include "ui/widgets/ktIcons.h"
 #include "ui/widgets/ktTranslations.h"
 #include "ui/widgets/uFormsGeometry.h"
 #include "ui/widgets/uMessagePrompt.h"
-#include "ui/uResStr.h"
 
 #include <QAction>
 #include <QApplication>
@@ -267,8 +267,7 @@ int RunMainWindow(const CommandLineOptions& options)
         setup.ports = ports.get();
         TfmMain window(setup);
         TStopSignals signals;
-        QObject::connect(&signals, &TStopSignals::stopRequested, &window,
-                         &TfmMain::CloseBySignal);
+        QObject::connect(&signals, &TStopSignals::stopRequested, &window, &TfmMain::CloseBySignal);
         window.FormCreate();
         window.CreatePrintOptions();
         LoadFormsSizeAndPos(window.paths().PrefsFileName);
