@@ -8,6 +8,8 @@ packages=(
   fonts-liberation fonts-liberation2
   poppler-utils
   xvfb xauth
+  strace   # the save test kills the program at chosen system calls
+  clang-14 libclang-rt-14-dev   # scripts/fuzz.sh: libFuzzer targets
 )
 missing=()
 for p in "${packages[@]}"; do

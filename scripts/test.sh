@@ -29,4 +29,5 @@ cmake --build build-tsan -j"$jobs" --target \
 # Qt and glibc are not instrumented: tests/tsan.supp names what they synchronise unseen.
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp" \
   setarch "$(uname -m)" -R ctest --test-dir build-tsan --output-on-failure --no-tests=error -L threads -j"$jobs"
+bash scripts/fuzz.sh
 echo "Tous les tests sont passés."

@@ -113,7 +113,12 @@ EventFileContent ReadEventFile(const QString& name, int currentYear)
             qCWarning(lcEventFile) << "refused" << name << ":" << file.Reason;
         return content;
     }
-    QByteArray bytes = std::move(file.Bytes);
+    ParseEventFileBytes(std::move(file.Bytes), currentYear, content);
+    return content;
+}
+
+void ParseEventFileBytes(QByteArray bytes, int currentYear, EventFileContent& content)
+{
     const qsizetype eof = bytes.indexOf('\x1A');
     if (eof >= 0)
         bytes.truncate(eof);
@@ -153,7 +158,6 @@ EventFileContent ReadEventFile(const QString& name, int currentYear)
     const int rows = int(content.Records.size());
     for (KeptLine& k : content.Kept)
         k.RowsAfter = rows - k.RowsAfter;
-    return content;
 }
 
 bool LoadEventFile(TEventList& list, const QString& name, int currentYear)

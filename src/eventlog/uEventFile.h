@@ -31,6 +31,8 @@ struct EventFileContent
 // ends the file. Each line is UTF-8 when it is valid UTF-8, else Windows-1252. A line
 // that is not an event (or whose label holds what a label may not) is kept byte for byte.
 EventFileContent ReadEventFile(const QString& name, int currentYear);
+// The reading of ReadEventFile from the bytes of a file: fills Records and Kept.
+void ParseEventFileBytes(QByteArray bytes, int currentYear, EventFileContent& content);
 
 // Replaces the list's rows and kept lines by the file's (the list's flags are left
 // alone). A refused file changes nothing. True when the file was read.
@@ -48,6 +50,5 @@ bool AppendEventLines(const QString& name, const QStringList& lines);
 
 // name with its extension replaced by ".bak" (".bak" added when it has none).
 QString BackupFileName(const QString& name);
-
 
 } // namespace evtrak

@@ -52,7 +52,8 @@ public:
     void WriteBool(const QString& section, const QString& key, bool value);
 
     // Writes the file through WriteFileSafely (synced temporary file renamed over it);
-    // on failure the previous file is left as it was. New lines end with CR LF, kept lines keep theirs.
+    // on failure the previous file is left as it was. New lines end with CR LF, kept lines keep
+    // theirs.
     bool Save();
     QString ErrorString() const { return m_error; }
 

@@ -125,7 +125,8 @@ FileReadResult ReadRegularFile(const QString& name, qint64 maxBytes)
 {
     FileReadResult r;
     // Non-blocking: opening a FIFO for reading would otherwise wait for a writer.
-    Fd fd(::open(QFile::encodeName(name).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    Fd fd(
+        ::open(QFile::encodeName(name).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (fd.get() < 0) {
         if (errno == ENOENT) {
             r.State = FileReadResult::Missing;

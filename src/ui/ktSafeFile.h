@@ -8,14 +8,12 @@
 #include <QString>
 #include <functional>
 
-
-
 namespace evtrak {
 
 // What a read accepts. Event files reach a few hundred MB after months of appends at a
 // high rate; settings files are a few KB, but their readers take huge lines in their
 // stride.
-inline constexpr qint64 kMaxEventFileBytes = qint64(512) << 20; // 512 MiB
+inline constexpr qint64 kMaxEventFileBytes = qint64(512) << 20;   // 512 MiB
 inline constexpr qint64 kMaxSettingsFileBytes = qint64(64) << 20; // 64 MiB
 
 struct FileReadResult
@@ -46,9 +44,9 @@ bool WriteFileSafely(const QString& name, const std::function<bool(QIODevice&)>&
 // Steps of WriteFileSafely, for tests that check what is on disk at each of them.
 enum class SafeWriteStep
 {
-    TempSynced,  // the new content is on disk under the temporary name
-    BackupMade,  // the backup holds the current version (when a backup was asked)
-    Replaced     // name holds the new version
+    TempSynced, // the new content is on disk under the temporary name
+    BackupMade, // the backup holds the current version (when a backup was asked)
+    Replaced    // name holds the new version
 };
 void SetSafeWriteObserver(std::function<void(SafeWriteStep)> observer);
 

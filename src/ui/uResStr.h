@@ -62,7 +62,7 @@ inline QString LinesNotUnderstood(int count, const QString& file)
 }
 inline QString AppendFailingStatus()
 {
-    return QStringLiteral("Écriture impossible !");
+    return QStringLiteral("Non écrit !");
 }
 inline QString AppendFailing(const QString& file)
 {

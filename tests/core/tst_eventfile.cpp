@@ -286,8 +286,12 @@ private Q_SLOTS:
             const QByteArray backup = ReadBytes(bak);
             seen << QStringLiteral("%1:%2:%3")
                         .arg(int(step))
-                        .arg(now == fresh ? "new" : now == "previous\r\n" ? "old" : "broken")
-                        .arg(backup == "previous\r\n" ? "old" : backup == "older\r\n" ? "older" : "broken");
+                        .arg(now == fresh            ? "new"
+                             : now == "previous\r\n" ? "old"
+                                                     : "broken")
+                        .arg(backup == "previous\r\n" ? "old"
+                             : backup == "older\r\n"  ? "older"
+                                                      : "broken");
         });
         const bool saved = SaveEventFile(list, name, true);
         SetSafeWriteObserver({});
@@ -310,9 +314,9 @@ private Q_SLOTS:
                          "trailer");
         TEventList list(prefs);
         QVERIFY(LoadEventFile(list, name, 2026));
-        QCOMPARE(Lines(list), (QStringList{"A;1;07/12/2026 10:00:00;1.500 s",
-                                           "B;2;07/12/2026 10:00:01;0 ms",
-                                           "C;3;07/12/2026 10:00:02;5 ms"}));
+        QCOMPARE(Lines(list),
+                 (QStringList{"A;1;07/12/2026 10:00:00;1.500 s", "B;2;07/12/2026 10:00:01;0 ms",
+                              "C;3;07/12/2026 10:00:02;5 ms"}));
         QCOMPARE(list.KeptLines().size(), std::size_t(3));
         list.selectionModel()->select(list.index(1, 0), QItemSelectionModel::Select);
         list.DeleteSelectedEvents();
@@ -326,8 +330,7 @@ private Q_SLOTS:
                                              "trailer\r\n"));
         list.ClearEvents(); // the user's "Effacer tout" keeps them too
         QVERIFY(SaveEventFile(list, name, false));
-        QCOMPARE(ReadBytes(name),
-                 QByteArray("-- notes \xE9quipe --\r\na;b;1;x\r\ntrailer\r\n"));
+        QCOMPARE(ReadBytes(name), QByteArray("-- notes \xE9quipe --\r\na;b;1;x\r\ntrailer\r\n"));
     }
 
     // Whatever the duration format and the labels' characters, what is written reads
@@ -347,7 +350,7 @@ private Q_SLOTS:
         const QString name = dir.filePath(QStringLiteral("f.txt"));
         TUserPrefs p = DefaultUserPrefs();
         p.LogDurationFormat = format;
-        p.LogEventLabel[0] = QStringLiteral("Ωmega été");       // not all Windows-1252
+        p.LogEventLabel[0] = QStringLiteral("Ωmega été");           // not all Windows-1252
         p.LogEventLabel[1] = QString::fromUtf8("\xC3\x83\xC2\xA9"); // "Ã©": bytes of UTF-8
         TEventList list(p);
         for (int i = 0; i < 3; ++i)

@@ -382,7 +382,8 @@ private Q_SLOTS:
         WriteBytes(daily, "A;1;07/12/2026 08:00:00;0 ms\r\nnote\r\nB;2\r\n");
         QVERIFY(policy->OpenDailyFile());
         QCOMPARE(list->rowCount(), 1);
-        QVERIFY(prompt.shown.last().startsWith(QStringLiteral("2 ligne(s) du fichier \"2026_12_07.txt\"")));
+        QVERIFY(prompt.shown.last().startsWith(
+            QStringLiteral("2 ligne(s) du fichier \"2026_12_07.txt\"")));
     }
 
     // Failing appends are reported once when they start and once when they work again;

@@ -219,7 +219,8 @@ private Q_SLOTS:
                                      << QByteArray("LogEvent5Label=Entr\xe9\x65");
         // A label would split its event-file lines.
         QTest::newRow("label with separator and end-of-file byte")
-            << QByteArray("LogEvent2Label=Porte;nord\x1A") << QByteArray("LogEvent2Label=\"Porte nord \"");
+            << QByteArray("LogEvent2Label=Porte;nord\x1A")
+            << QByteArray("LogEvent2Label=\"Porte nord \"");
     }
     void oddValues()
     {

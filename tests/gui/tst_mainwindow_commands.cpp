@@ -174,6 +174,28 @@ private Q_SLOTS:
         QTest::keyClick(&w, Qt::Key_F12);
     }
 
+    // Per-event appends that fail turn the last panel red until they work again; the
+    // rows stay in the list.
+    void failingAppendsShowInTheStatusBar()
+    {
+        WindowRig rig;
+        TfmMain& w = rig.start();
+        w.prefs().LogSaveAutoOnNewEvent = true;
+        const QString folder = rig.path(QStringLiteral("gone"));
+        w.savingPolicy().SetCurrentEventFile(folder + QStringLiteral("/f.txt"));
+        QTest::keyClick(&w, Qt::Key_F11);
+        rig.setPortByte(0x378, 0x01);
+        QTRY_COMPARE(w.statusText(4), ResStr::AppendFailingStatus());
+        const QString dir = qEnvironmentVariable("EVTRAK_SCREENSHOT_DIR");
+        if (!dir.isEmpty())
+            w.grab().save(dir + QStringLiteral("/mainwindow-append-failing.png"));
+        QVERIFY(QDir().mkpath(folder));
+        rig.setPortByte(0x378, 0x00);
+        QTRY_COMPARE(w.statusText(4), QStringLiteral("--------"));
+        QTest::keyClick(&w, Qt::Key_F12);
+        QCOMPARE(w.eventList().rowCount(), 2);
+    }
+
     void bannerShowsTheInputsColours()
     {
         WindowRig rig;

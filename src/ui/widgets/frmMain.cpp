@@ -13,12 +13,14 @@
 #include "ui/uResStr.h"
 
 #include <QAction>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QStatusBar>
 #include <QTableView>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace evtrak {
 
@@ -201,9 +203,15 @@ void TfmMain::UpdateLastPanel()
     // disk yet.
     QLabel* panel = m_panels[size_t(kPanelCount - 1)];
     const bool failing = m_policy->AppendFailing();
-    panel->setText(failing ? ResStr::AppendFailingStatus() : QStringLiteral("--------"));
+    const QString text = failing ? ResStr::AppendFailingStatus() : QStringLiteral("--------");
+    panel->setText(text);
+    panel->setToolTip(
+        failing ? ResStr::AppendFailing(QFileInfo(m_policy->CurrentEventFile()).fileName())
+                : QString());
     panel->setStyleSheet(failing ? QStringLiteral("QLabel { color: white; background: #C00000; }")
                                  : QString());
+    panel->setFixedWidth(std::max(kPanelWidths[size_t(kPanelCount - 1)],
+                                  panel->fontMetrics().horizontalAdvance(text) + 12));
 }
 
 void TfmMain::UpdateListColor()
