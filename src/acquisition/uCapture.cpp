@@ -3,6 +3,7 @@
 #include "acquisition/uPortSelection.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace evtrak {
 
@@ -14,6 +15,7 @@ void InitChannel(InputChannel& channel, std::int32_t index, bool active, bool in
     channel.Invert = invert;
     channel.MinDuration = minDuration;
     channel.StartTick = 0;
+    channel.Activated = false;
 }
 
 TCaptureEngine::TCaptureEngine(TickSource& ticks, EventSink& sink) : m_ticks(ticks), m_sink(sink) {}
@@ -57,21 +59,24 @@ void TCaptureEngine::UpdateChannel(InputChannel& channel, bool level)
     channel.CurrentState = channel.Invert ? !level : level;
     if (channel.Debounce > 0)
         return UpdateDebounced(channel);
-    // Elapsed time modulo 2^32 read as signed: an activation spanning the wrap of the
-    // tick counter is measured correctly. The tick is read only when it matters.
-    std::int32_t elapsed = 0;
-    if (channel.StartTick != 0 && channel.CurrentState != channel.PreviousState)
-        elapsed = static_cast<std::int32_t>(m_ticks.Ticks() - channel.StartTick);
     if (channel.CurrentState == channel.PreviousState)
         return;
+    // The tick is read only when it matters. Durations beyond the 32-bit range of a
+    // row saturate instead of coming out negative.
+    std::int32_t elapsed = 0;
+    if (channel.Activated) {
+        const std::uint64_t ms = m_ticks.Ticks64() - channel.StartTick;
+        elapsed = ms > std::uint64_t(INT32_MAX) ? INT32_MAX : static_cast<std::int32_t>(ms);
+    }
     if (m_saveEdge)
         m_sink.RecordEvent(true, channel.CurrentState, channel.Index, elapsed);
     if (channel.CurrentState) {
         // Read anew: the time spent recording the [ON] event is not part of the
         // activation.
-        channel.StartTick = m_ticks.Ticks();
+        channel.StartTick = m_ticks.Ticks64();
+        channel.Activated = true;
     } else {
-        channel.StartTick = 0;
+        channel.Activated = false;
         if (m_saveDuration && !m_saveEdge && elapsed > channel.MinDuration)
             m_sink.RecordEvent(false, false, channel.Index, elapsed);
     }
@@ -91,7 +96,7 @@ void TCaptureEngine::UpdateDebounced(InputChannel& channel)
         channel.LastSample = sample;
         return; // steady: the tick is not read
     }
-    const std::uint32_t now = m_ticks.Ticks();
+    const std::uint64_t now = m_ticks.Ticks64();
     if (!channel.Pending) {
         channel.Pending = true;
         channel.PendingStart = now;
@@ -100,21 +105,25 @@ void TCaptureEngine::UpdateDebounced(InputChannel& channel)
         channel.LastFlip = now;
     }
     channel.LastSample = sample;
-    if (static_cast<std::int32_t>(now - channel.LastFlip) < channel.Debounce)
+    if (now - channel.LastFlip < std::uint64_t(channel.Debounce))
         return;
     channel.Pending = false;
     if (sample == channel.PreviousState)
         return;
-    const auto age = static_cast<std::int32_t>(now - channel.PendingStart);
+    const auto age = static_cast<std::int32_t>(
+        std::min<std::uint64_t>(now - channel.PendingStart, std::uint64_t(INT32_MAX)));
     std::int32_t elapsed = 0;
-    if (channel.StartTick != 0)
-        elapsed = static_cast<std::int32_t>(channel.PendingStart - channel.StartTick);
+    if (channel.Activated) {
+        const std::uint64_t ms = channel.PendingStart - channel.StartTick;
+        elapsed = ms > std::uint64_t(INT32_MAX) ? INT32_MAX : static_cast<std::int32_t>(ms);
+    }
     if (m_saveEdge)
         m_sink.RecordEventAged(true, sample, channel.Index, elapsed, age);
     if (sample) {
         channel.StartTick = channel.PendingStart;
+        channel.Activated = true;
     } else {
-        channel.StartTick = 0;
+        channel.Activated = false;
         if (m_saveDuration && !m_saveEdge && elapsed > channel.MinDuration)
             m_sink.RecordEventAged(false, false, channel.Index, elapsed, age);
     }

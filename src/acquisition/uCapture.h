@@ -24,14 +24,18 @@ struct InputChannel
     bool Invert = false;
     bool PreviousState = false;
     bool CurrentState = false;
-    std::uint32_t StartTick = 0; // 0: no activation in progress
+    // The tick at which the input last became active, in the source's 64-bit count so
+    // that an activation longer than the 32-bit range is still measured; meaningful
+    // only while an activation is in progress (0 is a real tick).
+    std::uint64_t StartTick = 0;
+    bool Activated = false; // an activation is in progress
     std::int32_t Index = 0;
     std::int32_t MinDuration = 0;
     // Debounce: a change counts once the new state has held this long (ms, 0: at once).
     std::int32_t Debounce = 0;
     bool Pending = false;           // the sample differs from the counted state
-    std::uint32_t PendingStart = 0; // tick of the first sample that differed
-    std::uint32_t LastFlip = 0;     // tick of the latest change of the sample
+    std::uint64_t PendingStart = 0; // tick of the first sample that differed
+    std::uint64_t LastFlip = 0;     // tick of the latest change of the sample
     bool LastSample = false;        // the logical sample of the previous pass
 };
 
@@ -51,7 +55,7 @@ public:
     }
 };
 
-// Sets Index, Active, Invert, MinDuration and StartTick := 0; the states stay.
+// Sets Index, Active, Invert, MinDuration and ends any activation; the states stay.
 void InitChannel(InputChannel& channel, std::int32_t index, bool active, bool invert,
                  std::int32_t minDuration);
 

@@ -15,22 +15,25 @@ void TCaptureChannel::Push(const StampedEvent* events, std::size_t count, bool d
 {
     if (count == 0 && !dayChangeAfter)
         return;
+    bool wake = false;
     {
         std::lock_guard lock(m_mutex);
         m_pending.events.insert(m_pending.events.end(), events, events + count);
         if (dayChangeAfter)
             m_pending.dayChanges.push_back(m_pending.events.size());
+        // One wake-up per batch: only the first push after a take posts one.
+        wake = !m_wakePending;
+        m_wakePending = true;
     }
-    // One wake-up per batch: only the first push after a drain posts one.
-    if (!m_wakePending.exchange(true, std::memory_order_acq_rel) && m_wake)
+    if (wake && m_wake)
         m_wake();
 }
 
 void TCaptureChannel::Take(CaptureBatch& into)
 {
     into.clear();
-    m_wakePending.store(false, std::memory_order_release);
     std::lock_guard lock(m_mutex);
+    m_wakePending = false;
     // Swapping hands the worker back the capacity of the batch drained last time.
     std::swap(into, m_pending);
 }

@@ -8,9 +8,9 @@
 // the capacity is kept from batch to batch so a steady capture stops allocating.
 
 #include "acquisition/uCapture.h"
+#include "eventlog/uJournal.h"
 #include "eventlog/uLog.h"
 
-#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <mutex>
@@ -18,15 +18,9 @@
 
 namespace evtrak {
 
-// One event as the worker hands it over: the local date-time is made on the UI side.
-struct StampedEvent
-{
-    std::int64_t Ms = 0; // milliseconds since the epoch when RecordEvent was called
-    std::int32_t InputIndex = 0;
-    std::int32_t DurationMs = 0;
-    bool Suffix = false;
-    bool State = false;
-};
+// One event as the worker hands it over (the local date-time is made on the UI side);
+// the recovery journal keeps the same record.
+using StampedEvent = JournalEvent;
 
 // One drained batch: events in emission order; dayChanges holds, in order, the number
 // of events that preceded each day-change marker.
@@ -52,15 +46,15 @@ public:
     // Worker side.
     void Push(const StampedEvent* events, std::size_t count, bool dayChangeAfter);
     // UI side: swaps the pending batch into `into` (cleared first). Clears the wake-up
-    // flag before taking the batch, so anything pushed afterwards posts a new wake-up.
+    // flag with the same lock, so anything pushed afterwards posts a new wake-up.
     void Take(CaptureBatch& into);
     std::size_t PendingEvents() const;
 
 private:
     std::function<void()> m_wake;
     mutable std::mutex m_mutex;
-    CaptureBatch m_pending;
-    std::atomic<bool> m_wakePending{false};
+    CaptureBatch m_pending;     // guarded by m_mutex
+    bool m_wakePending = false; // guarded by m_mutex: a wake-up is posted and not yet taken
 };
 
 // The engine's sink on the worker: stamps each event with the clock and keeps

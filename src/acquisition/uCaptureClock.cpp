@@ -9,13 +9,13 @@ namespace {
 class MonotonicTickSource : public TickSource
 {
 public:
-    std::uint32_t Ticks() override
+    std::uint32_t Ticks() override { return static_cast<std::uint32_t>(Ticks64()); }
+    std::uint64_t Ticks64() override
     {
         timespec ts{};
         clock_gettime(CLOCK_MONOTONIC, &ts);
-        const auto ms = static_cast<std::uint64_t>(ts.tv_sec) * 1000u +
-                        static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
-        return static_cast<std::uint32_t>(ms);
+        return static_cast<std::uint64_t>(ts.tv_sec) * 1000u +
+               static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
     }
 };
 

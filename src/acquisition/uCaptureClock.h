@@ -16,9 +16,24 @@ class TickSource
 public:
     virtual ~TickSource() = default;
     virtual std::uint32_t Ticks() = 0;
+    // The same count without the wrap. By default Ticks() extended by counting the
+    // wraps it sees, which holds when it is read at least once per wrap (49.7 days);
+    // not thread-safe: one reader (the capture worker).
+    virtual std::uint64_t Ticks64()
+    {
+        const std::uint32_t t = Ticks();
+        if (t < m_lastLow)
+            m_high += std::uint64_t(1) << 32;
+        m_lastLow = t;
+        return m_high | t;
+    }
+
+private:
+    std::uint32_t m_lastLow = 0;
+    std::uint64_t m_high = 0;
 };
 
-// CLOCK_MONOTONIC in milliseconds, truncated to 32 bits.
+// CLOCK_MONOTONIC in milliseconds (Ticks: truncated to 32 bits).
 TickSource& MonotonicTicks();
 
 // The moment of an event on the worker: milliseconds since the epoch from a Clock.

@@ -13,6 +13,9 @@ namespace {
 // A day change whose save failed is tried again at this pace (the policy itself also
 // spaces its attempts), never at every pass.
 constexpr int kDayRetryMs = 1000;
+// The journal reaches the disk itself (fdatasync) at this pace; between two syncs its
+// records are already in the kernel, which a killed process does not lose.
+constexpr int kJournalSyncMs = 1000;
 } // namespace
 
 TCaptureController::TCaptureController(const TUserPrefs& prefs, PortAccess& port, TInterface& itf,
@@ -31,15 +34,26 @@ TCaptureController::TCaptureController(const TUserPrefs& prefs, PortAccess& port
         connect(m_wakeNotifier.get(), &QSocketNotifier::activated, this,
                 &TCaptureController::onWorkerWake);
     } else {
-        qCWarning(lcCapture) << "no eventfd: the worker wakes the UI through queued calls";
+        qCWarning(lcCapture) << "no eventfd: the capture cannot start";
     }
     m_dayRetry.setInterval(kDayRetryMs);
     connect(&m_dayRetry, &QTimer::timeout, this, &TCaptureController::onDayRetry);
+    m_journalSync.setInterval(kJournalSyncMs);
+    connect(&m_journalSync, &QTimer::timeout, this, &TCaptureController::onJournalSync);
+    // A full save has put every row of the list on disk, the journaled ones included.
+    connect(&m_policy, &TSavingPolicy::fileSaved, this, [this] {
+        if (m_journal)
+            m_journal->Clear();
+    });
 }
 
 TCaptureController::~TCaptureController()
 {
-    m_thread.Stop(m_stopLimit);
+    // The worker may be in the middle of a pass that ends with a wake-up: nothing it
+    // uses is released before it has ended.
+    m_thread.Join();
+    if (m_journal)
+        m_journal->Sync();
     m_wakeNotifier.reset();
     if (m_wakeFd >= 0)
         ::close(m_wakeFd);
@@ -72,7 +86,7 @@ TCaptureController::StartResult TCaptureController::CaptureStart()
     if (GetPortKind(m_prefs.PortBaseAddressIndex) != PortKind::Parallel)
         return StartResult::NotLpt;
     m_thread.Reap();
-    if (m_thread.WorkerAlive())
+    if (m_thread.WorkerAlive() || m_wakeFd < 0)
         return StartResult::WorkerBusy;
     // An automatic start may come before the first "Réinitialiser système": the worker
     // must not read a port that was never set up.
@@ -124,12 +138,23 @@ void TCaptureController::DrainNow()
     Drain();
 }
 
+void TCaptureController::setJournal(TJournal* journal)
+{
+    m_journal = journal;
+    if (m_journal)
+        m_journalSync.start();
+    else
+        m_journalSync.stop();
+}
+
+void TCaptureController::onJournalSync()
+{
+    if (m_journal)
+        m_journal->Sync();
+}
+
 void TCaptureController::Wake()
 {
-    if (m_wakeFd < 0) {
-        QMetaObject::invokeMethod(this, "onWorkerWake", Qt::QueuedConnection);
-        return;
-    }
     const std::uint64_t one = 1;
     [[maybe_unused]] const ssize_t n = ::write(m_wakeFd, &one, sizeof one);
 }
@@ -137,8 +162,7 @@ void TCaptureController::Wake()
 void TCaptureController::onWorkerWake()
 {
     std::uint64_t count = 0;
-    if (m_wakeFd >= 0) [[maybe_unused]]
-        const ssize_t n = ::read(m_wakeFd, &count, sizeof count);
+    [[maybe_unused]] const ssize_t n = ::read(m_wakeFd, &count, sizeof count);
     Drain();
     // The worker's end notification: join it once it has left its loop.
     m_thread.Reap();
@@ -158,27 +182,45 @@ void TCaptureController::onDayRetry()
 
 void TCaptureController::Drain()
 {
-    m_channel.Take(m_batch);
-    if (m_batch.empty())
+    // Whatever runs inside the recording (a nested event loop, a message box) must not
+    // drain in the middle of this batch: its events would land before the rest of it.
+    // Such a call only asks for one more round here.
+    if (m_draining) {
+        m_drainAgain = true;
         return;
-    std::size_t from = 0;
-    for (const std::size_t mark : m_batch.dayChanges) {
-        RecordRun(from, mark);
-        from = mark;
-        m_dayWatch.Arm(m_clock.now()); // the worker waits for the next midnight
-        RunDayChange();
     }
-    RecordRun(from, m_batch.events.size());
-    Q_EMIT eventsArrived();
+    m_draining = true;
+    CaptureBatch batch = std::move(m_spare);
+    do {
+        m_drainAgain = false;
+        m_channel.Take(batch);
+        if (batch.empty())
+            continue;
+        std::size_t from = 0;
+        for (const std::size_t mark : batch.dayChanges) {
+            RecordRun(batch, from, mark);
+            from = mark;
+            m_dayWatch.Arm(m_clock.now()); // the worker waits for the next midnight
+            RunDayChange();
+        }
+        RecordRun(batch, from, batch.events.size());
+        Q_EMIT eventsArrived();
+    } while (m_drainAgain);
+    batch.clear();
+    m_spare = std::move(batch);
+    m_draining = false;
 }
 
-void TCaptureController::RecordRun(std::size_t from, std::size_t to)
+void TCaptureController::RecordRun(const CaptureBatch& batch, std::size_t from, std::size_t to)
 {
     if (to <= from)
         return;
+    // Journaled first: the row may be saved (and the journal emptied) as it is added.
+    if (m_journal)
+        m_journal->Append(batch.events.data() + from, to - from);
     m_run.resize(to - from);
     for (std::size_t i = from; i < to; ++i) {
-        const StampedEvent& s = m_batch.events[i];
+        const StampedEvent& s = batch.events[i];
         CapturedEvent& e = m_run[i - from];
         e.Suffix = s.Suffix;
         e.State = s.State;

@@ -31,7 +31,8 @@ public:
         Started,       // capture runs
         NotAccessible, // show "Accès au port sélectionné impossible."
         NotLpt,        // show "Not LPT !"
-        WorkerBusy     // the worker of an earlier run has not ended: nothing started
+        WorkerBusy     // the worker of an earlier run has not ended, or no wake-up
+                       // descriptor could be made: nothing started
     };
 
     // prefs is the live settings record, read on the UI thread only. itf is the
@@ -43,7 +44,9 @@ public:
                        TEventList& list, TSavingPolicy& policy,
                        const Clock& clock = SystemClock(), TickSource& ticks = MonotonicTicks(),
                        QObject* parent = nullptr);
-    ~TCaptureController() override; // stops a running capture (events kept in the list)
+    // Stops a running capture (events kept in the list) and joins the worker before
+    // releasing anything it uses.
+    ~TCaptureController() override;
 
     // "Réinitialiser système": reloads the channels from the settings and sets the
     // interface up. Does nothing while a worker is alive.
@@ -75,6 +78,9 @@ public:
     void setRecordedHook(RecordedHook hook) { m_recordedHook = std::move(hook); }
     // The stop's wait limit (tests shorten it).
     void setStopLimit(std::chrono::milliseconds limit) { m_stopLimit = limit; }
+    // The recovery journal (not owned; nullptr: none): every event is written to it as
+    // it reaches the list, synced once a second, and emptied by each full save.
+    void setJournal(TJournal* journal);
     // Takes whatever the worker has pushed so far into the list now (also done by the
     // posted wake-up; useful before a save).
     void DrainNow();
@@ -95,14 +101,15 @@ Q_SIGNALS:
 private Q_SLOTS:
     void onWorkerWake();
     void onDayRetry();
+    void onJournalSync();
 
 private:
     // The worker wakes the UI thread through an eventfd watched by a socket notifier:
     // nothing of Qt is touched on the worker, and the events themselves go through the
-    // channel's mutex.
+    // channel's mutex. Without the eventfd no capture starts.
     void Wake();
     void Drain();
-    void RecordRun(std::size_t from, std::size_t to);
+    void RecordRun(const CaptureBatch& batch, std::size_t from, std::size_t to);
     void RunDayChange();
 
     int m_wakeFd = -1;
@@ -120,7 +127,11 @@ private:
     TCaptureEngine m_engine;
     TCaptureQuality m_quality;
     TCaptureThread m_thread;
-    CaptureBatch m_batch;
+    CaptureBatch m_spare; // the capacity handed back and forth with the worker
+    bool m_draining = false;
+    bool m_drainAgain = false;
+    TJournal* m_journal = nullptr;
+    QTimer m_journalSync;
     std::vector<CapturedEvent> m_run; // one run of the batch, stamped in local time
     LocalStamp m_local;
     bool m_watchDay = false;

@@ -53,9 +53,7 @@ bool ApplyThreadSchedule(const ThreadSchedule& schedule)
 
 TCaptureThread::~TCaptureThread()
 {
-    m_running.store(false, std::memory_order_release);
-    if (m_thread.joinable())
-        m_thread.join();
+    Join();
 }
 
 bool TCaptureThread::Start(int priority, PortBackend* backend, std::function<void()> pass,
@@ -121,6 +119,14 @@ bool TCaptureThread::Stop(std::chrono::milliseconds limit)
     m_thread.join();
     m_alive.store(false, std::memory_order_release);
     return true;
+}
+
+void TCaptureThread::Join()
+{
+    m_running.store(false, std::memory_order_release);
+    if (m_thread.joinable())
+        m_thread.join();
+    m_alive.store(false, std::memory_order_release);
 }
 
 void TCaptureThread::Reap()

@@ -53,6 +53,9 @@ public:
     // Clears CaptureRunning and waits at most `limit` for the worker to leave its loop;
     // joins it when it did (returns at once then). Returns whether the worker is gone.
     bool Stop(std::chrono::milliseconds limit);
+    // Clears CaptureRunning and waits for the worker to end, however long its pass
+    // takes: afterwards nothing of the worker runs any more.
+    void Join();
     // The worker's end notification, on the UI thread: joins a worker that has left its
     // loop and clears WorkerAlive. Harmless when there is none.
     void Reap();

@@ -3,6 +3,7 @@
 #include "acquisition/ktPorts.h"
 #include "acquisition/uCaptureControl.h"
 #include "acquisition/uCaptureQuality.h"
+#include "eventlog/uJournal.h"
 #include "eventlog/uLog.h"
 #include "eventlog/uMqttPublisher.h"
 #include "eventlog/uMqttStation.h"
@@ -10,6 +11,7 @@
 #include "eventlog/uUserPrompt.h"
 #include "settings/uUserPrefs.h"
 #include "ui/ktPaths.h"
+#include "ui/ktStopSignals.h"
 #include "ui/uResStr.h"
 
 #include <QCoreApplication>
@@ -26,15 +28,6 @@
 namespace evtrak {
 
 namespace {
-
-int g_signalPipe[2] = {-1, -1};
-
-extern "C" void OnStopSignal(int)
-{
-    const char byte = 1;
-    // Only async-signal-safe work here: the event loop does the rest.
-    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
-}
 
 int g_figuresPipe[2] = {-1, -1};
 
@@ -88,60 +81,6 @@ void PrintErr(const QString& text)
     std::fflush(stderr);
 }
 
-// SIGINT and SIGTERM write one byte into a pipe that the event loop watches.
-class StopSignals
-{
-public:
-    StopSignals()
-    {
-        if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-            return;
-        struct sigaction sa
-        {
-        };
-        sa.sa_handler = OnStopSignal;
-        sigemptyset(&sa.sa_mask);
-        sa.sa_flags = SA_RESTART;
-        sigaction(SIGINT, &sa, &m_oldInt);
-        sigaction(SIGTERM, &sa, &m_oldTerm);
-        // A closed stdout must not kill the program before it has saved.
-        struct sigaction ignore
-        {
-        };
-        ignore.sa_handler = SIG_IGN;
-        sigemptyset(&ignore.sa_mask);
-        sigaction(SIGPIPE, &ignore, &m_oldPipe);
-        m_installed = true;
-    }
-    ~StopSignals()
-    {
-        if (!m_installed)
-            return;
-        sigaction(SIGINT, &m_oldInt, nullptr);
-        sigaction(SIGTERM, &m_oldTerm, nullptr);
-        sigaction(SIGPIPE, &m_oldPipe, nullptr);
-        ::close(g_signalPipe[0]);
-        ::close(g_signalPipe[1]);
-        g_signalPipe[0] = g_signalPipe[1] = -1;
-    }
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
-    bool installed() const { return m_installed; }
-    int readFd() const { return g_signalPipe[0]; }
-
-private:
-    bool m_installed = false;
-    struct sigaction m_oldInt
-    {
-    };
-    struct sigaction m_oldTerm
-    {
-    };
-    struct sigaction m_oldPipe
-    {
-    };
-};
-
 // No one is there to answer: questions get Yes, what the window would show in a box goes
 // to standard error.
 class StderrPrompt : public SilentPrompt
@@ -154,7 +93,7 @@ public:
 
 int RunHeadless(const CommandLineOptions& options)
 {
-    StopSignals signals;
+    TStopSignals signals;
     if (!signals.installed()) {
         PrintErr(QStringLiteral("evtrak : impossible d'installer la gestion des signaux."));
         return 1;
@@ -189,7 +128,13 @@ int RunHeadless(const CommandLineOptions& options)
         TSavingPolicy policy(list, prefs, prompt);
         policy.SetLogDir(paths.LogDir);
         policy.InitDay();
-        // A day's file that cannot be read must not be replaced at exit: stop here.
+        // A journal left by an interrupted run is taken over before this run writes
+        // its own; its events not already in the day's file go back into the list and
+        // are saved with this run's rows.
+        TJournal journal(TJournal::PathIn(paths.LogDir));
+        std::vector<JournalEvent> found = journal.TakeOver();
+        // A day's file that cannot be read must not be replaced at exit: stop here (the
+        // journal found stays for a later run).
         if (!policy.OpenDailyFile()) {
             RemovePortDriver(access);
             return 2;
@@ -199,6 +144,17 @@ int RunHeadless(const CommandLineOptions& options)
             const QString file = policy.CurrentEventFile();
             PrintErr(failing ? ResStr::AppendFailing(file) : ResStr::AppendWorksAgain(file));
         });
+        if (!journal.Open())
+            PrintErr(QStringLiteral("evtrak : impossible d'ouvrir le journal de reprise %1.")
+                         .arg(journal.Path()));
+        DropListedEvents(list, prefs, found);
+        if (!found.empty()) {
+            InsertRecoveredEvents(list, found);
+            PrintErr(QStringLiteral("evtrak : %1 évenement(s) d'une acquisition interrompue "
+                                    "récupéré(s) ; ils seront sauvés avec les autres.")
+                         .arg(found.size()));
+        }
+        journal.AcceptRecovered(found);
 
         TMqttStation mqtt(prefs);
         mqtt.Configure(paths.LogDir, GetPortName(prefs.PortBaseAddressIndex));
@@ -225,6 +181,7 @@ int RunHeadless(const CommandLineOptions& options)
 
         TInterface itf;
         TCaptureController capture(prefs, *access, itf, list, policy);
+        capture.setJournal(&journal);
         capture.setRecordedHook([&list, &mqtt](std::span<const CapturedEvent> events) {
             QByteArray out;
             for (int row = int(events.size()) - 1; row >= 0; --row) // oldest first
@@ -256,13 +213,8 @@ int RunHeadless(const CommandLineOptions& options)
                 QStringLiteral("Acquisition en cours sur %1 (fichier %2) ; Ctrl+C pour arrêter.")
                     .arg(GetPortName(prefs.PortBaseAddressIndex),
                          QFileInfo(policy.CurrentEventFile()).fileName()));
-            QSocketNotifier notifier(signals.readFd(), QSocketNotifier::Read);
-            QObject::connect(&notifier, &QSocketNotifier::activated, [&notifier] {
-                char buf[16];
-                while (::read(notifier.socket(), buf, sizeof buf) > 0) {
-                }
-                QCoreApplication::quit();
-            });
+            QObject::connect(&signals, &TStopSignals::stopRequested,
+                             [] { QCoreApplication::quit(); });
             // Stalls are reported as they are noticed; SIGUSR1 prints the figures.
             const std::int64_t startNs = MonotonicNs();
             auto figuresLine = [&capture, startNs] {
@@ -313,6 +265,10 @@ int RunHeadless(const CommandLineOptions& options)
                 status = 1;
             }
         }
+        // Everything is on disk unless the last save failed: then the journal stays
+        // for the next run.
+        if (status != 1 && !list.Modified())
+            journal.Finish();
         mqtt.Shutdown(std::chrono::seconds(2));
     }
     RemovePortDriver(access);

@@ -428,6 +428,36 @@ void TEventList::RecordEvents(std::span<const CapturedEvent> evs)
     SetModified(true);
 }
 
+void TEventList::InsertEvents(std::span<const CapturedEvent> evs)
+{
+    if (evs.empty())
+        return;
+    std::vector<Row> add;
+    add.reserve(evs.size());
+    for (const CapturedEvent& ev : evs) {
+        const std::uint8_t s = ev.Suffix ? (ev.State ? SuffixOn : SuffixOff) : SuffixNone;
+        add.push_back(d->MakeRow(GetInputPrefs(d->Prefs, ev.InputIndex).Label, s, ev.InputIndex,
+                                 ev.DateTime, ev.DurationMs));
+    }
+    // Newest first; events of the same second keep their emission order reversed, as
+    // the capture puts them.
+    std::reverse(add.begin(), add.end());
+    std::stable_sort(add.begin(), add.end(),
+                     [](const Row& a, const Row& b) { return a.Seconds > b.Seconds; });
+    beginResetModel();
+    std::deque<Row> merged;
+    std::size_t j = 0;
+    for (const Row& r : d->Rows) {
+        while (j < add.size() && add[j].Seconds > r.Seconds)
+            merged.push_back(add[j++]);
+        merged.push_back(r);
+    }
+    merged.insert(merged.end(), add.begin() + std::ptrdiff_t(j), add.end());
+    d->Rows.swap(merged);
+    endResetModel();
+    SetModified(true);
+}
+
 void TEventList::setAppendHook(AppendHook hook)
 {
     d->Hook = std::move(hook);

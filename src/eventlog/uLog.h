@@ -113,6 +113,10 @@ public:
     // Called with the file lines of recorded events, oldest first, when
     // LogSaveAutoOnNewEvent is on. Returns true when they were written (the modified
     // flag is set afterwards in any case, as for every captured event).
+    // Puts events back at their place by date-time (the list being newest first): each
+    // goes above the first row older than it. Sets the modified flag; counters and
+    // banner stay.
+    void InsertEvents(std::span<const CapturedEvent> evs);
     using AppendHook = std::function<bool(const QStringList& lines)>;
     void setAppendHook(AppendHook hook);
 

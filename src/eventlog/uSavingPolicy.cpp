@@ -108,6 +108,7 @@ bool TSavingPolicy::SaveEventFile(const QString& name)
     if (!name.isEmpty() && evtrak::SaveEventFile(d->List, name, d->Prefs.LogSaveMakeBackup)) {
         SetCurrentEventFile(name);
         d->List.SetModified(false);
+        Q_EMIT fileSaved(name);
         return true;
     }
     qCWarning(lcSaving) << "save failed:" << name;
@@ -123,18 +124,23 @@ bool TSavingPolicy::LoadEventFile(const QString& name)
     if (content.State == FileReadResult::Refused) {
         // Never made current, so never written over: the list and its file stay.
         qCWarning(lcSaving) << "refused:" << name << content.Reason;
-        d->Prompt.Inform(ResStr::LoadRefused(shortName, content.Reason));
+        if (!d->Capturing())
+            d->Prompt.Inform(ResStr::LoadRefused(shortName, content.Reason));
         return false;
     }
     d->List.ClearEvents();
     d->List.AppendEvents(content.Records);
     const std::size_t kept = content.Kept.size();
     d->List.SetKeptLines(std::move(content.Kept));
-    if (!content.Ok() && d->Prefs.MiscShowErrorMessages)
+    // No box while capturing: the day change loads inside the capture's delivery, and
+    // nobody may have to answer before the next events reach the list.
+    if (!content.Ok() && d->Prefs.MiscShowErrorMessages && !d->Capturing())
         d->Prompt.Inform(ResStr::LoadFailed(shortName));
+    if (!content.Ok())
+        qCWarning(lcSaving) << "load failed:" << name;
     SetCurrentEventFile(name);
     d->List.SetModified(false);
-    if (kept > 0)
+    if (kept > 0 && !d->Capturing())
         d->Prompt.Inform(ResStr::LinesNotUnderstood(int(kept), shortName));
     return content.Ok();
 }

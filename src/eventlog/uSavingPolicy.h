@@ -88,6 +88,8 @@ public:
 Q_SIGNALS:
     void captionChanged(const QString& caption);
     void currentFileChanged(const QString& name);
+    // A full save of the whole list succeeded.
+    void fileSaved(const QString& name);
     void appendFailingChanged(bool failing);
 
 private:

@@ -142,6 +142,13 @@ inline QString CountersStatus(int capture, int total)
 {
     return QStringLiteral("%1 (total : %2)").arg(capture).arg(total);
 }
+inline QString AskRecoverJournal(int count)
+{
+    return QStringLiteral("Des évenements d'une acquisition interrompue ont été retrouvés (%1). "
+                          "Les récupérer ?")
+        .arg(count);
+}
+
 inline QString AskStopCapture()
 {
     return QStringLiteral("Acquisition en cours !\n\nArrêter l'acquisition et quitter ?\n"

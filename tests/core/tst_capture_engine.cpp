@@ -121,6 +121,12 @@ void TestCaptureEngine::updateChannel_data()
     QTest::newRow("duration across the tick wrap")
         << false << true << true << false << 2 << 0 << "1@0xFFFFFF00,0@0x100"
         << "D:512";
+    QTest::newRow("duration: activation starting at tick 0")
+        << false << true << true << false << 2 << 0 << "1@0,0@50"
+        << "D:50";
+    QTest::newRow("edge: an activation longer than 24.8 days saturates")
+        << true << false << true << false << 2 << 0 << "1@0,0@0x90000000"
+        << "ON:0,OFF:2147483647";
 }
 
 void TestCaptureEngine::updateChannel()
@@ -180,7 +186,7 @@ void TestCaptureEngine::resetEndsActivationButKeepsState()
     engine.UpdateChannel(ch, true);
     sink.events.clear();
     engine.ResetChannels(prefs);
-    QCOMPARE(ch.StartTick, 0u);
+    QVERIFY(!ch.Activated);
     QVERIFY(ch.PreviousState);
     ticks.now = 900;
     engine.UpdateChannel(ch, true); // still active: nothing

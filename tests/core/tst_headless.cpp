@@ -107,6 +107,10 @@ private Q_SLOTS:
     void capturesAndSavesOnSignal_data();
     void capturesAndSavesOnSignal();
     void stallsAndFiguresOnStderrOnly();
+    void killedRunIsRecoveredOnce_data();
+    void killedRunIsRecoveredOnce();
+    void windowClosesInOrderOnSignal_data();
+    void windowClosesInOrderOnSignal();
     void refusedInterfaceExits2_data();
     void refusedInterfaceExits2();
     void refusedDayFileExits2BeforeCapture_data();
@@ -200,6 +204,90 @@ void TestHeadless::stallsAndFiguresOnStderrOnly()
     QCOMPARE(p.exitCode(), 0);
     QCOMPARE(Lines(out, p).size(), 1);
     QCOMPARE(box.dailyFileLines().size(), 1);
+}
+
+void TestHeadless::killedRunIsRecoveredOnce_data()
+{
+    QTest::addColumn<QByteArray>("settings");
+    QTest::addColumn<bool>("appendsAsItGoes");
+    QTest::newRow("defaults") << QByteArray() << false;
+    QTest::newRow("per-event append")
+        << QByteArray("LogSaveAutoOnNewDay=1\r\nLogSaveAutoOnNewEvent=1\r\n") << true;
+}
+
+void TestHeadless::killedRunIsRecoveredOnce()
+{
+    QFETCH(QByteArray, settings);
+    QFETCH(bool, appendsAsItGoes);
+    Sandbox box;
+    box.writeSettings(settings);
+    QByteArray out;
+    QStringList printed;
+    {
+        QProcess p;
+        box.start(p);
+        QByteArray err;
+        QTRY_VERIFY_WITH_TIMEOUT((err += p.readAllStandardError()).contains("Ctrl+C"), 20000);
+        box.setPortByte(0x378, 0x04);
+        QTRY_COMPARE_WITH_TIMEOUT(Lines(out, p).size(), 1, 20000);
+        box.setPortByte(0x378, 0x00);
+        QTRY_COMPARE_WITH_TIMEOUT(Lines(out, p).size(), 2, 20000);
+        printed = Lines(out, p);
+        ::kill(pid_t(p.processId()), SIGKILL);
+        QVERIFY(p.waitForFinished(20000));
+    }
+    // The next run puts back what the day's file lacks, once, and saves it.
+    for (int run = 0; run < 2; ++run) {
+        QProcess p;
+        box.start(p);
+        QByteArray err;
+        QTRY_VERIFY_WITH_TIMEOUT((err += p.readAllStandardError()).contains("Ctrl+C"), 20000);
+        const bool told = err.contains("2 évenement(s) d'une acquisition interrompue récupéré(s)");
+        QVERIFY2(told == (run == 0 && !appendsAsItGoes), err.constData());
+        ::kill(pid_t(p.processId()), SIGTERM);
+        QVERIFY(p.waitForFinished(20000));
+        QCOMPARE(p.exitCode(), 0);
+        // Appended lines come oldest first; a saved list newest first.
+        QCOMPARE(box.dailyFileLines(),
+                 appendsAsItGoes ? printed : QStringList({printed[1], printed[0]}));
+        QVERIFY(!QFile::exists(box.dir.filePath(QStringLiteral("Log/evtrak_journal.bin"))));
+    }
+}
+
+void TestHeadless::windowClosesInOrderOnSignal_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGHUP") << int(SIGHUP);
+    QTest::newRow("SIGINT") << int(SIGINT);
+}
+
+void TestHeadless::windowClosesInOrderOnSignal()
+{
+    QFETCH(int, signal);
+    Sandbox box;
+    box.writeSettings("CaptureRunAtAppStartup=1\r\n");
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    p.setProcessEnvironment(env);
+    box.start(p, {QStringLiteral("--port-device"), box.portFile});
+    // The capture runs once the journal exists; an event shows in it.
+    const QFileInfo journal(box.dir.filePath(QStringLiteral("Log/evtrak_journal.bin")));
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(journal.filePath()), 20000);
+    box.setPortByte(0x378, 0x04);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(journal.filePath()).size() >= 24, 20000);
+    ::kill(pid_t(p.processId()), signal);
+    QVERIFY(p.waitForFinished(20000));
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), 0);
+    const QStringList saved = box.dailyFileLines();
+    QCOMPARE(saved.size(), 1);
+    QVERIFY(saved[0].startsWith(QStringLiteral("Libellé_2 [ON];2;")));
+    QFile ini(box.dir.filePath(QStringLiteral("evtrak.ini")));
+    QVERIFY(ini.open(QIODevice::ReadOnly));
+    QVERIFY(ini.readAll().contains("[FormsSizeAndPos]"));
+    QVERIFY(!QFile::exists(journal.filePath()));
 }
 
 void TestHeadless::refusedInterfaceExits2_data()

@@ -3,6 +3,7 @@
 #include "mainwindow_support.h"
 
 #include "acquisition/uCaptureControl.h"
+#include "eventlog/uJournal.h"
 #include "eventlog/uSavingPolicy.h"
 #include "settings/ktIniFile.h"
 #include "settings/uConf.h"
@@ -108,6 +109,61 @@ private Q_SLOTS:
         QVERIFY(h->isSectionHidden(1));
         QCOMPARE(h->sectionSize(2), 120);
         QCOMPARE(h->sectionSize(3), 77);
+    }
+
+    // A journal left by a killed session: the events the day's file lacks are offered
+    // back once; Oui puts them at their place by time, Non keeps the journal aside.
+    void journalOfAnInterruptedSession_data()
+    {
+        QTest::addColumn<bool>("accept");
+        QTest::newRow("Oui") << true;
+        QTest::newRow("Non") << false;
+    }
+    void journalOfAnInterruptedSession()
+    {
+        QFETCH(bool, accept);
+        WindowRig rig;
+        // Input 3 [ON] at 08:00:00 already reached the day's file (per-event saving).
+        rig.writeFile(QStringLiteral("Log/2026_12_07.txt"),
+                      "Libell\xE9_3 [ON];3;07/12/2026 08:00:00;0 ms\r\n");
+        const auto at = [](int h, int m, int s) {
+            return QDateTime(QDate(2026, 12, 7), QTime(h, m, s)).toMSecsSinceEpoch();
+        };
+        const JournalEvent events[] = {{at(8, 0, 0), 3, 0, true, true},
+                                       {at(7, 59, 0), 1, 0, true, true},
+                                       {at(8, 0, 2), 3, 2000, true, false}};
+        QByteArray bytes(int(sizeof events / sizeof events[0] * TJournal::kRecordSize), '\0');
+        for (std::size_t i = 0; i < 3; ++i)
+            TJournal::Encode(events[i], reinterpret_cast<unsigned char*>(bytes.data()) +
+                                            i * TJournal::kRecordSize);
+        bytes += "torn"; // the last record was cut short by the kill
+        rig.writeFile(QStringLiteral("Log/evtrak_journal.bin"), bytes);
+        rig.prompt.answers = {accept ? Answer::Yes : Answer::No};
+
+        TfmMain& w = rig.start(false);
+        QVERIFY(rig.prompt.saw(QStringLiteral("Des évenements d'une acquisition interrompue ont "
+                                              "été retrouvés (2). Les récupérer ?")));
+        const QStringList aside =
+            QDir(rig.logDir()).entryList({QStringLiteral("evtrak_journal_non_recupere_*.bin")});
+        if (accept) {
+            QCOMPARE(w.eventList().rowCount(), 3);
+            QCOMPARE(w.eventList().text(0, 0), QStringLiteral("Libellé_3 [OFF]"));
+            QCOMPARE(w.eventList().text(1, 0), QStringLiteral("Libellé_3 [ON]"));
+            QCOMPARE(w.eventList().text(2, 0), QStringLiteral("Libellé_1 [ON]"));
+            QVERIFY(w.eventList().Modified());
+            QVERIFY(aside.isEmpty());
+        } else {
+            QCOMPARE(w.eventList().rowCount(), 1);
+            QCOMPARE(aside.size(), 1);
+            QCOMPARE(TJournal::Read(rig.logDir() + aside.first()).size(), std::size_t(3));
+        }
+        // Asked once: the next start finds nothing to offer.
+        QVERIFY(w.close());
+        rig.window.reset();
+        rig.prompt.shown.clear();
+        TfmMain& again = rig.start(false);
+        QVERIFY(!rig.prompt.shown.join(u'|').contains(QStringLiteral("Les récupérer ?")));
+        QCOMPARE(again.eventList().rowCount(), accept ? 3 : 1);
     }
 
     void failedTestGreysTheList()

@@ -36,6 +36,8 @@ class TEventFilterProxy;
 class TFilterBar;
 struct EventFilter;
 struct ReportRows;
+class TJournal;
+struct JournalEvent;
 class TSavingPolicy;
 class TfmCaptureJournal;
 class TfmPrintOptions;
@@ -77,6 +79,13 @@ public:
     void FormCreate();
     // The print-options dialog, created hidden; lives as long as the window.
     TfmPrintOptions* CreatePrintOptions();
+    // SIGTERM, SIGHUP or SIGINT: closes in order without asking anything (nobody is
+    // there to answer): stops the capture, saves unsaved rows to the current file (the
+    // day's file for an untitled list), writes the settings and leaves the event loop
+    // with 0, or 1 when the save failed.
+    void CloseBySignal();
+    // The status CloseBySignal left with; -1 while it has not run.
+    int SignalExitStatus() const { return m_signalExit; }
     // Ends the start-up: from now on applying settings never starts the capture.
     void EndStartup() { m_appStarting = false; }
     bool AppStarting() const { return m_appStarting; }
@@ -170,6 +179,9 @@ private:
     void QueueTestStep(bool first);
     // A command arriving while steps run waits for them (as keys and clicks did).
     void RunCommand(void (TfmMain::*handler)());
+    // Start-up: the events a journal of an interrupted session holds that the day's
+    // file lacks are offered back (Oui: into the list; Non: the journal is set aside).
+    void RecoverJournal(std::vector<JournalEvent> found);
 
     // Handlers, one per action.
     void ActFileNewExecute();
@@ -243,6 +255,7 @@ private:
     std::unique_ptr<TSavingPolicy> m_policy;
     std::unique_ptr<TConf> m_conf;
     std::unique_ptr<TInterface> m_interface; // the port in use; outlives the capture
+    std::unique_ptr<TJournal> m_journal; // outlives the capture, which writes it
     std::unique_ptr<TCaptureController> m_capture;
     std::unique_ptr<TMqttStation> m_mqtt;
     std::unique_ptr<ColumnWidthStore> m_columns;
@@ -278,6 +291,7 @@ private:
     QItemSelectionModel* m_proxySelection = nullptr;
     QLabel* m_filterPanel = nullptr;
     bool m_syncingSelection = false;
+    int m_signalExit = -1;
 };
 
 // A caption without its mnemonic marks ("Sauver so&us..." -> "Sauver sous...").

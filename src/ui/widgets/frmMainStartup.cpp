@@ -4,12 +4,14 @@
 
 #include "acquisition/ktPorts.h"
 #include "acquisition/uCaptureControl.h"
+#include "eventlog/uJournal.h"
 #include "eventlog/uLog.h"
 #include "eventlog/uMqttStation.h"
 #include "eventlog/uSavingPolicy.h"
 #include "settings/ktIniFile.h"
 #include "settings/uConf.h"
 #include "ui/ktCommandLine.h"
+#include "ui/ktStopSignals.h"
 #include "ui/uResStr.h"
 #include "ui/widgets/frmPrintOptions.h"
 #include "ui/widgets/ktIcons.h"
@@ -26,6 +28,7 @@
 #include <QLoggingCategory>
 #include <QMimeData>
 #include <QTimer>
+#include <cstdio>
 
 Q_LOGGING_CATEGORY(lcMain, "evtrak.ui.main")
 
@@ -56,11 +59,35 @@ void TfmMain::FormCreate()
     QString reason;
     if (!ReadUserPrefs(m_prefs, m_paths.PrefsFileName, m_columns.get(), &reason))
         m_prompt->ShowError(ResStr::CannotRead(m_paths.PrefsFileName, reason));
+    // A journal left by an interrupted session is taken over before anything is
+    // captured into this session's.
+    m_journal = std::make_unique<TJournal>(TJournal::PathIn(m_paths.LogDir));
+    std::vector<JournalEvent> found = m_journal->TakeOver();
+    if (!m_journal->Open())
+        qCWarning(lcMain) << "no recovery journal:" << m_journal->Path();
+    m_capture->setJournal(m_journal.get());
     ApplyUserPrefs(); // may start the capture (CaptureRunAtAppStartup)
     m_policy->OpenDailyFile();
+    RecoverJournal(std::move(found));
     m_conf->SetConfFileName(ResStr::UntitledName());
     ActCaptureInitSystemExecute(); // ends with a test
     ActCaptureTestSystemExecute(); // each test ends with UpdateGui
+}
+
+void TfmMain::RecoverJournal(std::vector<JournalEvent> found)
+{
+    DropListedEvents(*m_list, m_prefs, found);
+    if (found.empty()) {
+        m_journal->AcceptRecovered({});
+        return;
+    }
+    if (m_prompt->AskYesNo(ResStr::AskRecoverJournal(int(found.size()))) == Answer::Yes) {
+        InsertRecoveredEvents(*m_list, found);
+        m_journal->AcceptRecovered(found);
+    } else {
+        const QString aside = m_journal->KeepRecoveredAside(QDateTime::currentDateTime());
+        qCInfo(lcMain) << "recovered events kept aside in" << aside;
+    }
 }
 
 TfmPrintOptions* TfmMain::CreatePrintOptions()
@@ -147,6 +174,10 @@ bool TfmMain::FormClose()
 
 void TfmMain::closeEvent(QCloseEvent* event)
 {
+    if (m_signalExit >= 0) {
+        event->accept(); // already closed in order
+        return;
+    }
     if (m_stepWaiting || !m_steps.empty()) {
         // Closed once the set-up steps have ended, never in the middle of one.
         m_closeAfterSteps = true;
@@ -157,7 +188,45 @@ void TfmMain::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
+    // Every row is saved, or the user chose to drop them: the journal has done its job.
+    if (m_journal)
+        m_journal->Finish();
     event->accept();
+}
+
+void TfmMain::CloseBySignal()
+{
+    if (m_signalExit >= 0)
+        return;
+    qCInfo(lcMain) << "stop signal: closing in order";
+    if (m_capture->CaptureRunning())
+        ActCaptureStopExecute();
+    m_capture->DrainNow();
+    int status = 0;
+    if (m_list->Modified()) {
+        QString file = m_policy->CurrentEventFile();
+        if (file.isEmpty() || file == ResStr::UntitledName())
+            file = m_policy->DailyFileName();
+        // No box may wait for an answer now: a failure goes to the log and the status.
+        const bool showErrors = m_prefs.MiscShowErrorMessages;
+        m_prefs.MiscShowErrorMessages = false;
+        if (!m_policy->SaveEventFile(file)) {
+            std::fprintf(stderr, "%s\n", qPrintable(ResStr::SaveFailed(file)));
+            status = 1;
+        }
+        m_prefs.MiscShowErrorMessages = showErrors;
+    }
+    QString error = WriteUserPrefs(m_prefs, m_paths.PrefsFileName, m_columns.get());
+    if (error.isEmpty())
+        error = SaveFormsSizeAndPos(m_paths.PrefsFileName);
+    if (!error.isEmpty())
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+    // The journal stays when the rows did not reach their file: the next start offers
+    // them back.
+    if (status == 0 && m_journal)
+        m_journal->Finish();
+    m_signalExit = status;
+    QCoreApplication::exit(status);
 }
 
 // ---- Dropped files ----
@@ -235,12 +304,15 @@ int RunMainWindow(const CommandLineOptions& options)
         else if (!options.portDevice.isEmpty())
             setup.portMode = QStringLiteral("fichier");
         TfmMain window(setup);
+        TStopSignals signals;
+        QObject::connect(&signals, &TStopSignals::stopRequested, &window, &TfmMain::CloseBySignal);
         window.FormCreate();
         window.CreatePrintOptions();
         LoadFormsSizeAndPos(window.paths().PrefsFileName);
         window.EndStartup();
         window.show();
-        result = QApplication::exec();
+        // A signal during the start-up has already closed everything.
+        result = window.SignalExitStatus() >= 0 ? window.SignalExitStatus() : QApplication::exec();
     }
     RemovePortDriver(ports);
     return result;
