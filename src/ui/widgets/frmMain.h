@@ -125,7 +125,7 @@ public:
     TEventListDelegate* listDelegate() const { return m_delegate; }
     QString statusText(int panel) const;
     TLiveLines* liveLines() const { return m_liveLines; }
-    TfmCaptureJournal* captureJournal() const { return m_journal; }
+    TfmCaptureJournal* captureJournal() const { return m_captureJournal; }
     // Polls the worker's figures: live lines, rate, backlog, stalls (every 50 ms while
     // capturing; tests call it directly).
     void RefreshCaptureQuality();
@@ -264,7 +264,7 @@ private:
 
     QLabel* m_lblLastEvent = nullptr;
     TLiveLines* m_liveLines = nullptr;
-    TfmCaptureJournal* m_journal = nullptr;
+    TfmCaptureJournal* m_captureJournal = nullptr;
     QTimer* m_qualityTimer = nullptr;
     TPassRate m_passRate;
     std::size_t m_backlog = 0;     // events shown as waiting

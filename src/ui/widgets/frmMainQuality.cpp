@@ -29,7 +29,7 @@ QString PaceText(std::int32_t periodUs)
 
 void TfmMain::CreateQualityParts()
 {
-    m_journal = new TfmCaptureJournal(this);
+    m_captureJournal = new TfmCaptureJournal(this);
     m_qualityTimer = new QTimer(this);
     m_qualityTimer->setInterval(kQualityRefreshMs);
     connect(m_qualityTimer, &QTimer::timeout, this, &TfmMain::RefreshCaptureQuality);
@@ -56,9 +56,9 @@ void TfmMain::ActCaptureShowLinesExecute()
 
 void TfmMain::ActCaptureJournalExecute()
 {
-    m_journal->show();
-    m_journal->raise();
-    m_journal->activateWindow();
+    m_captureJournal->show();
+    m_captureJournal->raise();
+    m_captureJournal->activateWindow();
 }
 
 void TfmMain::CaptureRunningChanged(bool running)
@@ -67,7 +67,7 @@ void TfmMain::CaptureRunningChanged(bool running)
     m_backlog = m_backlogSeen = 0;
     if (running) {
         m_passRate.Restart(MonotonicNs());
-        m_journal->AddLine(now, QStringLiteral("Acquisition démarrée (%1)")
+        m_captureJournal->AddLine(now, QStringLiteral("Acquisition démarrée (%1)")
                                     .arg(PaceText(m_capture->Quality().PeriodUs())));
         m_qualityTimer->start();
         RefreshCaptureQuality();
@@ -76,7 +76,7 @@ void TfmMain::CaptureRunningChanged(bool running)
     m_qualityTimer->stop();
     RefreshCaptureQuality(); // the stalls of the last moments
     const CaptureFigures f = m_capture->Quality().Figures();
-    m_journal->AddLine(now, QStringLiteral("Acquisition arrêtée : %1 passes, intervalle "
+    m_captureJournal->AddLine(now, QStringLiteral("Acquisition arrêtée : %1 passes, intervalle "
                                            "max. %2 ms, %3 interruption(s)")
                                 .arg(QLocale(QLocale::French).toString(qulonglong(f.Passes)))
                                 .arg(QString::number(double(f.LongestNs) / 1e6, 'f', 3))
@@ -92,7 +92,7 @@ void TfmMain::RefreshCaptureQuality()
         m_passRate.Update(f.Passes, MonotonicNs());
     m_liveLines->ShowStates(f.States, running);
     for (const StallReport& r : quality.TakeStalls())
-        m_journal->AddLine(r.WallMs, StallText(r.LengthMs));
+        m_captureJournal->AddLine(r.WallMs, StallText(r.LengthMs));
     // Events that waited through a whole refresh period mean the UI is behind; one just
     // handed over, with its wake-up on the way, does not.
     const std::size_t waiting = m_capture->Backlog();
