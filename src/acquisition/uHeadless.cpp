@@ -230,7 +230,10 @@ int RunHeadless(const CommandLineOptions& options)
                         StallText(r.LengthMs)));
             };
             QTimer stallTimer;
-            QObject::connect(&stallTimer, &QTimer::timeout, reportStalls);
+            QObject::connect(&stallTimer, &QTimer::timeout, [&capture, &mqtt, &reportStalls] {
+                reportStalls();
+                mqtt.SetLinesWord(capture.Quality().Figures().States);
+            });
             stallTimer.start(100);
             FiguresSignal figures;
             std::unique_ptr<QSocketNotifier> figuresNotifier;

@@ -54,7 +54,15 @@ void TMqttStation::Feed(std::span<const CapturedEvent> events)
         m_lines.Apply(ev);
     }
     m_publisher->Publish(m_tails);
-    m_publisher->SetLinesWord(m_lines.Word());
+    if (!m_liveLines)
+        m_publisher->SetLinesWord(m_lines.Word());
+}
+
+void TMqttStation::SetLinesWord(std::uint16_t word)
+{
+    m_liveLines = true;
+    if (m_publisher)
+        m_publisher->SetLinesWord(word);
 }
 
 void TMqttStation::Shutdown(std::chrono::milliseconds grace)

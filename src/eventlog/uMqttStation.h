@@ -37,6 +37,10 @@ public:
     // waits in the outbox for the next run.
     void Shutdown(std::chrono::milliseconds grace);
 
+    // The live state word of the 13 inputs as the capture worker sees it (bit i: input
+    // i active). Once given, it replaces the word worked out from the events, which is
+    // right in state-change mode only.
+    void SetLinesWord(std::uint16_t word);
     bool Active() const { return m_publisher != nullptr; }
     TMqttPublisher* Publisher() const { return m_publisher.get(); }
     // "MQTT : connecté", "MQTT : 12 en attente", "MQTT : non connecté"; empty when
@@ -57,6 +61,7 @@ private:
     QString m_lastStatus;
     QTimer m_poll;
     TLinesFromEvents m_lines;
+    bool m_liveLines = false; // the capture gives the state word itself
     std::vector<QByteArray> m_tails;
 };
 

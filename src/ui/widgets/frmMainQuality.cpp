@@ -3,6 +3,7 @@
 #include "ui/widgets/frmMain.h"
 
 #include "acquisition/uCaptureControl.h"
+#include "eventlog/uMqttStation.h"
 #include "ui/widgets/frmCaptureJournal.h"
 #include "ui/widgets/uLiveLines.h"
 
@@ -88,8 +89,10 @@ void TfmMain::RefreshCaptureQuality()
     TCaptureQuality& quality = m_capture->Quality();
     const CaptureFigures f = quality.Figures();
     const bool running = m_capture->CaptureRunning();
-    if (running)
+    if (running) {
         m_passRate.Update(f.Passes, MonotonicNs());
+        m_mqtt->SetLinesWord(f.States); // published when it changes, 10 times a second at most
+    }
     m_liveLines->ShowStates(f.States, running);
     for (const StallReport& r : quality.TakeStalls())
         m_captureJournal->AddLine(r.WallMs, StallText(r.LengthMs));
