@@ -7,6 +7,7 @@
 #include "settings/uUserPrefs.h"
 #include "ui/ktPaths.h"
 
+#include <QItemSelectionModel>
 #include <QMainWindow>
 #include <QStringList>
 #include <array>
@@ -17,7 +18,6 @@
 #include <vector>
 
 class QHeaderView;
-class QItemSelectionModel;
 class QLabel;
 class QMenu;
 class QPrinter;
@@ -225,6 +225,8 @@ private:
     std::unique_ptr<ReportRows> ShownReportRows() const;
     // The selection model the view uses while filtered, kept in step with the list's.
     void SyncSelection(bool fromView);
+    // Selects or toggles every row the filtered view shows.
+    void SelectShownRows(QItemSelectionModel::SelectionFlag how);
     void lvEventsListEdited(int row);
     void ShowStartResult(int result);
 

@@ -263,11 +263,7 @@ void TfmMain::ActLogSelectAllExecute()
     if (!FilterActive())
         return m_list->SelectAllEvents();
     // Only the rows shown: hidden rows must not be deleted or copied unseen.
-    QItemSelectionModel* sel = m_lvEventsList->selectionModel();
-    const QAbstractItemModel* shown = m_lvEventsList->model();
-    if (shown->rowCount() > 0)
-        sel->select(QItemSelection(shown->index(0, 0), shown->index(shown->rowCount() - 1, 0)),
-                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    SelectShownRows(QItemSelectionModel::Select);
 }
 
 void TfmMain::ActLogInvertSelectionExecute()
@@ -276,11 +272,16 @@ void TfmMain::ActLogInvertSelectionExecute()
         return m_prompt->Inform(ResStr::NoEvents());
     if (!FilterActive())
         return m_list->InvertEventSelection();
-    QItemSelectionModel* sel = m_lvEventsList->selectionModel();
+    SelectShownRows(QItemSelectionModel::Toggle);
+}
+
+void TfmMain::SelectShownRows(QItemSelectionModel::SelectionFlag how)
+{
     const QAbstractItemModel* shown = m_lvEventsList->model();
     if (shown->rowCount() > 0)
-        sel->select(QItemSelection(shown->index(0, 0), shown->index(shown->rowCount() - 1, 0)),
-                    QItemSelectionModel::Toggle | QItemSelectionModel::Rows);
+        m_lvEventsList->selectionModel()->select(
+            QItemSelection(shown->index(0, 0), shown->index(shown->rowCount() - 1, 0)),
+            how | QItemSelectionModel::Rows);
 }
 
 void TfmMain::ActLogClearSelectionExecute()
