@@ -40,11 +40,6 @@ TCaptureController::TCaptureController(const TUserPrefs& prefs, PortAccess& port
     connect(&m_dayRetry, &QTimer::timeout, this, &TCaptureController::onDayRetry);
     m_journalSync.setInterval(kJournalSyncMs);
     connect(&m_journalSync, &QTimer::timeout, this, &TCaptureController::onJournalSync);
-    // A full save has put every row of the list on disk, the journaled ones included.
-    connect(&m_policy, &TSavingPolicy::fileSaved, this, [this] {
-        if (m_journal)
-            m_journal->Clear();
-    });
 }
 
 TCaptureController::~TCaptureController()
@@ -215,7 +210,8 @@ void TCaptureController::RecordRun(const CaptureBatch& batch, std::size_t from, 
 {
     if (to <= from)
         return;
-    // Journaled first: the row may be saved (and the journal emptied) as it is added.
+    // Journaled first: the rows may be appended to their file as they are added, and the
+    // journal says so.
     if (m_journal)
         m_journal->Append(batch.events.data() + from, to - from);
     m_run.resize(to - from);

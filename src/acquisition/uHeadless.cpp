@@ -128,11 +128,14 @@ int RunHeadless(const CommandLineOptions& options)
         TSavingPolicy policy(list, prefs, prompt);
         policy.SetLogDir(paths.LogDir);
         policy.InitDay();
-        // A journal left by an interrupted run is taken over before this run writes
-        // its own; its events not already in the day's file go back into the list and
-        // are saved with this run's rows.
+        // A journal left by an interrupted run is read before this run writes its own;
+        // its events that no file holds are put back and saved with this run's rows.
         TJournal journal(TJournal::PathIn(paths.LogDir));
-        std::vector<JournalEvent> found = journal.TakeOver();
+        JournalFindings found = journal.Scan();
+        if (!found.Problem.isEmpty())
+            PrintErr(found.Problem);
+        if (!found.CutFile.isEmpty())
+            PrintErr(ResStr::TornLineCut(found.CutFile));
         // A day's file that cannot be read must not be replaced at exit: stop here (the
         // journal found stays for a later run).
         if (!policy.OpenDailyFile()) {
@@ -144,17 +147,17 @@ int RunHeadless(const CommandLineOptions& options)
             const QString file = policy.CurrentEventFile();
             PrintErr(failing ? ResStr::AppendFailing(file) : ResStr::AppendWorksAgain(file));
         });
-        if (!journal.Open())
+        policy.setJournal(&journal);
+        if (!found.Events.empty()) {
+            const RecoveryResult r =
+                RecoverEvents(journal, found, list, prefs, paths.LogDir, QDate::currentDate());
+            for (const QString& message : r.Messages)
+                PrintErr(message);
+            PrintErr(ResStr::RecoveredEvents(r.IntoList, r.IntoDayFiles));
+        }
+        if (!journal.IsOpen() && !journal.Open())
             PrintErr(QStringLiteral("evtrak : impossible d'ouvrir le journal de reprise %1.")
                          .arg(journal.Path()));
-        DropListedEvents(list, prefs, found);
-        if (!found.empty()) {
-            InsertRecoveredEvents(list, found);
-            PrintErr(QStringLiteral("evtrak : %1 évenement(s) d'une acquisition interrompue "
-                                    "récupéré(s) ; ils seront sauvés avec les autres.")
-                         .arg(found.size()));
-        }
-        journal.AcceptRecovered(found);
 
         TMqttStation mqtt(prefs);
         mqtt.Configure(paths.LogDir, GetPortName(prefs.PortBaseAddressIndex));

@@ -1,5 +1,6 @@
 #include "eventlog/uEventFile.h"
 
+#include "eventlog/uJournal.h"
 #include "eventlog/uLabelText.h"
 #include "eventlog/uTextNumbers.h"
 #include "ui/ktMisc.h"
@@ -171,27 +172,34 @@ bool LoadEventFile(TEventList& list, const QString& name, int currentYear)
     return content.Ok();
 }
 
-bool SaveEventFile(const TEventList& list, const QString& name, bool makeBackup)
+bool SaveEventFile(const TEventList& list, const QString& name, bool makeBackup,
+                   const BeforeCommit& beforeCommit)
 {
-    const auto write = [&list](QIODevice& out) {
+    const auto write = [&list, &beforeCommit](QIODevice& out) {
         QByteArray buffer;
         buffer.reserve(1 << 20);
         const int rows = list.rowCount();
         int first = 0;
+        qint64 size = 0;
+        std::uint32_t crc = 0;
         // At least once: a list without rows may still hold kept lines.
         do {
             buffer.truncate(0);
             list.AppendFileBytes(buffer, first, kRowsPerWrite);
             if (out.write(buffer) != buffer.size())
                 return false;
+            size += buffer.size();
+            crc = Crc32Update(crc, buffer.constData(), std::size_t(buffer.size()));
             first += kRowsPerWrite;
         } while (first < rows);
-        return true;
+        // Told before the new content takes the name's place.
+        return !beforeCommit || beforeCommit(size, crc);
     };
     return WriteFileSafely(name, write, makeBackup ? BackupFileName(name) : QString());
 }
 
-bool AppendEventLines(const QString& name, const QStringList& lines)
+bool AppendEventLines(const QString& name, const QStringList& lines,
+                      const BeforeAppend& beforeWrite)
 {
     // Never append into a FIFO or a device (and never wait on one).
     const QFileInfo info(name);
@@ -207,6 +215,10 @@ bool AppendEventLines(const QString& name, const QStringList& lines)
         bytes += EncodeLineText(line);
         bytes += "\r\n";
     }
+    // The lines go to the end: what is there now is where they start.
+    if (beforeWrite)
+        beforeWrite(file.size(), bytes.size(),
+                    Crc32Update(0, bytes.constData(), std::size_t(bytes.size())));
     const bool ok = WriteAll(file, bytes) && file.flush();
     file.close();
     return ok && file.error() == QFileDevice::NoError;

@@ -7,6 +7,8 @@
 
 #include <QString>
 #include <QStringList>
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -41,12 +43,20 @@ bool LoadEventFile(TEventList& list, const QString& name, int currentYear);
 // Writes every row of the list into name, top row first, with its kept lines. Through
 // WriteFileSafely: name always holds its whole old or new content; with makeBackup the
 // previous version is kept as BackupFileName(name). On failure name is as it was.
-bool SaveEventFile(const TEventList& list, const QString& name, bool makeBackup);
+// beforeCommit, when given, gets the new content's size and CRC-32 once it is written and
+// before it replaces name; false from it abandons the save.
+using BeforeCommit = std::function<bool(qint64 size, std::uint32_t crc)>;
+bool SaveEventFile(const TEventList& list, const QString& name, bool makeBackup,
+                   const BeforeCommit& beforeCommit = {});
 
 // Appends lines (CR LF after each) at the end of name, creating it when missing, and
 // flushes. No backup. False when nothing or only a part could be written, and when name
 // is not a regular file.
-bool AppendEventLines(const QString& name, const QStringList& lines);
+// beforeWrite, when given, gets the offset the lines go to, their size and CRC-32 just
+// before they are written.
+using BeforeAppend = std::function<void(qint64 offset, qint64 size, std::uint32_t crc)>;
+bool AppendEventLines(const QString& name, const QStringList& lines,
+                      const BeforeAppend& beforeWrite = {});
 
 // name with its extension replaced by ".bak" (".bak" added when it has none).
 QString BackupFileName(const QString& name);

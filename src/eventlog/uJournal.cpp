@@ -1,13 +1,17 @@
 #include "eventlog/uJournal.h"
 
+#include "eventlog/uEventFile.h"
+#include "eventlog/uLog.h"
+
 #include <QFile>
-#include <QHash>
+#include <QFileInfo>
 #include <QLoggingCategory>
-#include <QSet>
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <map>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,7 +21,17 @@ namespace evtrak {
 
 namespace {
 
-constexpr std::size_t kPayload = 20;
+constexpr unsigned char kMagic0 = 0xE7;
+constexpr unsigned char kMagic1 = 0x4A;
+constexpr unsigned char kEvent = 'E';  // seq, ms, input, flags, duration
+constexpr unsigned char kAppend = 'A'; // first seq, last seq, offset, size, crc, file
+constexpr unsigned char kSave = 'S';   // last seq, day (0: every day), size, crc, file
+constexpr std::size_t kHeader = 5;     // magic, type, payload length
+constexpr std::size_t kTrailer = 4;    // CRC
+constexpr std::size_t kEventPayload = 22;
+constexpr std::size_t kFilePayload = 36; // the fixed part of an append or save record
+constexpr std::size_t kMaxPayload = 4096;
+constexpr std::size_t kReadChunk = std::size_t(1) << 20;
 
 std::array<std::uint32_t, 256> MakeCrcTable()
 {
@@ -29,15 +43,6 @@ std::array<std::uint32_t, 256> MakeCrcTable()
         table[i] = c;
     }
     return table;
-}
-
-std::uint32_t Crc32(const unsigned char* p, std::size_t n)
-{
-    static const std::array<std::uint32_t, 256> table = MakeCrcTable();
-    std::uint32_t c = 0xFFFFFFFFu;
-    for (std::size_t i = 0; i < n; ++i)
-        c = table[(c ^ p[i]) & 0xFFu] ^ (c >> 8);
-    return c ^ 0xFFFFFFFFu;
 }
 
 void Put(unsigned char* out, std::uint64_t v, int bytes)
@@ -54,7 +59,7 @@ std::uint64_t Get(const unsigned char* in, int bytes)
     return v;
 }
 
-bool WriteAll(int fd, const unsigned char* data, std::size_t size)
+bool WriteAllFd(int fd, const unsigned char* data, std::size_t size)
 {
     while (size > 0) {
         const ssize_t n = ::write(fd, data, size);
@@ -68,15 +73,278 @@ bool WriteAll(int fd, const unsigned char* data, std::size_t size)
     return true;
 }
 
-bool Exists(const QString& path)
+ssize_t ReadSome(int fd, unsigned char* data, std::size_t size, qint64 at)
 {
-    struct stat st
+    for (;;) {
+        const ssize_t n = at < 0 ? ::read(fd, data, size) : ::pread(fd, data, size, off_t(at));
+        if (n < 0 && errno == EINTR)
+            continue;
+        return n;
+    }
+}
+
+QByteArray Native(const QString& path)
+{
+    return QFile::encodeName(path);
+}
+
+void SyncFolderOf(const QString& path)
+{
+    const int fd = ::open(Native(QFileInfo(path).absolutePath()).constData(),
+                          O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+std::size_t EncodeRecord(unsigned char type, const unsigned char* payload, std::size_t size,
+                         unsigned char* out)
+{
+    out[0] = kMagic0;
+    out[1] = kMagic1;
+    out[2] = type;
+    Put(out + 3, size, 2);
+    std::memcpy(out + kHeader, payload, size);
+    const std::uint32_t crc = Crc32Update(0, reinterpret_cast<const char*>(out + 2), 3 + size);
+    Put(out + kHeader + size, crc, 4);
+    return kHeader + size + kTrailer;
+}
+
+void EncodeEvent(std::uint64_t seq, const JournalEvent& ev, unsigned char* payload)
+{
+    Put(payload, seq, 8);
+    Put(payload + 8, static_cast<std::uint64_t>(ev.Ms), 8);
+    payload[16] = static_cast<unsigned char>(ev.InputIndex);
+    payload[17] = static_cast<unsigned char>((ev.Suffix ? 1u : 0u) | (ev.State ? 2u : 0u));
+    Put(payload + 18, static_cast<std::uint32_t>(ev.DurationMs), 4);
+}
+
+bool DecodeEvent(const unsigned char* p, std::uint64_t& seq, JournalEvent& ev)
+{
+    seq = Get(p, 8);
+    ev.Ms = static_cast<std::int64_t>(Get(p + 8, 8));
+    ev.InputIndex = p[16];
+    ev.Suffix = (p[17] & 1u) != 0;
+    ev.State = (p[17] & 2u) != 0;
+    ev.DurationMs = static_cast<std::int32_t>(Get(p + 18, 4));
+    return ev.InputIndex < kInputCount && p[17] <= 3u;
+}
+
+// The fixed part of an append or a save record, then the file's name (UTF-8).
+std::vector<unsigned char> FilePayload(std::uint64_t a, std::uint64_t b, qint64 offsetOrDay,
+                                       qint64 size, std::uint32_t crc, const QString& file)
+{
+    const QByteArray name = QFileInfo(file).absoluteFilePath().toUtf8();
+    std::vector<unsigned char> p(kFilePayload + std::size_t(name.size()));
+    Put(p.data(), a, 8);
+    Put(p.data() + 8, b, 8);
+    Put(p.data() + 16, static_cast<std::uint64_t>(offsetOrDay), 8);
+    Put(p.data() + 24, static_cast<std::uint64_t>(size), 8);
+    Put(p.data() + 32, crc, 4);
+    std::memcpy(p.data() + kFilePayload, name.constData(), std::size_t(name.size()));
+    return p;
+}
+
+struct Record
+{
+    unsigned char Type = 0;
+    const unsigned char* Payload = nullptr;
+    std::size_t Size = 0;
+};
+
+// Reads the records of a journal in order with a buffer of its own, skipping what fails
+// its check and resynchronising on the next whole record.
+class RecordReader
+{
+public:
+    explicit RecordReader(int fd) : m_fd(fd), m_buf(kReadChunk + kMaxPayload + 64) {}
+
+    bool Next(Record& out)
     {
+        for (;;) {
+            if (!Ensure(kHeader))
+                return false;
+            const unsigned char* p = m_buf.data() + m_pos;
+            if (p[0] != kMagic0) {
+                const void* hit = std::memchr(p + 1, kMagic0, m_end - m_pos - 1);
+                m_pos = hit ? std::size_t(static_cast<const unsigned char*>(hit) - m_buf.data())
+                            : m_end;
+                continue;
+            }
+            const unsigned char type = p[2];
+            const std::size_t size = std::size_t(Get(p + 3, 2));
+            const bool shape = p[1] == kMagic1 && ((type == kEvent && size == kEventPayload) ||
+                                                   ((type == kAppend || type == kSave) &&
+                                                    size >= kFilePayload && size <= kMaxPayload));
+            if (!shape) {
+                ++m_pos;
+                continue;
+            }
+            const std::size_t whole = kHeader + size + kTrailer;
+            if (!Ensure(whole))
+                return false; // torn at the end
+            p = m_buf.data() + m_pos;
+            const std::uint32_t crc =
+                Crc32Update(0, reinterpret_cast<const char*>(p + 2), 3 + size);
+            if (std::uint32_t(Get(p + kHeader + size, 4)) != crc) {
+                ++m_pos; // damaged: look for the next whole record
+                continue;
+            }
+            out.Type = type;
+            out.Payload = p + kHeader;
+            out.Size = size;
+            m_pos += whole;
+            ++m_records;
+            return true;
+        }
+    }
+    std::uint64_t Records() const { return m_records; }
+
+private:
+    bool Ensure(std::size_t n)
+    {
+        if (m_end - m_pos >= n)
+            return true;
+        if (m_eof)
+            return false;
+        std::memmove(m_buf.data(), m_buf.data() + m_pos, m_end - m_pos);
+        m_end -= m_pos;
+        m_pos = 0;
+        while (!m_eof && m_end < n) {
+            const ssize_t got = ReadSome(m_fd, m_buf.data() + m_end, m_buf.size() - m_end, -1);
+            if (got <= 0)
+                m_eof = true;
+            else
+                m_end += std::size_t(got);
+        }
+        return m_end - m_pos >= n;
+    }
+
+    int m_fd;
+    std::vector<unsigned char> m_buf;
+    std::size_t m_pos = 0;
+    std::size_t m_end = 0;
+    bool m_eof = false;
+    std::uint64_t m_records = 0;
+};
+
+// The event files the journal names, read as they are now, a window of each at a time.
+class FileChecker
+{
+public:
+    FileChecker() : m_buf(kReadChunk) {}
+    ~FileChecker()
+    {
+        for (auto& [name, f] : m_files)
+            if (f.Fd >= 0)
+                ::close(f.Fd);
+    }
+    FileChecker(const FileChecker&) = delete;
+    FileChecker& operator=(const FileChecker&) = delete;
+
+    // Whether bytes [offset, offset + size) of file have this CRC.
+    bool Holds(const QByteArray& file, qint64 offset, qint64 size, std::uint32_t crc)
+    {
+        Open& f = Get(file);
+        if (f.Fd < 0 || offset < 0 || size < 0 || offset + size > f.Size)
+            return false;
+        std::uint32_t c = 0;
+        qint64 at = offset;
+        const qint64 end = offset + size;
+        while (at < end) {
+            if (f.Fd != m_windowFd || at < m_windowAt || at >= m_windowAt + m_windowSize) {
+                const ssize_t got = ReadSome(f.Fd, m_buf.data(), m_buf.size(), at);
+                if (got <= 0)
+                    return false;
+                m_windowFd = f.Fd;
+                m_windowAt = at;
+                m_windowSize = got;
+            }
+            const qint64 from = at - m_windowAt;
+            const qint64 n = std::min(end - at, m_windowSize - from);
+            c = Crc32Update(c, reinterpret_cast<const char*>(m_buf.data() + from), std::size_t(n));
+            at += n;
+        }
+        return c == crc;
+    }
+    qint64 SizeOf(const QByteArray& file) { return Get(file).Size; }
+
+private:
+    struct Open
+    {
+        int Fd = -1;
+        qint64 Size = -1;
     };
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+    Open& Get(const QByteArray& file)
+    {
+        auto it = m_files.find(file);
+        if (it != m_files.end())
+            return it->second;
+        Open f;
+        f.Fd = ::open(file.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        struct stat st
+        {
+        };
+        if (f.Fd >= 0 && (::fstat(f.Fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+            ::close(f.Fd);
+            f.Fd = -1;
+        }
+        if (f.Fd >= 0)
+            f.Size = st.st_size;
+        return m_files.emplace(file, f).first->second;
+    }
+
+    std::map<QByteArray, Open> m_files;
+    std::vector<unsigned char> m_buf;
+    int m_windowFd = -1;
+    qint64 m_windowAt = 0;
+    qint64 m_windowSize = 0;
+};
+
+struct FileRecord
+{
+    std::uint64_t A = 0, B = 0;
+    qint64 OffsetOrDay = 0, Size = 0;
+    std::uint32_t Crc = 0;
+    QByteArray File;
+};
+
+FileRecord DecodeFileRecord(const Record& r)
+{
+    FileRecord f;
+    f.A = Get(r.Payload, 8);
+    f.B = Get(r.Payload + 8, 8);
+    f.OffsetOrDay = static_cast<qint64>(Get(r.Payload + 16, 8));
+    f.Size = static_cast<qint64>(Get(r.Payload + 24, 8));
+    f.Crc = std::uint32_t(Get(r.Payload + 32, 4));
+    f.File = QFile::encodeName(QString::fromUtf8(
+        reinterpret_cast<const char*>(r.Payload + kFilePayload), qsizetype(r.Size - kFilePayload)));
+    return f;
+}
+
+int OpenJournalForReading(const QString& path, struct stat& st)
+{
+    // The program's own file: a link is never followed, a FIFO never waited on.
+    const int fd = ::open(Native(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+    if (fd >= 0 && ::fstat(fd, &st) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 } // namespace
+
+std::uint32_t Crc32Update(std::uint32_t crc, const char* data, std::size_t size)
+{
+    static const std::array<std::uint32_t, 256> table = MakeCrcTable();
+    std::uint32_t c = crc ^ 0xFFFFFFFFu;
+    const auto* p = reinterpret_cast<const unsigned char*>(data);
+    for (std::size_t i = 0; i < size; ++i)
+        c = table[(c ^ p[i]) & 0xFFu] ^ (c >> 8);
+    return c ^ 0xFFFFFFFFu;
+}
 
 TJournal::TJournal(QString path) : m_path(std::move(path)) {}
 
@@ -94,200 +362,366 @@ QString TJournal::PathIn(const QString& logDir)
     return dir + QStringLiteral("evtrak_journal.bin");
 }
 
-QString TJournal::RecoveryPath() const
+JournalFindings TJournal::Scan()
 {
-    QString p = m_path;
-    if (p.endsWith(QStringLiteral(".bin")))
-        p.chop(4);
-    return p + QStringLiteral("_a_recuperer.bin");
-}
-
-void TJournal::Encode(const JournalEvent& ev, unsigned char* out)
-{
-    Put(out, static_cast<std::uint64_t>(ev.Ms), 8);
-    Put(out + 8, static_cast<std::uint32_t>(ev.InputIndex), 4);
-    Put(out + 12, static_cast<std::uint32_t>(ev.DurationMs), 4);
-    Put(out + 16, (ev.Suffix ? 1u : 0u) | (ev.State ? 2u : 0u), 4);
-    Put(out + 20, Crc32(out, kPayload), 4);
-}
-
-std::vector<JournalEvent> TJournal::Read(const QString& path)
-{
-    std::vector<JournalEvent> events;
-    // Only a regular file is read, without blocking on a FIFO.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return events;
+    JournalFindings found;
     struct stat st
     {
     };
-    std::vector<unsigned char> bytes;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        bytes.resize(std::size_t(st.st_size));
-        std::size_t got = 0;
-        while (got < bytes.size()) {
-            const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            got += std::size_t(n);
+    const int fd = OpenJournalForReading(m_path, st);
+    if (fd < 0) {
+        if (errno == ELOOP || errno == ENXIO) {
+            const QString aside = KeepAside(QDateTime::currentDateTime());
+            found.Problem = QStringLiteral("Le journal de reprise %1 n'est pas un fichier "
+                                           "ordinaire ; il est mis de côté sous %2.")
+                                .arg(m_path, aside);
         }
-        bytes.resize(got);
+        return found;
+    }
+    if (!S_ISREG(st.st_mode) || st.st_size > kMaxBytes) {
+        ::close(fd);
+        const QString aside = KeepAside(QDateTime::currentDateTime());
+        found.Problem = S_ISREG(st.st_mode)
+                            ? QStringLiteral("Le journal de reprise %1 est trop grand pour en "
+                                             "être un (%2 octets) ; il est mis de côté sous %3.")
+                                  .arg(m_path)
+                                  .arg(qint64(st.st_size))
+                                  .arg(aside)
+                            : QStringLiteral("Le journal de reprise %1 n'est pas un fichier "
+                                             "ordinaire ; il est mis de côté sous %2.")
+                                  .arg(m_path, aside);
+        return found;
+    }
+
+    // First pass: what the records say is in which file, checked against the files.
+    FileChecker files;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> appended; // settled seq ranges
+    std::uint64_t savedAll = 0;                                    // settled up to, any day
+    std::vector<std::pair<std::uint64_t, qint64>> savedDays;       // up to, Julian day
+    struct LastAppend
+    {
+        qint64 Offset = 0, Size = 0;
+        bool Held = true;
+    };
+    std::map<QByteArray, LastAppend> lastAppend;
+    std::uint64_t events = 0;
+    {
+        RecordReader reader(fd);
+        Record r;
+        while (reader.Next(r)) {
+            if (r.Type == kEvent) {
+                ++events;
+                found.LastSeq = std::max(found.LastSeq, Get(r.Payload, 8));
+            } else if (r.Type == kAppend) {
+                const FileRecord f = DecodeFileRecord(r);
+                const bool held = files.Holds(f.File, f.OffsetOrDay, f.Size, f.Crc);
+                if (held) {
+                    if (!appended.empty() && appended.back().second + 1 >= f.A &&
+                        appended.back().first <= f.A)
+                        appended.back().second = std::max(appended.back().second, f.B);
+                    else
+                        appended.emplace_back(f.A, f.B);
+                }
+                lastAppend[f.File] = LastAppend{f.OffsetOrDay, f.Size, held};
+            } else {
+                const FileRecord f = DecodeFileRecord(r);
+                // The save replaced the file: what was appended to it before is in it.
+                lastAppend.erase(f.File);
+                if (files.Holds(f.File, 0, f.Size, f.Crc)) {
+                    if (f.OffsetOrDay == 0)
+                        savedAll = std::max(savedAll, f.B);
+                    else
+                        savedDays.emplace_back(f.B, f.OffsetOrDay);
+                }
+            }
+        }
+        if (reader.Records() == 0 && st.st_size >= 64) {
+            ::close(fd);
+            const QString aside = KeepAside(QDateTime::currentDateTime());
+            found.Problem = QStringLiteral("Le journal de reprise %1 ne peut pas être lu ; il "
+                                           "est mis de côté sous %2.")
+                                .arg(m_path, aside);
+            return found;
+        }
+    }
+    // A kill in the middle of the last append to a file left a part of its lines: the
+    // file ends where it ended before.
+    for (const auto& [file, last] : lastAppend) {
+        const qint64 size = files.SizeOf(file);
+        if (last.Held || size <= last.Offset || size >= last.Offset + last.Size)
+            continue;
+        const int wfd = ::open(file.constData(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
+        if (wfd >= 0 && ::ftruncate(wfd, off_t(last.Offset)) == 0) {
+            ::fsync(wfd);
+            found.CutFile = QFile::decodeName(file);
+        }
+        if (wfd >= 0)
+            ::close(wfd);
+    }
+    std::sort(appended.begin(), appended.end());
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> merged;
+    for (const auto& range : appended) {
+        if (!merged.empty() && range.first <= merged.back().second + 1)
+            merged.back().second = std::max(merged.back().second, range.second);
+        else
+            merged.push_back(range);
+    }
+    const auto settled = [&](std::uint64_t seq, const JournalEvent& ev) {
+        if (seq <= savedAll)
+            return true;
+        const auto it =
+            std::upper_bound(merged.begin(), merged.end(), seq,
+                             [](std::uint64_t s, const std::pair<std::uint64_t, std::uint64_t>& r) {
+                                 return s < r.first;
+                             });
+        if (it != merged.begin() && std::prev(it)->second >= seq)
+            return true;
+        for (const auto& [upTo, day] : savedDays)
+            if (seq <= upTo && QDateTime::fromMSecsSinceEpoch(ev.Ms).date().toJulianDay() == day)
+                return true;
+        return false;
+    };
+
+    // Second pass: the events no file holds.
+    if (events > 0 && ::lseek(fd, 0, SEEK_SET) == 0) {
+        RecordReader reader(fd);
+        Record r;
+        while (reader.Next(r)) {
+            if (r.Type != kEvent)
+                continue;
+            std::uint64_t seq = 0;
+            JournalEvent ev;
+            if (DecodeEvent(r.Payload, seq, ev) && !settled(seq, ev))
+                found.Events.push_back(ev);
+        }
     }
     ::close(fd);
-    std::size_t at = 0;
-    while (at + kRecordSize <= bytes.size()) {
-        const unsigned char* r = bytes.data() + at;
-        const std::uint32_t flags = std::uint32_t(Get(r + 16, 4));
-        if (std::uint32_t(Get(r + 20, 4)) != Crc32(r, kPayload) || flags > 3u) {
-            ++at; // a damaged or torn record: look for the next whole one
-            continue;
-        }
-        JournalEvent ev;
-        ev.Ms = static_cast<std::int64_t>(Get(r, 8));
-        ev.InputIndex = static_cast<std::int32_t>(Get(r + 8, 4));
-        ev.DurationMs = static_cast<std::int32_t>(Get(r + 12, 4));
-        ev.Suffix = (flags & 1u) != 0;
-        ev.State = (flags & 2u) != 0;
-        if (ev.InputIndex >= 0 && ev.InputIndex < kInputCount)
-            events.push_back(ev);
-        at += kRecordSize;
-    }
-    return events;
-}
-
-std::vector<JournalEvent> TJournal::TakeOver()
-{
-    const QString recovery = RecoveryPath();
-    const QByteArray live = QFile::encodeName(m_path);
-    if (Exists(m_path)) {
-        if (!Exists(recovery)) {
-            if (::rename(live.constData(), QFile::encodeName(recovery).constData()) != 0)
-                qCWarning(lcJournal) << "cannot move the journal aside:" << strerror(errno);
-        } else {
-            // A recovery was interrupted too: the later journal joins it.
-            const std::vector<JournalEvent> later = Read(m_path);
-            const int fd = ::open(QFile::encodeName(recovery).constData(),
-                                  O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK);
-            bool ok = fd >= 0;
-            if (ok) {
-                std::vector<unsigned char> bytes(later.size() * kRecordSize);
-                for (std::size_t i = 0; i < later.size(); ++i)
-                    Encode(later[i], bytes.data() + i * kRecordSize);
-                ok = WriteAll(fd, bytes.data(), bytes.size()) && ::fdatasync(fd) == 0;
-                ::close(fd);
-            }
-            if (ok)
-                ::unlink(live.constData());
-        }
-    }
-    // A recovery killed after its events joined the new journal left them twice: an
-    // input cannot record the same change twice in the same millisecond.
-    std::vector<JournalEvent> found;
-    QSet<QByteArray> seen;
-    for (const JournalEvent& ev : Read(recovery)) {
-        QByteArray key(int(kRecordSize), '\0');
-        Encode(ev, reinterpret_cast<unsigned char*>(key.data()));
-        if (!seen.contains(key)) {
-            seen.insert(key);
-            found.push_back(ev);
-        }
-    }
-    if (found.empty())
-        ::unlink(QFile::encodeName(recovery).constData());
     return found;
 }
 
-bool TJournal::Open()
+bool TJournal::NoteRecoverySave(const QString& file, std::uint64_t lastSeq, const QDate& day,
+                                qint64 size, std::uint32_t crc)
 {
-    if (m_fd >= 0)
-        return true;
-    m_fd = ::open(QFile::encodeName(m_path).constData(),
-                  O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0644);
-    if (m_fd < 0) {
-        qCWarning(lcJournal) << "cannot open the journal" << m_path << strerror(errno);
+    const int fd = ::open(Native(m_path).constData(),
+                          O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+    if (fd < 0)
         return false;
-    }
-    struct stat st
-    {
-    };
-    if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(m_fd);
-        m_fd = -1;
-        qCWarning(lcJournal) << "the journal is not a regular file:" << m_path;
-        return false;
-    }
-    return true;
+    const std::vector<unsigned char> payload =
+        FilePayload(0, lastSeq, day.toJulianDay(), size, crc, file);
+    std::vector<unsigned char> bytes(kHeader + payload.size() + kTrailer);
+    EncodeRecord(kSave, payload.data(), payload.size(), bytes.data());
+    const bool ok = WriteAllFd(fd, bytes.data(), bytes.size()) && ::fdatasync(fd) == 0;
+    ::close(fd);
+    return ok;
 }
 
-void TJournal::Append(const JournalEvent* events, std::size_t count)
-{
-    if (m_fd < 0 || count == 0)
-        return;
-    m_buffer.resize(count * kRecordSize);
-    for (std::size_t i = 0; i < count; ++i)
-        Encode(events[i], m_buffer.data() + i * kRecordSize);
-    if (!WriteAll(m_fd, m_buffer.data(), m_buffer.size())) {
-        if (!m_writeFailed)
-            qCWarning(lcJournal) << "journal write failed:" << strerror(errno);
-        m_writeFailed = true;
-    }
-    m_dirty = true;
-}
-
-void TJournal::Sync()
-{
-    if (m_fd < 0 || !m_dirty)
-        return;
-    m_dirty = false;
-    ::fdatasync(m_fd);
-}
-
-void TJournal::Clear()
-{
-    if (m_fd < 0)
-        return;
-    if (::ftruncate(m_fd, 0) != 0)
-        qCWarning(lcJournal) << "cannot empty the journal:" << strerror(errno);
-    m_dirty = false;
-}
-
-void TJournal::Finish()
-{
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
-        ::unlink(QFile::encodeName(m_path).constData());
-    }
-}
-
-void TJournal::AcceptRecovered(std::span<const JournalEvent> events)
-{
-    if (!events.empty()) {
-        Append(events.data(), events.size());
-        Sync();
-        if (m_fd < 0 || m_writeFailed)
-            return; // the recovery file stays until they are safe
-    }
-    ::unlink(QFile::encodeName(RecoveryPath()).constData());
-}
-
-QString TJournal::KeepRecoveredAside(const QDateTime& now)
+QString TJournal::KeepAside(const QDateTime& now)
 {
     QString aside = m_path;
     if (aside.endsWith(QStringLiteral(".bin")))
         aside.chop(4);
     aside += QStringLiteral("_non_recupere_") + now.toString(QStringLiteral("yyyy_MM_dd_HHmmss"));
     QString name = aside + QStringLiteral(".bin");
-    for (int n = 2; Exists(name); ++n)
+    struct stat st
+    {
+    };
+    for (int n = 2; ::lstat(Native(name).constData(), &st) == 0; ++n)
         name = aside + QStringLiteral("_%1.bin").arg(n);
-    if (::rename(QFile::encodeName(RecoveryPath()).constData(),
-                 QFile::encodeName(name).constData()) != 0) {
+    if (::rename(Native(m_path).constData(), Native(name).constData()) != 0) {
         qCWarning(lcJournal) << "cannot keep the journal aside:" << strerror(errno);
-        return RecoveryPath();
+        return {};
     }
+    SyncFolderOf(m_path);
     return name;
+}
+
+bool TJournal::Open(std::span<const JournalEvent> carried)
+{
+    if (m_fd >= 0)
+        return true;
+    // The fresh journal is made whole beside the old one, then takes its place.
+    const QString temp = m_path + QStringLiteral(".new");
+    const QByteArray tempName = Native(temp);
+    ::unlink(tempName.constData());
+    const int fd =
+        ::open(tempName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (fd < 0) {
+        qCWarning(lcJournal) << "cannot make the journal" << temp << strerror(errno);
+        return false;
+    }
+    m_fd = fd;
+    m_size = 0;
+    m_nextSeq = 1;
+    m_settledUpTo = 0;
+    m_writeFailed = false;
+    Append(carried.data(), carried.size());
+    m_batchCount = 0;
+    if (m_writeFailed || ::fdatasync(m_fd) != 0 ||
+        ::rename(tempName.constData(), Native(m_path).constData()) != 0) {
+        qCWarning(lcJournal) << "cannot make the journal" << m_path << strerror(errno);
+        ::close(m_fd);
+        m_fd = -1;
+        ::unlink(tempName.constData());
+        return false;
+    }
+    SyncFolderOf(m_path);
+    m_dirty = false;
+    return true;
+}
+
+bool TJournal::WriteBytes(const unsigned char* data, std::size_t size)
+{
+    if (!WriteAllFd(m_fd, data, size)) {
+        if (!m_writeFailed)
+            qCWarning(lcJournal) << "journal write failed:" << strerror(errno);
+        m_writeFailed = true;
+        return false;
+    }
+    m_size += qint64(size);
+    m_dirty = true;
+    return true;
+}
+
+bool TJournal::WriteRecord(unsigned char type, const unsigned char* payload, std::size_t size,
+                           bool sync)
+{
+    m_buffer.resize(kHeader + size + kTrailer);
+    EncodeRecord(type, payload, size, m_buffer.data());
+    if (!WriteBytes(m_buffer.data(), m_buffer.size()))
+        return false;
+    if (sync) {
+        m_dirty = false;
+        if (::fdatasync(m_fd) != 0) {
+            m_writeFailed = true;
+            return false;
+        }
+    }
+    return true;
+}
+
+void TJournal::Append(const JournalEvent* events, std::size_t count)
+{
+    m_batchCount = 0;
+    if (m_fd < 0 || count == 0)
+        return;
+    constexpr std::size_t kRecord = kHeader + kEventPayload + kTrailer;
+    m_buffer.resize(count * kRecord);
+    m_batchFirst = m_nextSeq;
+    unsigned char payload[kEventPayload];
+    for (std::size_t i = 0; i < count; ++i) {
+        EncodeEvent(m_nextSeq++, events[i], payload);
+        EncodeRecord(kEvent, payload, kEventPayload, m_buffer.data() + i * kRecord);
+    }
+    if (WriteBytes(m_buffer.data(), m_buffer.size()))
+        m_batchCount = count;
+}
+
+bool TJournal::NoteAppend(const QString& file, qint64 offset, qint64 size, std::uint32_t crc,
+                          std::size_t count)
+{
+    // Lines of events this journal does not hold need no record.
+    if (m_fd < 0 || count == 0 || count != m_batchCount)
+        return true;
+    const std::vector<unsigned char> payload =
+        FilePayload(m_batchFirst, m_batchFirst + count - 1, offset, size, crc, file);
+    return WriteRecord(kAppend, payload.data(), payload.size(), true);
+}
+
+void TJournal::AppendDone(const QString& file, bool ok)
+{
+    if (m_fd < 0 || m_batchCount == 0)
+        return;
+    if (ok) {
+        if (m_settledUpTo + 1 >= m_batchFirst)
+            m_settledUpTo = m_batchFirst + m_batchCount - 1;
+        if (!m_appended.contains(file))
+            m_appended << file;
+    }
+    m_batchCount = 0;
+}
+
+void TJournal::NoteSave(const QString& file, qint64 size, std::uint32_t crc)
+{
+    if (m_fd < 0)
+        return;
+    const std::vector<unsigned char> payload = FilePayload(0, m_nextSeq - 1, 0, size, crc, file);
+    WriteRecord(kSave, payload.data(), payload.size(), true);
+}
+
+bool TJournal::SyncAppendedFiles()
+{
+    bool ok = true;
+    for (const QString& file : std::as_const(m_appended)) {
+        const int fd = ::open(Native(file).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0 || ::fdatasync(fd) != 0)
+            ok = false;
+        if (fd >= 0)
+            ::close(fd);
+    }
+    m_appended.clear();
+    return ok;
+}
+
+void TJournal::Settle()
+{
+    if (m_fd < 0)
+        return;
+    // The appended lines reach the disk before the records that name them go.
+    SyncAppendedFiles();
+    if (::ftruncate(m_fd, 0) != 0 || ::fdatasync(m_fd) != 0) {
+        qCWarning(lcJournal) << "cannot empty the journal:" << strerror(errno);
+        return;
+    }
+    m_size = 0;
+    m_dirty = false;
+    m_batchCount = 0;
+    m_settledUpTo = m_nextSeq - 1;
+}
+
+void TJournal::Sync()
+{
+    if (m_fd < 0)
+        return;
+    if (m_dirty) {
+        m_dirty = false;
+        ::fdatasync(m_fd);
+    }
+    if (m_size > kCompactBytes && m_settledUpTo + 1 == m_nextSeq)
+        Settle();
+}
+
+void TJournal::Finish()
+{
+    if (m_fd < 0)
+        return;
+    Settle();
+    ::close(m_fd);
+    m_fd = -1;
+    ::unlink(Native(m_path).constData());
+    SyncFolderOf(m_path);
+}
+
+std::vector<JournalEvent> TJournal::ReadEvents(const QString& path)
+{
+    std::vector<JournalEvent> events;
+    struct stat st
+    {
+    };
+    const int fd = OpenJournalForReading(path, st);
+    if (fd < 0)
+        return events;
+    if (S_ISREG(st.st_mode)) {
+        RecordReader reader(fd);
+        Record r;
+        while (reader.Next(r)) {
+            std::uint64_t seq = 0;
+            JournalEvent ev;
+            if (r.Type == kEvent && DecodeEvent(r.Payload, seq, ev))
+                events.push_back(ev);
+        }
+    }
+    ::close(fd);
+    return events;
 }
 
 namespace {
@@ -303,40 +737,76 @@ std::vector<CapturedEvent> ToCaptured(std::span<const JournalEvent> events)
         e.InputIndex = j.InputIndex;
         e.DurationMs = j.DurationMs;
         e.DateTime = DateTimeFromQt(QDateTime::fromMSecsSinceEpoch(j.Ms));
+        e.EpochMs = j.Ms;
         out.push_back(e);
     }
     return out;
 }
 
-} // namespace
-
-void DropListedEvents(const TEventList& list, const TUserPrefs& prefs,
-                      std::vector<JournalEvent>& events)
+// Merges events into the day's file name; false when the file cannot be read or written.
+bool MergeIntoDayFile(TJournal& journal, const QString& name, const QDate& day,
+                      std::uint64_t lastSeq, std::span<const JournalEvent> events,
+                      const TUserPrefs& prefs, int currentYear, QString& why)
 {
-    if (events.empty() || list.rowCount() == 0)
-        return;
-    QHash<QString, int> listed;
-    for (int row = 0; row < list.rowCount(); ++row)
-        ++listed[list.fileLine(row)];
-    // The events' lines, made as the list makes them.
-    TEventList scratch(prefs);
-    const std::vector<CapturedEvent> captured = ToCaptured(events);
-    scratch.RecordEvents(captured);
-    const int n = int(events.size());
-    std::vector<JournalEvent> kept;
-    for (int i = 0; i < n; ++i) {
-        const auto it = listed.find(scratch.fileLine(n - 1 - i)); // newest on top
-        if (it != listed.end() && it.value() > 0)
-            --it.value();
-        else
-            kept.push_back(events[std::size_t(i)]);
+    EventFileContent content = ReadEventFile(name, currentYear);
+    if (content.State == FileReadResult::Refused) {
+        why = content.Reason;
+        return false;
     }
-    events.swap(kept);
+    TEventList list(prefs);
+    list.AppendEvents(content.Records);
+    list.SetKeptLines(std::move(content.Kept));
+    list.InsertEvents(ToCaptured(events));
+    bool noted = true;
+    const bool saved =
+        SaveEventFile(list, name, prefs.LogSaveMakeBackup, [&](qint64 size, std::uint32_t crc) {
+            noted = journal.NoteRecoverySave(name, lastSeq, day, size, crc);
+            return noted;
+        });
+    if (!saved)
+        why = noted ? QStringLiteral("écriture impossible")
+                    : QStringLiteral("le journal de reprise ne peut pas être écrit");
+    return saved;
 }
 
-void InsertRecoveredEvents(TEventList& list, std::span<const JournalEvent> events)
+} // namespace
+
+RecoveryResult RecoverEvents(TJournal& journal, const JournalFindings& found, TEventList& list,
+                             const TUserPrefs& prefs, const QString& logDir, const QDate& today)
 {
-    list.InsertEvents(ToCaptured(events));
+    RecoveryResult result;
+    std::vector<JournalEvent> toList;
+    std::map<QDate, std::vector<JournalEvent>> byDay;
+    for (const JournalEvent& ev : found.Events) {
+        const QDate day = QDateTime::fromMSecsSinceEpoch(ev.Ms).date();
+        if (day == today)
+            toList.push_back(ev);
+        else
+            byDay[day].push_back(ev);
+    }
+    QString dir = logDir;
+    if (!dir.isEmpty() && !dir.endsWith(u'/'))
+        dir += u'/';
+    for (const auto& [day, events] : byDay) {
+        const QString name =
+            dir + day.toString(QStringLiteral("yyyy_MM_dd")) + QStringLiteral(".txt");
+        QString why;
+        if (MergeIntoDayFile(journal, name, day, found.LastSeq, events, prefs, today.year(), why)) {
+            result.IntoDayFiles += int(events.size());
+            continue;
+        }
+        result.Messages << QStringLiteral("%1 évenement(s) du %2 ne peuvent pas rejoindre le "
+                                          "fichier %3 (%4) : ils rejoignent la liste.")
+                               .arg(events.size())
+                               .arg(day.toString(QStringLiteral("dd/MM/yyyy")), name, why);
+        toList.insert(toList.end(), events.begin(), events.end());
+    }
+    list.InsertEvents(ToCaptured(toList));
+    result.IntoList = int(toList.size());
+    // The events in the list are journaled afresh: the journal found can go.
+    if (!journal.Open(toList))
+        qCWarning(lcJournal) << "no fresh journal after the recovery:" << journal.Path();
+    return result;
 }
 
 } // namespace evtrak

@@ -1,6 +1,7 @@
 #include "eventlog/uSavingPolicy.h"
 
 #include "eventlog/uEventFile.h"
+#include "eventlog/uJournal.h"
 #include "ui/uResStr.h"
 
 #include <QFileInfo>
@@ -22,6 +23,7 @@ struct TSavingPolicy::Impl
     UserPrompt& Prompt;
     const Clock& Clk;
     std::function<bool()> CaptureRunning;
+    TJournal* Journal = nullptr;
     QString LogDir;
     QString DailyFile;
     QDateTime StartTime;
@@ -49,6 +51,11 @@ TSavingPolicy::TSavingPolicy(TEventList& list, const TUserPrefs& prefs, UserProm
 TSavingPolicy::~TSavingPolicy()
 {
     d->List.setAppendHook({});
+}
+
+void TSavingPolicy::setJournal(TJournal* journal)
+{
+    d->Journal = journal;
 }
 
 void TSavingPolicy::setCaptureRunningQuery(std::function<bool()> running)
@@ -105,7 +112,16 @@ QString TSavingPolicy::Caption() const
 
 bool TSavingPolicy::SaveEventFile(const QString& name)
 {
-    if (!name.isEmpty() && evtrak::SaveEventFile(d->List, name, d->Prefs.LogSaveMakeBackup)) {
+    TJournal* journal = d->Journal;
+    const auto noteSave = [journal, &name](qint64 size, std::uint32_t crc) {
+        if (journal)
+            journal->NoteSave(name, size, crc);
+        return true;
+    };
+    if (!name.isEmpty() &&
+        evtrak::SaveEventFile(d->List, name, d->Prefs.LogSaveMakeBackup, noteSave)) {
+        if (journal)
+            journal->Settle();
         SetCurrentEventFile(name);
         d->List.SetModified(false);
         Q_EMIT fileSaved(name);
@@ -129,6 +145,9 @@ bool TSavingPolicy::LoadEventFile(const QString& name)
         return false;
     }
     d->List.ClearEvents();
+    // The rows the list held were saved or dropped by the user.
+    if (d->Journal)
+        d->Journal->Settle();
     d->List.AppendEvents(content.Records);
     const std::size_t kept = content.Kept.size();
     d->List.SetKeptLines(std::move(content.Kept));
@@ -147,7 +166,16 @@ bool TSavingPolicy::LoadEventFile(const QString& name)
 
 bool TSavingPolicy::AppendLastEvent(const QStringList& lines)
 {
-    const bool ok = !d->CurrentFile.isEmpty() && AppendEventLines(d->CurrentFile, lines);
+    TJournal* journal = d->Journal;
+    const QString& file = d->CurrentFile;
+    const auto noteAppend = [journal, &file, &lines](qint64 offset, qint64 size,
+                                                     std::uint32_t crc) {
+        if (journal)
+            journal->NoteAppend(file, offset, size, crc, std::size_t(lines.size()));
+    };
+    const bool ok = !file.isEmpty() && AppendEventLines(file, lines, noteAppend);
+    if (journal)
+        journal->AppendDone(file, ok);
     if (ok != !d->AppendFailing) {
         d->AppendFailing = !ok;
         Q_EMIT appendFailingChanged(d->AppendFailing);
@@ -190,6 +218,8 @@ bool TSavingPolicy::NewEventFile(const QString& name)
         return false;
     d->List.ClearEvents();
     d->List.SetKeptLines({});
+    if (d->Journal)
+        d->Journal->Settle();
     SetCurrentEventFile(name);
     d->List.SetModified(false);
     return true;

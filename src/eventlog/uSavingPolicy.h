@@ -15,6 +15,8 @@
 
 namespace evtrak {
 
+class TJournal;
+
 inline constexpr auto kUntitledName = "Sans_Nom";
 
 class TSavingPolicy : public QObject
@@ -25,6 +27,10 @@ public:
     // removes it when destroyed: list must outlive the policy.
     TSavingPolicy(TEventList& list, const TUserPrefs& prefs, UserPrompt& prompt,
                   const Clock& clock = SystemClock(), QObject* parent = nullptr);
+
+    // The recovery journal (not owned; nullptr: none): told before every save and
+    // append what goes into which file, and emptied once the list is in its file.
+    void setJournal(TJournal* journal);
 
     // Whether the capture runs (save failures are silent then). Default: never.
     void setCaptureRunningQuery(std::function<bool()> running);

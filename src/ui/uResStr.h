@@ -142,6 +142,25 @@ inline QString CountersStatus(int capture, int total)
 {
     return QStringLiteral("%1 (total : %2)").arg(capture).arg(total);
 }
+inline QString RecoveredEvents(int intoList, int intoDayFiles)
+{
+    QString text = QStringLiteral("evtrak : %1 évenement(s) d'une acquisition interrompue "
+                                  "récupéré(s) ; ils seront sauvés avec les autres.")
+                       .arg(intoList);
+    if (intoDayFiles > 0)
+        text += QStringLiteral(" %1 évenement(s) d'autres jours ont rejoint le fichier de leur "
+                               "jour.")
+                    .arg(intoDayFiles);
+    return text;
+}
+
+inline QString TornLineCut(const QString& file)
+{
+    return QStringLiteral("evtrak : la fin de %1, écrite à moitié par un arrêt brutal, est "
+                          "retirée ; ses évenements sont repris du journal.")
+        .arg(file);
+}
+
 inline QString AskRecoverJournal(int count)
 {
     return QStringLiteral("Des évenements d'une acquisition interrompue ont été retrouvés (%1). "

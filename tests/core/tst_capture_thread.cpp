@@ -257,7 +257,7 @@ void TestCaptureThread::stormKeepsOrderAndCompleteness()
                                  .arg(rig.list.text(row, TEventList::ColLabel), expected)));
     }
     // The journal holds the same events in the same order.
-    const std::vector<JournalEvent> journaled = TJournal::Read(journal.Path());
+    const std::vector<JournalEvent> journaled = TJournal::ReadEvents(journal.Path());
     QCOMPARE(int(journaled.size()), rows);
     for (int k = 0; k < rows; ++k)
         if (journaled[std::size_t(k)].InputIndex != k % 8 ||

@@ -3,6 +3,7 @@
 #include "mainwindow_support.h"
 
 #include "acquisition/uCaptureControl.h"
+#include "eventlog/uEventFile.h"
 #include "eventlog/uJournal.h"
 #include "eventlog/uSavingPolicy.h"
 #include "settings/ktIniFile.h"
@@ -123,21 +124,29 @@ private Q_SLOTS:
     {
         QFETCH(bool, accept);
         WindowRig rig;
-        // Input 3 [ON] at 08:00:00 already reached the day's file (per-event saving).
-        rig.writeFile(QStringLiteral("Log/2026_12_07.txt"),
-                      "Libell\xE9_3 [ON];3;07/12/2026 08:00:00;0 ms\r\n");
         const auto at = [](int h, int m, int s) {
             return QDateTime(QDate(2026, 12, 7), QTime(h, m, s)).toMSecsSinceEpoch();
         };
         const JournalEvent events[] = {{at(8, 0, 0), 3, 0, true, true},
                                        {at(7, 59, 0), 1, 0, true, true},
                                        {at(8, 0, 2), 3, 2000, true, false}};
-        QByteArray bytes(int(sizeof events / sizeof events[0] * TJournal::kRecordSize), '\0');
-        for (std::size_t i = 0; i < 3; ++i)
-            TJournal::Encode(events[i], reinterpret_cast<unsigned char*>(bytes.data()) +
-                                            i * TJournal::kRecordSize);
-        bytes += "torn"; // the last record was cut short by the kill
-        rig.writeFile(QStringLiteral("Log/evtrak_journal.bin"), bytes);
+        {
+            // Input 3 [ON] at 08:00:00 already reached the day's file (per-event saving).
+            const QString day = rig.logDir() + QStringLiteral("2026_12_07.txt");
+            QVERIFY(QDir().mkpath(rig.logDir()));
+            TJournal journal(TJournal::PathIn(rig.logDir()));
+            QVERIFY(journal.Open());
+            journal.Append(events, 1);
+            const QStringList line{QStringLiteral("Libellé_3 [ON];3;07/12/2026 08:00:00;0 ms")};
+            QVERIFY(AppendEventLines(day, line, [&](qint64 offset, qint64 size, std::uint32_t crc) {
+                journal.NoteAppend(day, offset, size, crc, 1);
+            }));
+            journal.Append(events + 1, 2);
+        }
+        QFile torn(rig.logDir() + QStringLiteral("evtrak_journal.bin"));
+        QVERIFY(torn.open(QIODevice::Append));
+        torn.write("torn"); // the last record was cut short by the kill
+        torn.close();
         rig.prompt.answers = {accept ? Answer::Yes : Answer::No};
 
         TfmMain& w = rig.start(false);
@@ -155,7 +164,7 @@ private Q_SLOTS:
         } else {
             QCOMPARE(w.eventList().rowCount(), 1);
             QCOMPARE(aside.size(), 1);
-            QCOMPARE(TJournal::Read(rig.logDir() + aside.first()).size(), std::size_t(3));
+            QCOMPARE(TJournal::ReadEvents(rig.logDir() + aside.first()).size(), std::size_t(3));
         }
         // Asked once: the next start finds nothing to offer.
         QVERIFY(w.close());

@@ -37,7 +37,7 @@ class TFilterBar;
 struct EventFilter;
 struct ReportRows;
 class TJournal;
-struct JournalEvent;
+struct JournalFindings;
 class TSavingPolicy;
 class TfmCaptureJournal;
 class TfmPrintOptions;
@@ -181,7 +181,8 @@ private:
     void RunCommand(void (TfmMain::*handler)());
     // Start-up: the events a journal of an interrupted session holds that the day's
     // file lacks are offered back (Oui: into the list; Non: the journal is set aside).
-    void RecoverJournal(std::vector<JournalEvent> found);
+    // false when a stop signal came while the question was open.
+    bool RecoverJournal(JournalFindings found);
 
     // Handlers, one per action.
     void ActFileNewExecute();

@@ -59,35 +59,45 @@ void TfmMain::FormCreate()
     QString reason;
     if (!ReadUserPrefs(m_prefs, m_paths.PrefsFileName, m_columns.get(), &reason))
         m_prompt->ShowError(ResStr::CannotRead(m_paths.PrefsFileName, reason));
-    // A journal left by an interrupted session is taken over before anything is
-    // captured into this session's.
+    // A journal left by an interrupted session is read before anything is captured into
+    // this session's.
     m_journal = std::make_unique<TJournal>(TJournal::PathIn(m_paths.LogDir));
-    std::vector<JournalEvent> found = m_journal->TakeOver();
-    if (!m_journal->Open())
-        qCWarning(lcMain) << "no recovery journal:" << m_journal->Path();
+    JournalFindings found = m_journal->Scan();
+    if (!found.Problem.isEmpty())
+        m_prompt->ShowError(found.Problem);
+    m_policy->setJournal(m_journal.get());
     m_capture->setJournal(m_journal.get());
-    ApplyUserPrefs(); // may start the capture (CaptureRunAtAppStartup)
     m_policy->OpenDailyFile();
-    RecoverJournal(std::move(found));
+    if (!RecoverJournal(std::move(found)))
+        return;       // a stop signal while the question was open: the journal waits
+    ApplyUserPrefs(); // may start the capture (CaptureRunAtAppStartup)
     m_conf->SetConfFileName(ResStr::UntitledName());
     ActCaptureInitSystemExecute(); // ends with a test
     ActCaptureTestSystemExecute(); // each test ends with UpdateGui
 }
 
-void TfmMain::RecoverJournal(std::vector<JournalEvent> found)
+bool TfmMain::RecoverJournal(JournalFindings found)
 {
-    DropListedEvents(*m_list, m_prefs, found);
-    if (found.empty()) {
-        m_journal->AcceptRecovered({});
-        return;
+    if (!found.Events.empty()) {
+        const Answer answer =
+            m_prompt->AskYesNo(ResStr::AskRecoverJournal(int(found.Events.size())));
+        // Closed by a signal meanwhile: nothing was decided, the next start asks again.
+        if (m_signalExit >= 0)
+            return false;
+        if (answer == Answer::Yes) {
+            const Clock& clock = m_setup.clock ? *m_setup.clock : SystemClock();
+            const RecoveryResult r = RecoverEvents(*m_journal, found, *m_list, m_prefs,
+                                                   m_paths.LogDir, clock.now().date());
+            for (const QString& message : r.Messages)
+                m_prompt->ShowError(message);
+        } else {
+            const QString aside = m_journal->KeepAside(QDateTime::currentDateTime());
+            qCInfo(lcMain) << "recovered events kept aside in" << aside;
+        }
     }
-    if (m_prompt->AskYesNo(ResStr::AskRecoverJournal(int(found.size()))) == Answer::Yes) {
-        InsertRecoveredEvents(*m_list, found);
-        m_journal->AcceptRecovered(found);
-    } else {
-        const QString aside = m_journal->KeepRecoveredAside(QDateTime::currentDateTime());
-        qCInfo(lcMain) << "recovered events kept aside in" << aside;
-    }
+    if (!m_journal->IsOpen() && !m_journal->Open())
+        qCWarning(lcMain) << "no recovery journal:" << m_journal->Path();
+    return true;
 }
 
 TfmPrintOptions* TfmMain::CreatePrintOptions()

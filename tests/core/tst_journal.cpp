@@ -1,0 +1,245 @@
+// The recovery journal on its own: its records survive damage around them, and what it
+// says is in a file is believed only when the file, as it is now, confirms it.
+#include "eventlog/uEventFile.h"
+#include "eventlog/uJournal.h"
+#include "eventlog/uLog.h"
+#include "testsupport.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <fcntl.h>
+#include <unistd.h>
+
+using namespace evtrak;
+
+namespace {
+
+const QDate kToday(2026, 12, 8);
+
+JournalEvent EventAt(const QDate& day, int second, int input = 2, bool on = true)
+{
+    const qint64 ms = QDateTime(day, QTime(10, 0, 0)).toMSecsSinceEpoch() + second * 1000;
+    return JournalEvent{ms, input, on ? 0 : 40, true, on};
+}
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void WriteAll(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(f.write(bytes), bytes.size());
+}
+
+std::vector<CapturedEvent> Captured(std::span<const JournalEvent> events)
+{
+    std::vector<CapturedEvent> captured;
+    for (const JournalEvent& j : events) {
+        CapturedEvent e;
+        e.Suffix = j.Suffix;
+        e.State = j.State;
+        e.InputIndex = j.InputIndex;
+        e.DurationMs = j.DurationMs;
+        e.DateTime = DateTimeFromQt(QDateTime::fromMSecsSinceEpoch(j.Ms));
+        captured.push_back(e);
+    }
+    return captured;
+}
+
+// The events of a list as the capture hands them over, appended to file through the
+// journal (per-event saving).
+void AppendThroughJournal(TJournal& journal, const QString& file,
+                          std::span<const JournalEvent> events, const TUserPrefs& prefs)
+{
+    journal.Append(events.data(), events.size());
+    TEventList lines(prefs);
+    lines.RecordEvents(Captured(events));
+    QStringList text;
+    for (int row = lines.rowCount() - 1; row >= 0; --row)
+        text << lines.fileLine(row);
+    const bool ok =
+        AppendEventLines(file, text, [&](qint64 offset, qint64 size, std::uint32_t crc) {
+            journal.NoteAppend(file, offset, size, crc, std::size_t(text.size()));
+        });
+    journal.AppendDone(file, ok);
+}
+
+} // namespace
+
+class TestJournal : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void readingResynchronisesAfterDamage();
+    void eventsAreSettledOnlyByWhatTheFilesHold();
+    void recoveryPutsEachDayInItsFileOnce();
+    void whatCannotBeAJournalIsKeptAside();
+};
+
+void TestJournal::readingResynchronisesAfterDamage()
+{
+    QTemporaryDir dir;
+    const QString path = TJournal::PathIn(dir.path());
+    // Bounce: byte-identical events are distinct events.
+    std::vector<JournalEvent> events(40, EventAt(kToday, 1));
+    for (std::size_t i = 0; i < events.size(); i += 3)
+        events[i].InputIndex = int(i % 13);
+    {
+        TJournal journal(path);
+        QVERIFY(journal.Open(events));
+    }
+    const QByteArray whole = ReadAll(path);
+    const qsizetype record = whole.size() / qsizetype(events.size());
+    QCOMPARE(record * qsizetype(events.size()), whole.size());
+
+    // A damaged record in the middle, garbage that looks like the start of records
+    // between two others, and a record torn at the end.
+    QByteArray damaged = whole;
+    damaged[record * 10 + 12] = char(damaged[record * 10 + 12] ^ 0x10);
+    damaged.insert(record * 20, QByteArray("\xE7\x4A"
+                                           "E\x16\x00"
+                                           "\xE7\xE7\x4A",
+                                           8));
+    damaged.chop(7);
+    WriteAll(path, damaged);
+    const std::vector<JournalEvent> read = TJournal::ReadEvents(path);
+    QCOMPARE(read.size(), events.size() - 2);
+    // Every record after the damage is there, in order.
+    for (std::size_t i = 11; i + 1 < events.size(); ++i)
+        QCOMPARE(read[i - 1].InputIndex, events[i].InputIndex);
+
+    TJournal journal(path);
+    const JournalFindings found = journal.Scan();
+    QVERIFY(found.Problem.isEmpty());
+    QCOMPARE(found.Events.size(), events.size() - 2);
+}
+
+void TestJournal::eventsAreSettledOnlyByWhatTheFilesHold()
+{
+    QTemporaryDir dir;
+    const TUserPrefs prefs = DefaultUserPrefs();
+    const QString path = TJournal::PathIn(dir.path());
+    const QString day = dir.filePath(QStringLiteral("2026_12_08.txt"));
+    const JournalEvent first[] = {EventAt(kToday, 1), EventAt(kToday, 1, 2, false)};
+    const JournalEvent second[] = {EventAt(kToday, 2), EventAt(kToday, 2, 2, false),
+                                   EventAt(kToday, 2)};
+    {
+        TJournal journal(path);
+        QVERIFY(journal.Open());
+        AppendThroughJournal(journal, day, first, prefs);
+        AppendThroughJournal(journal, day, second, prefs);
+    }
+    // Both appends are in the file: nothing to offer, even with labels since renamed.
+    const QByteArray appended = ReadAll(day);
+    QCOMPARE(TJournal(path).Scan().Events.size(), std::size_t(0));
+
+    // Killed in the middle of the second append: its half line goes, its events come back.
+    const qsizetype firstEnd = appended.indexOf("\r\n", appended.indexOf("\r\n") + 2) + 2;
+    WriteAll(day, appended.left(firstEnd + 9));
+    JournalFindings found = TJournal(path).Scan();
+    QCOMPARE(found.Events.size(), std::size_t(3));
+    QCOMPARE(found.CutFile, day);
+    QCOMPARE(ReadAll(day), appended.left(firstEnd));
+
+    // A full save that reached its file before the kill settles every event before it;
+    // one that did not reach it (renamed over nothing) settles none.
+    for (const bool reached : {false, true}) {
+        TJournal journal(path);
+        QVERIFY(journal.Open(second));
+        TEventList list(prefs);
+        QVERIFY(LoadEventFile(list, day, 2026));
+        list.InsertEvents(Captured(second));
+        const bool saved = SaveEventFile(list, day, false, [&](qint64 size, std::uint32_t crc) {
+            journal.NoteSave(day, size, crc);
+            return reached; // false: killed before the rename
+        });
+        QCOMPARE(saved, reached);
+        found = TJournal(path).Scan();
+        QCOMPARE(found.Events.size(), reached ? std::size_t(0) : std::size_t(3));
+    }
+}
+
+void TestJournal::recoveryPutsEachDayInItsFileOnce()
+{
+    QTemporaryDir dir;
+    const TUserPrefs prefs = DefaultUserPrefs();
+    const QString logDir = dir.path() + u'/';
+    const QString path = TJournal::PathIn(logDir);
+    const QDate yesterday = kToday.addDays(-1);
+    const QString yesterdayFile = logDir + QStringLiteral("2026_12_07.txt");
+    WriteAll(yesterdayFile, "Ancien;5;07/12/2026 09:00:00;0 ms\r\n");
+    const JournalEvent events[] = {EventAt(yesterday, 3590), EventAt(yesterday, 3599),
+                                   EventAt(kToday, 5), EventAt(kToday, 6, 4)};
+    {
+        TJournal journal(path);
+        QVERIFY(journal.Open(events));
+    }
+    // The fresh journal cannot be made (killed before it replaced the old one): the old
+    // one stays, and what went to yesterday's file is not offered again.
+    QVERIFY(QDir().mkdir(path + QStringLiteral(".new")));
+    {
+        TJournal journal(path);
+        const JournalFindings found = journal.Scan();
+        QCOMPARE(found.Events.size(), std::size_t(4));
+        TEventList list(prefs);
+        const RecoveryResult r = RecoverEvents(journal, found, list, prefs, logDir, kToday);
+        QCOMPARE(r.IntoDayFiles, 2);
+        QCOMPARE(r.IntoList, 2);
+        QCOMPARE(list.rowCount(), 2);
+        QVERIFY(!journal.IsOpen());
+    }
+    QVERIFY(QDir().rmdir(path + QStringLiteral(".new")));
+    QCOMPARE(ReadEventFile(yesterdayFile, 2026).Records.size(), std::size_t(3));
+    TJournal journal(path);
+    const JournalFindings again = journal.Scan();
+    QCOMPARE(again.Events.size(), std::size_t(2));
+    TEventList list(prefs);
+    const RecoveryResult r = RecoverEvents(journal, again, list, prefs, logDir, kToday);
+    QCOMPARE(r.IntoDayFiles, 0);
+    QCOMPARE(list.rowCount(), 2);
+    QCOMPARE(ReadEventFile(yesterdayFile, 2026).Records.size(), std::size_t(3));
+    // The fresh journal holds today's two, still waiting for their file.
+    QVERIFY(journal.IsOpen());
+    QCOMPARE(TJournal::ReadEvents(path).size(), std::size_t(2));
+}
+
+void TestJournal::whatCannotBeAJournalIsKeptAside()
+{
+    QTemporaryDir dir;
+    const QString path = TJournal::PathIn(dir.path());
+    const auto check = [&](const char* what) {
+        TJournal journal(path);
+        const JournalFindings found = journal.Scan();
+        QVERIFY2(found.Problem.contains(QStringLiteral("mis de côté")), what);
+        QVERIFY2(!QFileInfo::exists(path), what);
+        QVERIFY2(journal.Open(), what);
+        QVERIFY(QFile::remove(path));
+    };
+    // Larger than any journal (sparse, nothing read).
+    {
+        const int fd = ::open(QFile::encodeName(path).constData(), O_CREAT | O_WRONLY, 0600);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::ftruncate(fd, TJournal::kMaxBytes + 1), 0);
+        ::close(fd);
+        check("too large");
+    }
+    // Bytes that hold no record at all (an older format, or garbage).
+    WriteAll(path, QByteArray(4096, '\x55'));
+    check("unreadable");
+    // A link is never followed.
+    const QString victim = dir.filePath(QStringLiteral("victim"));
+    WriteAll(victim, "keep");
+    QVERIFY(QFile::link(victim, path));
+    check("link");
+    QCOMPARE(ReadAll(victim), QByteArray("keep"));
+    QCOMPARE(QDir(dir.path()).entryList({QStringLiteral("*non_recupere*")}).size(), 3);
+}
+
+QTEST_GUILESS_MAIN(TestJournal)
+#include "tst_journal.moc"
