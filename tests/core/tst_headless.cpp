@@ -111,6 +111,8 @@ private Q_SLOTS:
     void killedRunIsRecoveredOnce();
     void windowClosesInOrderOnSignal_data();
     void windowClosesInOrderOnSignal();
+    void signalDuringRecoveryQuestionKeepsJournal_data() { windowClosesInOrderOnSignal_data(); }
+    void signalDuringRecoveryQuestionKeepsJournal();
     void refusedInterfaceExits2_data();
     void refusedInterfaceExits2();
     void refusedDayFileExits2BeforeCapture_data();
@@ -288,6 +290,49 @@ void TestHeadless::windowClosesInOrderOnSignal()
     QVERIFY(ini.open(QIODevice::ReadOnly));
     QVERIFY(ini.readAll().contains("[FormsSizeAndPos]"));
     QVERIFY(!QFile::exists(journal.filePath()));
+}
+
+// A stop signal while the window asks whether to recover a killed run's events decides
+// nothing: the journal stays as it was and the next start offers the events again.
+void TestHeadless::signalDuringRecoveryQuestionKeepsJournal()
+{
+    QFETCH(int, signal);
+    Sandbox box;
+    QProcess killed;
+    box.start(killed);
+    const QString event = box.startCaptureWithOneEvent(killed);
+    QVERIFY2(event.startsWith(QStringLiteral("Libellé_0 [ON];0;")), qPrintable(event));
+    QTest::qWait(1200); // the journal reaches the disk once a second
+    killed.kill();
+    QVERIFY(killed.waitForFinished(20000));
+    box.setPortByte(0x378, 0x00); // no change waits for the next capture
+    const QString journal = box.dir.filePath(QStringLiteral("Log/evtrak_journal.bin"));
+    const QByteArray left = ReadBytes(journal);
+    QVERIFY(!left.isEmpty());
+
+    QProcess window;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    window.setProcessEnvironment(env);
+    box.start(window, {QStringLiteral("--port-device"), box.portFile});
+    QVERIFY(window.waitForStarted());
+    QTest::qWait(1500); // the question is open: nobody answers it
+    QCOMPARE(window.state(), QProcess::Running);
+    ::kill(pid_t(window.processId()), signal);
+    QVERIFY(window.waitForFinished(20000));
+    QCOMPARE(window.exitStatus(), QProcess::NormalExit);
+    QVERIFY(ReadBytes(journal) == left);
+    QVERIFY(box.dailyFileLines().join(u'|').indexOf(QStringLiteral("Libellé_0")) < 0);
+
+    QProcess again;
+    box.start(again);
+    QByteArray err;
+    QVERIFY(QTest::qWaitFor(
+        [&] { return (err += again.readAllStandardError()).contains("Ctrl+C"); }, 20000));
+    QVERIFY2(err.contains("1 évenement(s) d'une acquisition interrompue"), err.constData());
+    ::kill(pid_t(again.processId()), SIGTERM);
+    QVERIFY(again.waitForFinished(20000));
+    QCOMPARE(box.dailyFileLines(), QStringList{event});
 }
 
 void TestHeadless::refusedInterfaceExits2_data()
