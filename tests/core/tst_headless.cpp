@@ -91,16 +91,23 @@ struct Sandbox
     QString portFile;
 };
 
-// Every entry of the Log folder: the bytes of files, the target of links.
+// Every entry of the Log folder: the bytes of files, the target of links, the mode of the rest.
 QMap<QString, QByteArray> LogSnapshot(const Sandbox& box)
 {
     QMap<QString, QByteArray> entries;
     const QDir log(box.dir.filePath(QStringLiteral("Log")));
     const QFileInfoList all =
         log.entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
-    for (const QFileInfo& fi : all)
-        entries.insert(fi.fileName(), fi.isSymLink() ? "-> " + QFile::encodeName(fi.symLinkTarget())
-                                                     : ReadBytes(fi.filePath()));
+    for (const QFileInfo& fi : all) {
+        struct stat st
+        {
+        };
+        ::lstat(QFile::encodeName(fi.filePath()).constData(), &st);
+        entries.insert(fi.fileName(), S_ISREG(st.st_mode) ? ReadBytes(fi.filePath())
+                                      : S_ISLNK(st.st_mode)
+                                          ? "-> " + QFile::encodeName(fi.symLinkTarget())
+                                          : QByteArray::number(st.st_mode, 8));
+    }
     return entries;
 }
 
@@ -558,7 +565,11 @@ void TestHeadless::secondRunOnTheFolderTouchesNothing()
     QByteArray firstErr;
     QVERIFY(StartCapture(box, first, firstWindow, &firstErr));
     box.setPortByte(0x378, 0x04); // one event in the journal and the day's file
-    QTRY_COMPARE_WITH_TIMEOUT(box.dailyFileLines().size(), 1, 20000);
+    const QString journal = box.dir.filePath(QStringLiteral("Log/evtrak_journal.bin"));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        box.dailyFileLines().value(0).startsWith(QStringLiteral("Libellé_2 [ON];2;")) &&
+            QFileInfo(journal).size() >= 24,
+        20000);
     const QMap<QString, QByteArray> before = LogSnapshot(box);
     QVERIFY(before.contains(QStringLiteral("evtrak_journal.bin")));
 
