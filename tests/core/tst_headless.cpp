@@ -115,6 +115,9 @@ QProcessEnvironment WindowEnvironment()
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    // The window says in its log when a second start brought it to the front.
+    env.insert(QStringLiteral("QT_LOGGING_RULES"),
+               QStringLiteral("qt.qpa.*=false\nevtrak.ui.main.info=true"));
     return env;
 }
 
