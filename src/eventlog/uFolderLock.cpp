@@ -81,9 +81,7 @@ QByteArray Describe(const QString& mode)
     if (program.isEmpty())
         program = QStringLiteral("evtrak");
     return QStringLiteral("program=%1\npid=%2\nmode=%3\nhost=%4\nsince=%5\n")
-        .arg(program)
-        .arg(qint64(::getpid()))
-        .arg(mode, QSysInfo::machineHostName(),
+        .arg(program, QString::number(qint64(::getpid())), mode, QSysInfo::machineHostName(),
              QDateTime::currentDateTimeUtc().toString(Qt::ISODate))
         .toUtf8();
 }

@@ -320,8 +320,8 @@ int TakeLogFolder(const QString& logDir, TFolderLock& lock)
         if (AskWindowToFront(logDir, 2000)) {
             PrintErr(QStringLiteral("evtrak : une fenêtre d'Evtrak est déjà ouverte sur le "
                                     "dossier Log \"%1\" (pid %2) ; elle passe au premier plan.")
-                         .arg(QDir::toNativeSeparators(QDir::cleanPath(logDir)))
-                         .arg(lock.Holder().Pid));
+                         .arg(QDir::toNativeSeparators(QDir::cleanPath(logDir)),
+                              QString::number(lock.Holder().Pid)));
             return 0;
         }
         if (deadline.hasExpired()) {
