@@ -1,10 +1,11 @@
 // Program entry: parses the command line, then wires and runs the program.
 #include "acquisition/uHeadless.h"
+#include "eventlog/uExport.h"
+#include "ui/ktCommandLine.h"
+#include "ui/ktStopSignals.h"
 #include "ui/widgets/frmMain.h"
 #include "ui/widgets/frmReport01.h"
-#include "ui/ktCommandLine.h"
 #include "ui/widgets/ktTranslations.h"
-#include "eventlog/uExport.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -39,6 +40,8 @@ void Print(std::FILE* stream, const QString& text)
 
 int main(int argc, char* argv[])
 {
+    // A figures request (SIGUSR1) arriving before its handler must not end the program.
+    evtrak::IgnoreFiguresSignal();
     const evtrak::CommandLineResult cl = evtrak::ParseCommandLine(Arguments(argc, argv));
     if (cl.action == evtrak::CommandLineResult::Action::Exit) {
         Print(stdout, cl.out);

@@ -70,6 +70,7 @@ public:
     {}
     ~TestBroker() { Stop(); }
     int Port() const { return m_port; }
+    qint64 Pid() const { return m_process.processId(); }
 
     bool Start()
     {

@@ -3,6 +3,7 @@
 #include "acquisition/ktPorts.h"
 #include "acquisition/uCaptureControl.h"
 #include "acquisition/uCaptureQuality.h"
+#include "eventlog/uFolderLock.h"
 #include "eventlog/uJournal.h"
 #include "eventlog/uLog.h"
 #include "eventlog/uMqttPublisher.h"
@@ -17,62 +18,13 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFileInfo>
-#include <QSocketNotifier>
 #include <QTimer>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace evtrak {
 
 namespace {
-
-int g_figuresPipe[2] = {-1, -1};
-
-extern "C" void OnFiguresSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(g_figuresPipe[1], &byte, 1);
-}
-
-// SIGUSR1 asks for the capture's figures: one byte into a pipe of its own.
-class FiguresSignal
-{
-public:
-    FiguresSignal()
-    {
-        if (::pipe2(g_figuresPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-            return;
-        struct sigaction sa
-        {
-        };
-        sa.sa_handler = OnFiguresSignal;
-        sigemptyset(&sa.sa_mask);
-        sa.sa_flags = SA_RESTART;
-        m_installed = sigaction(SIGUSR1, &sa, &m_old) == 0;
-    }
-    ~FiguresSignal()
-    {
-        if (m_installed)
-            sigaction(SIGUSR1, &m_old, nullptr);
-        if (g_figuresPipe[0] >= 0) {
-            ::close(g_figuresPipe[0]);
-            ::close(g_figuresPipe[1]);
-        }
-        g_figuresPipe[0] = g_figuresPipe[1] = -1;
-    }
-    FiguresSignal(const FiguresSignal&) = delete;
-    FiguresSignal& operator=(const FiguresSignal&) = delete;
-    int readFd() const { return m_installed ? g_figuresPipe[0] : -1; }
-
-private:
-    bool m_installed = false;
-    struct sigaction m_old
-    {
-    };
-};
 
 void PrintErr(const QString& text)
 {
@@ -112,6 +64,14 @@ int RunHeadless(const CommandLineOptions& options)
         prefs.MqttEnabled = true;
         prefs.MqttHost = options.mqttHost;
         prefs.MqttPort = options.mqttPort;
+    }
+
+    // Only the folder's owner goes further: a second process touches nothing there,
+    // neither the journal nor the outbox, the day's file or the port.
+    TFolderLock folderLock;
+    if (folderLock.Acquire(paths.LogDir, HeadlessLockMode()) != TFolderLock::Result::Acquired) {
+        PrintErr(QStringLiteral("evtrak : ") + folderLock.ErrorText());
+        return 2;
     }
 
     PortStartOptions portOptions;
@@ -238,20 +198,13 @@ int RunHeadless(const CommandLineOptions& options)
                 mqtt.SetLinesWord(capture.Quality().Figures().States);
             });
             stallTimer.start(100);
-            FiguresSignal figures;
-            std::unique_ptr<QSocketNotifier> figuresNotifier;
-            if (figures.readFd() >= 0) {
-                figuresNotifier =
-                    std::make_unique<QSocketNotifier>(figures.readFd(), QSocketNotifier::Read);
-                QObject::connect(figuresNotifier.get(), &QSocketNotifier::activated,
-                                 [&figures, &figuresLine, &reportStalls] {
-                                     char buf[16];
-                                     while (::read(figures.readFd(), buf, sizeof buf) > 0) {
-                                     }
-                                     reportStalls();
-                                     PrintErr(figuresLine());
-                                 });
-            }
+            // Gone with this block, before what the figures read.
+            QObject figuresReceiver;
+            QObject::connect(&signals, &TStopSignals::figuresRequested, &figuresReceiver,
+                             [&figuresLine, &reportStalls] {
+                                 reportStalls();
+                                 PrintErr(figuresLine());
+                             });
             const auto started = std::chrono::steady_clock::now();
             QCoreApplication::exec();
             capture.CaptureStop();

@@ -5,7 +5,8 @@
 // file line is written to stdout (UTF-8) as it is recorded; SIGINT or SIGTERM stop the
 // capture, save a modified list to the current file and end the program. Each stall of
 // the sampling goes to stderr as one line; SIGUSR1 prints the pass rate, the longest
-// interval between passes and the stall count since the start there.
+// interval between passes and the stall count since the start there (and is ignored
+// before the capture and after it: it never ends the program).
 
 #include "ui/ktCommandLine.h"
 
@@ -13,7 +14,8 @@ namespace evtrak {
 
 // Needs a QCoreApplication. Exit status: 0 after a stop by signal with everything
 // saved; 1 when the final save failed; 2 when the interface was refused ("Accès au
-// port sélectionné impossible.") or is not a parallel port ("Not LPT !").
+// port sélectionné impossible.") or is not a parallel port ("Not LPT !"), and when the
+// Log folder is held by another process or cannot be locked (then nothing is touched).
 int RunHeadless(const CommandLineOptions& options);
 
 } // namespace evtrak

@@ -28,27 +28,6 @@ void Notify(SafeWriteStep step)
         Observer()(step);
 }
 
-QString ErrnoReason(int err)
-{
-    switch (err) {
-    case EACCES:
-    case EPERM:
-        return QStringLiteral("accès refusé");
-    case EISDIR:
-        return QStringLiteral("c'est un dossier, pas un fichier");
-    case ELOOP:
-        return QStringLiteral("liens symboliques en boucle");
-    case EIO:
-        return QStringLiteral("erreur d'entrée-sortie sur le support");
-    case ENOSPC:
-        return QStringLiteral("disque plein");
-    case EROFS:
-        return QStringLiteral("support en lecture seule");
-    default:
-        return QStringLiteral("erreur système %1 (%2)").arg(err).arg(qt_error_string(err));
-    }
-}
-
 class Fd
 {
 public:
@@ -120,6 +99,30 @@ bool MakeBackup(const QString& name, const QString& backup)
 }
 
 } // namespace
+
+QString ErrnoReason(int err)
+{
+    switch (err) {
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("accès refusé");
+    case EISDIR:
+        return QStringLiteral("c'est un dossier, pas un fichier");
+    case ELOOP:
+        return QStringLiteral("liens symboliques en boucle");
+    case ENOENT:
+    case ENOTDIR:
+        return QStringLiteral("dossier ou fichier introuvable");
+    case EIO:
+        return QStringLiteral("erreur d'entrée-sortie sur le support");
+    case ENOSPC:
+        return QStringLiteral("disque plein");
+    case EROFS:
+        return QStringLiteral("support en lecture seule");
+    default:
+        return QStringLiteral("erreur système %1 (%2)").arg(err).arg(qt_error_string(err));
+    }
+}
 
 FileReadResult ReadRegularFile(const QString& name, qint64 maxBytes)
 {

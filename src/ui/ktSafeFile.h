@@ -29,6 +29,9 @@ struct FileReadResult
     QString Reason; // French, for the user: why the file was refused
 };
 
+// A system error number as a short French reason for the user ("accès refusé").
+QString ErrnoReason(int err);
+
 // Opens name without blocking, checks that it is a regular file of at most maxBytes, and
 // reads it whole.
 FileReadResult ReadRegularFile(const QString& name, qint64 maxBytes);

@@ -1,9 +1,13 @@
 #pragma once
-// SIGINT, SIGTERM and SIGHUP (Ctrl+C, systemd or a shutdown, a closed terminal or the
-// end of the session) turned into a Qt signal on the event loop: the handler only
-// writes one byte into a pipe, which a socket notifier watches. SIGPIPE is ignored
-// meanwhile, so that a closed standard output cannot kill the program before it saved.
-// One instance at a time; the previous handlers come back when it is destroyed.
+// The program's asynchronous signals turned into Qt signals on the event loop: SIGINT,
+// SIGTERM and SIGHUP (Ctrl+C, systemd or a shutdown, a closed terminal or the end of the
+// session) ask for a stop, SIGUSR1 for the capture's figures. The handler only writes
+// the signal's number, one byte per signal, into a pipe that a socket notifier watches.
+// SIGPIPE is ignored meanwhile, so that a closed standard output cannot kill the program
+// before it saved.
+// One instance at a time. When it is destroyed the stop signals get their previous
+// handlers back and SIGUSR1 goes back to ignored: its default action would end the
+// program, and a figures request must never do that.
 
 #include <QObject>
 #include <QSocketNotifier>
@@ -11,6 +15,10 @@
 #include <memory>
 
 namespace evtrak {
+
+// First thing in main, before any other thread or object: SIGUSR1 is ignored until a
+// TStopSignals handles it.
+void IgnoreFiguresSignal();
 
 class TStopSignals : public QObject
 {
@@ -22,8 +30,10 @@ public:
     bool installed() const { return m_installed; }
 
 Q_SIGNALS:
-    // Emitted once per batch of signals received, on the event loop.
+    // Each emitted once per batch of signals received, on the event loop; a batch that
+    // holds both gives the figures first.
     void stopRequested();
+    void figuresRequested();
 
 private:
     bool m_installed = false;

@@ -1,7 +1,8 @@
 // The program run without a window on a port file: the test flips bits in the file,
 // reads the lines the program prints, stops it with a signal and reads the day's file.
-// Also the command line's exits.
+// Also the command line's exits, one owner per Log folder and the figures signal.
 #include "capture_support.h" // the thread checker's view of Qt Test
+#include "mosquitto_support.h"
 #include "testsupport.h"
 #include "ui/ktMisc.h"
 
@@ -90,6 +91,51 @@ struct Sandbox
     QString portFile;
 };
 
+// Every entry of the Log folder: the bytes of files, the target of links, the mode of the rest.
+QMap<QString, QByteArray> LogSnapshot(const Sandbox& box)
+{
+    QMap<QString, QByteArray> entries;
+    const QDir log(box.dir.filePath(QStringLiteral("Log")));
+    const QFileInfoList all =
+        log.entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    for (const QFileInfo& fi : all) {
+        struct stat st
+        {
+        };
+        ::lstat(QFile::encodeName(fi.filePath()).constData(), &st);
+        entries.insert(fi.fileName(), S_ISREG(st.st_mode) ? ReadBytes(fi.filePath())
+                                      : S_ISLNK(st.st_mode)
+                                          ? "-> " + QFile::encodeName(fi.symLinkTarget())
+                                          : QByteArray::number(st.st_mode, 8));
+    }
+    return entries;
+}
+
+QProcessEnvironment WindowEnvironment()
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    // The window says in its log when a second start brought it to the front.
+    env.insert(QStringLiteral("QT_LOGGING_RULES"),
+               QStringLiteral("qt.qpa.*=false\nevtrak.ui.main.info=true"));
+    return env;
+}
+
+// Starts the window or a headless run and waits until its capture runs (the window
+// captures at start-up when the settings say so: its journal then exists).
+bool StartCapture(Sandbox& box, QProcess& p, bool window, QByteArray* err)
+{
+    if (window) {
+        p.setProcessEnvironment(WindowEnvironment());
+        box.start(p, {QStringLiteral("--port-device"), box.portFile});
+        const QString journal = box.dir.filePath(QStringLiteral("Log/evtrak_journal.bin"));
+        return QTest::qWaitFor([&] { return QFileInfo::exists(journal); }, 20000);
+    }
+    box.start(p);
+    return QTest::qWaitFor([&] { return (*err += p.readAllStandardError()).contains("Ctrl+C"); },
+                           20000);
+}
+
 QStringList Lines(QByteArray& buffer, QProcess& p)
 {
     buffer += p.readAllStandardOutput();
@@ -121,6 +167,13 @@ private Q_SLOTS:
     void killDuringSaveLeavesWholeFiles();
     void commandLine_data();
     void commandLine();
+    void secondRunOnTheFolderTouchesNothing_data();
+    void secondRunOnTheFolderTouchesNothing();
+    void refusedLockFile_data();
+    void refusedLockFile();
+    void figuresSignalNeverKills_data();
+    void figuresSignalNeverKills();
+    void figuresSignalDuringTheBrokersWait();
 };
 
 void TestHeadless::capturesAndSavesOnSignal_data()
@@ -535,6 +588,220 @@ void TestHeadless::commandLine()
     QVERIFY2(out.contains(stdoutHas), qPrintable(out));
     QVERIFY2(err.contains(stderrHas), qPrintable(err));
     QCOMPARE(QDir(box.dir.filePath(QStringLiteral("Log"))).exists(), false); // nothing created
+}
+
+// A second process on a Log folder held by another: a window hands over to the window,
+// everything else is refused with status 2, and nothing in the folder changes. The
+// holder killed, the kernel frees the folder at once.
+void TestHeadless::secondRunOnTheFolderTouchesNothing_data()
+{
+    QTest::addColumn<bool>("firstWindow");
+    QTest::addColumn<bool>("secondWindow");
+    QTest::newRow("headless, then headless") << false << false;
+    QTest::newRow("window, then headless") << true << false;
+    QTest::newRow("headless, then window") << false << true;
+    QTest::newRow("window, then window") << true << true;
+}
+
+void TestHeadless::secondRunOnTheFolderTouchesNothing()
+{
+    QFETCH(bool, firstWindow);
+    QFETCH(bool, secondWindow);
+    Sandbox box;
+    box.writeSettings(
+        "LogSaveAutoOnNewDay=1\r\nLogSaveAutoOnNewEvent=1\r\nCaptureRunAtAppStartup=1\r\n");
+    QProcess first;
+    QByteArray firstErr;
+    QVERIFY(StartCapture(box, first, firstWindow, &firstErr));
+    box.setPortByte(0x378, 0x04); // one event in the journal and the day's file
+    const QString journal = box.dir.filePath(QStringLiteral("Log/evtrak_journal.bin"));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        box.dailyFileLines().value(0).startsWith(QStringLiteral("Libellé_2 [ON];2;")) &&
+            QFileInfo(journal).size() >= 24,
+        20000);
+    const QMap<QString, QByteArray> before = LogSnapshot(box);
+    QVERIFY(before.contains(QStringLiteral("evtrak_journal.bin")));
+
+    QProcess second;
+    if (secondWindow) {
+        second.setProcessEnvironment(WindowEnvironment());
+        box.start(second, {QStringLiteral("--port-device"), box.portFile});
+    } else {
+        box.start(second);
+    }
+    QVERIFY(second.waitForFinished(20000));
+    const QString err = QString::fromUtf8(second.readAllStandardError());
+    if (firstWindow && secondWindow) {
+        QCOMPARE(second.exitCode(), 0);
+        QVERIFY2(
+            err.contains(
+                QStringLiteral("(pid %1) ; elle passe au premier plan.").arg(first.processId())),
+            qPrintable(err));
+        // Said by the first window once it has come to the front.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (firstErr += first.readAllStandardError()).contains("brought to the front"), 20000);
+    } else {
+        QCOMPARE(second.exitCode(), 2);
+        const QString holder = QStringLiteral("est déjà utilisé par evtrak (pid %1, %2, depuis le ")
+                                   .arg(first.processId())
+                                   .arg(firstWindow ? "fenêtre" : "sans fenêtre");
+        QVERIFY2(err.contains(QStringLiteral("le dossier Log \"")) && err.contains(holder) &&
+                     err.contains(QStringLiteral("; rien n'est fait.")),
+                 qPrintable(err));
+    }
+    QVERIFY(LogSnapshot(box) == before);
+    QCOMPARE(first.state(), QProcess::Running);
+
+    first.kill();
+    QVERIFY(first.waitForFinished(20000));
+    QProcess next;
+    QByteArray nextErr;
+    QVERIFY2(StartCapture(box, next, false, &nextErr), nextErr.constData());
+    ::kill(pid_t(next.processId()), SIGTERM);
+    QVERIFY(next.waitForFinished(20000));
+    QCOMPARE(next.exitCode(), 0);
+}
+
+// The lock file is the program's own: never followed through a link, never anything but a
+// regular file; a folder it cannot write in gives the real reason. Nothing is touched.
+void TestHeadless::refusedLockFile_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("link to a file") << "link"
+                                    << "\"evtrak.lock\" est un lien symbolique";
+    QTest::newRow("dangling link") << "dangling"
+                                   << "\"evtrak.lock\" est un lien symbolique";
+    QTest::newRow("FIFO") << "fifo"
+                          << "\"evtrak.lock\" n'est pas un fichier ordinaire";
+    QTest::newRow("read-only Log folder") << "readonly"
+                                          << "ne peut pas être verrouillé : accès refusé";
+}
+
+void TestHeadless::refusedLockFile()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, message);
+    Sandbox box;
+    QVERIFY(QDir(box.dir.path()).mkpath(QStringLiteral("Log")));
+    const QString logDir = box.dir.filePath(QStringLiteral("Log"));
+    const QString lock = box.dir.filePath(QStringLiteral("Log/evtrak.lock"));
+    const QString victim = box.dir.filePath(QStringLiteral("victim.txt"));
+    QStringList command = {box.exe, QStringLiteral("--headless"), QStringLiteral("--port-device"),
+                           box.portFile};
+    if (kind == QLatin1String("link")) {
+        WriteBytes(victim, "keep me\n");
+        QVERIFY(QFile::link(victim, lock));
+    } else if (kind == QLatin1String("dangling")) {
+        QVERIFY(QFile::link(victim, lock));
+    } else if (kind == QLatin1String("fifo")) {
+        QCOMPARE(::mkfifo(QFile::encodeName(lock).constData(), 0644), 0);
+    } else {
+        WriteBytes(box.dir.filePath(QStringLiteral("Log/2026_12_07.txt")),
+                   "A;1;07/12/2026 10:00:00;5 ms\r\n");
+        QCOMPARE(::chmod(QFile::encodeName(logDir).constData(), 0555), 0);
+        if (::geteuid() == 0) {
+            // Root writes everywhere: run the program as a user who cannot.
+            const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+            if (setpriv.isEmpty() || ::getpwnam("nobody") == nullptr)
+                QSKIP("running as root without setpriv or the user nobody");
+            QCOMPARE(::chmod(QFile::encodeName(box.dir.path()).constData(), 0777), 0);
+            QCOMPARE(::chmod(QFile::encodeName(box.portFile).constData(), 0666), 0);
+            command =
+                QStringList{setpriv, QStringLiteral("--reuid=nobody"),
+                            QStringLiteral("--regid=nogroup"), QStringLiteral("--clear-groups")} +
+                command;
+        }
+    }
+    const QMap<QString, QByteArray> before = LogSnapshot(box);
+    QProcess p;
+    p.setWorkingDirectory(box.dir.path());
+    p.start(command.takeFirst(), command);
+    QVERIFY(p.waitForFinished(20000));
+    QCOMPARE(p.exitCode(), 2);
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    QVERIFY2(err.contains(message) && err.contains(QStringLiteral("; rien n'est fait.")) &&
+                 !err.contains(QStringLiteral("Ctrl+C")),
+             qPrintable(err));
+    QVERIFY(LogSnapshot(box) == before);
+    if (kind == QLatin1String("link"))
+        QCOMPARE(ReadBytes(victim), QByteArray("keep me\n"));
+    if (kind == QLatin1String("dangling"))
+        QVERIFY(!QFileInfo::exists(victim));
+    ::chmod(QFile::encodeName(logDir).constData(), 0755);
+}
+
+// SIGUSR1 at any moment of the start-up never ends the program: sent at random 0-100 ms
+// after the program has made its Log folder (early in main, long before any capture).
+// Once the capture runs it prints the figures, in both modes.
+void TestHeadless::figuresSignalNeverKills_data()
+{
+    QTest::addColumn<bool>("window");
+    QTest::newRow("headless") << false;
+    QTest::newRow("window") << true;
+}
+
+void TestHeadless::figuresSignalNeverKills()
+{
+    QFETCH(bool, window);
+    for (int trial = 0; trial < 6; ++trial) {
+        Sandbox box;
+        box.writeSettings("CaptureRunAtAppStartup=1\r\n");
+        const QString log = box.dir.filePath(QStringLiteral("Log"));
+        QProcess p;
+        if (window)
+            p.setProcessEnvironment(WindowEnvironment());
+        box.start(p, window ? QStringList{QStringLiteral("--port-device"), box.portFile}
+                            : QStringList{});
+        QVERIFY(p.waitForStarted());
+        QElapsedTimer t;
+        t.start();
+        while (!QFileInfo::exists(log) && p.state() == QProcess::Running && t.elapsed() < 20000)
+            QThread::usleep(200);
+        QThread::msleep(QRandomGenerator::global()->bounded(101));
+        ::kill(pid_t(p.processId()), SIGUSR1);
+        QByteArray err;
+        const QString journal = box.dir.filePath(QStringLiteral("Log/evtrak_journal.bin"));
+        QTRY_VERIFY_WITH_TIMEOUT(p.state() != QProcess::Running || QFileInfo::exists(journal),
+                                 20000);
+        QVERIFY2(p.state() == QProcess::Running, qPrintable(QStringLiteral("trial %1").arg(trial)));
+        ::kill(pid_t(p.processId()), SIGUSR1);
+        QTRY_VERIFY_WITH_TIMEOUT((err += p.readAllStandardError()).contains("passes/s"), 20000);
+        ::kill(pid_t(p.processId()), SIGTERM);
+        QVERIFY(p.waitForFinished(20000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 0);
+    }
+}
+
+// At the exit the publisher waits up to 2 s for the broker's acknowledgements (a broker
+// held still never sends them): SIGUSR1 sent all along the exit never kills.
+void TestHeadless::figuresSignalDuringTheBrokersWait()
+{
+    if (evtrak::test::MosquittoProgram().isEmpty())
+        QSKIP("mosquitto is not installed (scripts/deps.sh installs it)");
+    Sandbox box;
+    evtrak::test::TestBroker broker(box.dir.path());
+    QVERIFY(broker.Start());
+    QProcess p;
+    box.start(p, {QStringLiteral("--headless"), QStringLiteral("--port-device"), box.portFile,
+                  QStringLiteral("--mqtt"), QStringLiteral("127.0.0.1:%1").arg(broker.Port())});
+    QByteArray err;
+    QTRY_VERIFY_WITH_TIMEOUT((err += p.readAllStandardError()).contains("MQTT : connecté"), 20000);
+    ::kill(pid_t(broker.Pid()), SIGSTOP);
+    box.setPortByte(0x378, 0x01);
+    QByteArray out;
+    QTRY_COMPARE_WITH_TIMEOUT(Lines(out, p).size(), 1, 20000);
+    ::kill(pid_t(p.processId()), SIGTERM);
+    QElapsedTimer t;
+    t.start();
+    while (!p.waitForFinished(20) && t.elapsed() < 20000)
+        ::kill(pid_t(p.processId()), SIGUSR1);
+    ::kill(pid_t(broker.Pid()), SIGCONT);
+    QCOMPARE(p.state(), QProcess::NotRunning);
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), 0);
+    QVERIFY2(t.elapsed() >= 1000, "the exit did not wait for the broker"); // the case holds
 }
 
 QTEST_GUILESS_MAIN(TestHeadless)

@@ -86,6 +86,8 @@ public:
     void CloseBySignal();
     // The status CloseBySignal left with; -1 while it has not run.
     int SignalExitStatus() const { return m_signalExit; }
+    // The capture's figures on one line, as a headless run prints them on SIGUSR1.
+    QString CaptureFiguresText() const;
     // Ends the start-up: from now on applying settings never starts the capture.
     void EndStartup() { m_appStarting = false; }
     bool AppStarting() const { return m_appStarting; }

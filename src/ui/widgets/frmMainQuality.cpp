@@ -104,6 +104,11 @@ void TfmMain::RefreshCaptureQuality()
     UpdateLastPanel();
 }
 
+QString TfmMain::CaptureFiguresText() const
+{
+    return CaptureFiguresLine(m_capture->Quality().Figures(), m_passRate.Rate());
+}
+
 QString TfmMain::LastPanelText() const
 {
     return CaptureQualityStatus(m_capture->CaptureRunning(), m_passRate.Rate(), m_backlog);
