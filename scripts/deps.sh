@@ -9,6 +9,7 @@ packages=(
   poppler-utils
   xvfb xauth
   strace   # the save test kills the program at chosen system calls
+  faketime # the kill test moves the program's wall clock across midnight (libfaketime)
   clang-14 libclang-rt-14-dev   # scripts/fuzz.sh: libFuzzer targets
   x11-apps xdotool netpbm  # README pictures of the real program under Xvfb (xwd, xwdtopnm)
   libmosquitto-dev mosquitto mosquitto-clients   # MQTT publishing; the tests run their own broker
