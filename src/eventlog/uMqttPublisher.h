@@ -10,18 +10,23 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <thread>
 #include <unordered_map>
+#include <vector>
 
 struct mosquitto;
 
 namespace evtrak {
+
+struct TConnectAttempt;
 
 class TMqttPublisher
 {
@@ -35,11 +40,13 @@ public:
     // thread. False, with ErrorText(), when the outbox cannot be opened.
     bool Start();
     // Clean end: waits at most `grace` for the broker to acknowledge what is pending
-    // (the rest stays in the outbox for the next run), publishes the "offline" status,
-    // disconnects and joins the thread.
+    // (the rest stays in the outbox for the next run), publishes the "offline" status
+    // and disconnects within that time, and joins the thread. A name resolution that
+    // has not answered is left to finish on its own: it never holds the stop.
     void Stop(std::chrono::milliseconds grace);
 
-    // UI side. Each tail (EventJsonTail) becomes one message with the next number.
+    // UI side. Each tail (EventJsonTail) becomes one message with the next number; a
+    // number is sent only once its record is on the disk itself.
     void Publish(std::span<const QByteArray> tails);
     // The live state word of the inputs; published retained when it changes, at most
     // ten times a second. Any thread.
@@ -49,11 +56,22 @@ public:
     // Events not yet acknowledged by the broker.
     std::uint64_t Pending() const
     {
-        return m_lastSeq.load(std::memory_order_relaxed) - m_acked.load(std::memory_order_relaxed);
+        const std::uint64_t acked = m_acked.load(std::memory_order_acquire);
+        const std::uint64_t last = m_lastSeq.load(std::memory_order_acquire);
+        return last > acked ? last - acked : 0;
     }
     std::uint64_t AckedUpTo() const { return m_acked.load(std::memory_order_relaxed); }
     QString ErrorText() const;
+    // Lines for the user about the outbox (rewritten, kept aside, not writable); each
+    // is given once.
+    QStringList TakeNotices();
     const TMqttConfig& Config() const { return m_config; }
+
+    // The call that resolves the broker's name and starts the connection; it may
+    // block as long as the resolver does, so it runs in a thread of its own. Tests
+    // put a resolver that never answers in its place; nullptr puts the library's back.
+    using ConnectCall = int (*)(mosquitto*, const char* host, int port, int keepAlive);
+    static void SetConnectCall(ConnectCall call);
 
 private:
     struct Inflight
@@ -64,10 +82,15 @@ private:
 
     void Body();
     void Connect();
+    void FinishConnect();
     void Drop(const QString& why);
+    void MakeDurable(std::chrono::steady_clock::time_point now);
+    void CheckOutboxLocked();
+    bool FlushUnwrittenLocked();
     void PublishQueued();
     void PublishLines();
     void WriteAcks();
+    void WriteAcksLocked();
     void FinishClean();
     void SetError(const QString& text);
     void Wake();
@@ -82,22 +105,31 @@ private:
     int m_wakeFd = -1;
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
-    std::atomic<std::int64_t> m_graceEndMs{0};
+    std::atomic<std::int64_t> m_deadlineMs{0};
     std::atomic<bool> m_connected{false};
-    std::atomic<std::uint64_t> m_lastSeq{0};
+    std::atomic<std::uint64_t> m_lastSeq{0}; // numbers handed out, written or waiting
     std::atomic<std::uint64_t> m_acked{0};
     std::atomic<std::uint32_t> m_linesWord{0x10000}; // above 16 bits: no word yet
 
     // Shared with the UI thread, under m_mutex.
     mutable std::mutex m_mutex;
     TMqttOutbox m_outbox;
-    std::deque<OutboxEntry> m_incoming;
+    // Messages the disk refused: their numbers are the outbox's next ones, used only
+    // once written; retried in order.
+    std::vector<QByteArray> m_unwritten;
+    std::uint64_t m_dropped = 0; // events given up when the disk stayed refused
+    bool m_writeFailing = false;
+    bool m_outboxBroken = false; // removed or cut, not rewritten yet
+    std::uint64_t m_synced = 0;  // numbers up to here are on the disk itself
     QString m_error;
+    QStringList m_notices;
 
     // The publisher thread's own.
     mosquitto* m_mosq = nullptr;
+    std::shared_ptr<TConnectAttempt> m_connecting;
     bool m_sessionUp = false; // CONNACK accepted on this connection
     bool m_refused = false;   // CONNACK refused: the connection is dropped
+    bool m_slowReported = false;
     QString m_refusal;
     std::deque<OutboxEntry> m_unsent;
     std::deque<Inflight> m_inflight;
@@ -110,7 +142,8 @@ private:
     std::uint32_t m_linesPublished = 0x10000;
     std::chrono::steady_clock::time_point m_linesAt{};
     std::chrono::steady_clock::time_point m_syncedAt{};
-    bool m_dirty = false;
+    std::chrono::steady_clock::time_point m_checkedAt{};
+    std::chrono::steady_clock::time_point m_retriedAt{};
 };
 
 } // namespace evtrak
