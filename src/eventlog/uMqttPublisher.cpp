@@ -356,16 +356,17 @@ void TMqttPublisher::CheckOutboxLocked()
     m_outboxBroken = false;
     m_synced = m_outbox.NextSeq() - 1; // the fresh file is on the disk itself
     m_acked.store(m_outbox.AckedUpTo(), std::memory_order_release);
-    if (state == TMqttOutbox::FileState::Cut && kept < before)
+    if (state == TMqttOutbox::FileState::Cut)
         m_notices << QStringLiteral("MQTT : %1 a été tronqué pendant la publication ; il est "
-                                    "réécrit avec les %2 message(s) en attente encore connus, "
-                                    "%3 perdu(s).")
+                                    "réécrit avec les %2 message(s) en attente encore connus%3.")
                          .arg(m_config.OutboxFile)
                          .arg(kept)
-                         .arg(before - kept);
+                         .arg(kept < before ? QStringLiteral(", %1 perdu(s)").arg(before - kept)
+                                            : QString());
     else
-        m_notices << QStringLiteral("MQTT : %1 a été supprimé ou modifié pendant la publication ; "
-                                    "il est réécrit avec les %2 message(s) en attente.")
+        m_notices << QStringLiteral("MQTT : %1 a été supprimé ou remplacé pendant la "
+                                    "publication ; il est réécrit avec les %2 message(s) en "
+                                    "attente.")
                          .arg(m_config.OutboxFile)
                          .arg(kept);
 }
