@@ -25,7 +25,7 @@ constexpr qsizetype kChunk = 64 * 1024;
 constexpr qsizetype kWriteChunk = 1024 * 1024;
 
 // The payload's CRC-16 as four lower-case hex digits.
-void AppendCrc(QByteArray& out, const QByteArray& payload)
+void AppendCrc(QByteArray& out, QByteArrayView payload)
 {
     static const char hex[] = "0123456789abcdef";
     const quint16 crc = qChecksum(payload, Qt::ChecksumIso3309);
@@ -34,7 +34,7 @@ void AppendCrc(QByteArray& out, const QByteArray& payload)
     out.append(text, 4);
 }
 
-void AppendEventLine(QByteArray& out, std::uint64_t seq, const QByteArray& payload)
+void AppendEventLine(QByteArray& out, std::uint64_t seq, QByteArrayView payload)
 {
     out += "E ";
     out += QByteArray::number(qulonglong(seq));
@@ -71,12 +71,12 @@ struct Record
 {
     char Kind = 0; // 'H' header, 'E', 'A', 'S', 'N'
     std::uint64_t Seq = 0;
-    QByteArray Payload;
+    QByteArrayView Payload; // into the line
 };
 
-bool ParseRecord(const QByteArray& line, Record& r)
+bool ParseRecord(QByteArrayView line, Record& r)
 {
-    if (line.size() == kHeaderLine && std::memcmp(line.constData(), kHeader, kHeaderLine) == 0) {
+    if (line.size() == kHeaderLine && std::memcmp(line.data(), kHeader, kHeaderLine) == 0) {
         r.Kind = 'H';
         return true;
     }
@@ -86,15 +86,15 @@ bool ParseRecord(const QByteArray& line, Record& r)
     if (r.Kind == 'E') {
         const qsizetype sp1 = line.indexOf(' ', 2);
         const qsizetype sp2 = sp1 < 0 ? -1 : line.indexOf(' ', sp1 + 1);
-        if (sp2 != sp1 + 5 || !ParseSeq(QByteArrayView(line).sliced(2, sp1 - 2), r.Seq))
+        if (sp2 != sp1 + 5 || !ParseSeq(line.sliced(2, sp1 - 2), r.Seq))
             return false;
-        r.Payload = line.mid(sp2 + 1);
+        r.Payload = line.sliced(sp2 + 1);
         QByteArray crc;
         AppendCrc(crc, r.Payload);
-        return QByteArrayView(line).sliced(sp1 + 1, 4) == crc;
+        return line.sliced(sp1 + 1, 4) == crc;
     }
     if (r.Kind == 'A' || r.Kind == 'S' || r.Kind == 'N')
-        return ParseSeq(QByteArrayView(line).sliced(2), r.Seq);
+        return ParseSeq(line.sliced(2), r.Seq);
     return false;
 }
 
@@ -111,10 +111,11 @@ public:
 
     TLineReader(int fd, qint64 from, qint64 end) : m_fd(fd), m_end(end), m_bufOffset(from) {}
 
-    // The next whole line (without its '\n') and where it starts. A line longer than
-    // kMaxLine is skipped up to its end and reported as TooLong. At End, a last line
-    // without its '\n' is left unread: Offset() is where it starts.
-    Got Next(QByteArray& line, qint64& start)
+    // The next whole line (without its '\n', valid until the next call) and where it
+    // starts. A line longer than kMaxLine is skipped up to its end and reported as
+    // TooLong. At End, a last line without its '\n' is left unread: Offset() is where
+    // it starts.
+    Got Next(QByteArrayView& line, qint64& start)
     {
         bool skipping = false;
         for (;;) {
@@ -123,7 +124,8 @@ public:
                 const bool tooLong = skipping || nl - m_pos > kMaxLine;
                 if (!skipping)
                     start = m_bufOffset + m_pos;
-                line = tooLong ? QByteArray() : m_buf.mid(m_pos, nl - m_pos);
+                line = tooLong ? QByteArrayView()
+                               : QByteArrayView(m_buf.constData() + m_pos, nl - m_pos);
                 m_pos = nl + 1;
                 return tooLong ? Got::TooLong : Got::Line;
             }
@@ -326,7 +328,7 @@ bool TMqttOutbox::Load(qint64 fileSize)
     TLineReader reader(m_fd, 0, fileSize);
     qint64 goodEnd = 0;
     bool damaged = false;
-    QByteArray line;
+    QByteArrayView line;
     qint64 start = 0;
     for (;;) {
         const TLineReader::Got got = reader.Next(line, start);
@@ -345,7 +347,7 @@ bool TMqttOutbox::Load(qint64 fileSize)
                 if (r.Seq <= m_acked)
                     break;
                 if (!m_spilled && m_mem.size() < m_window) {
-                    m_mem.push_back({r.Seq, std::move(r.Payload)});
+                    m_mem.push_back({r.Seq, r.Payload.toByteArray()});
                 } else if (!m_spilled) {
                     m_spilled = true;
                     m_readOffset = start;
@@ -403,7 +405,7 @@ bool TMqttOutbox::SetAside(const QString& why)
         return ::fstat(m_fd, &st) == 0 ? qint64(st.st_size) : 0;
     }();
     TLineReader tail(m_fd, std::max<qint64>(0, size - kMaxLine), size);
-    QByteArray line;
+    QByteArrayView line;
     qint64 start = 0;
     std::uint64_t last = 0;
     for (TLineReader::Got got; (got = tail.Next(line, start)) != TLineReader::Got::End;) {
@@ -508,7 +510,7 @@ std::size_t TMqttOutbox::Take(std::deque<OutboxEntry>& out, std::size_t max, std
     if (n == max || !m_mem.empty() || !m_spilled || m_fd < 0)
         return n;
     TLineReader reader(m_fd, m_readOffset, m_size);
-    QByteArray line;
+    QByteArrayView line;
     qint64 start = 0;
     while (n < max) {
         const TLineReader::Got got = reader.Next(line, start);
@@ -522,7 +524,7 @@ std::size_t TMqttOutbox::Take(std::deque<OutboxEntry>& out, std::size_t max, std
                 return n;
             }
             m_taken = r.Seq;
-            out.push_back({r.Seq, std::move(r.Payload)});
+            out.push_back({r.Seq, r.Payload.toByteArray()});
             ++n;
         }
         m_readOffset = reader.Offset();
@@ -554,6 +556,11 @@ bool TMqttOutbox::Ack(std::uint64_t seq, qint64 compactBytes)
 bool TMqttOutbox::Sync()
 {
     return m_fd >= 0 && ::fdatasync(m_fd) == 0;
+}
+
+int TMqttOutbox::DuplicateHandle() const
+{
+    return m_fd >= 0 ? ::fcntl(m_fd, F_DUPFD_CLOEXEC, 0) : -1;
 }
 
 TMqttOutbox::FileState TMqttOutbox::CheckFile() const
@@ -645,7 +652,7 @@ bool TMqttOutbox::Rewrite(const std::vector<OutboxEntry>& held, std::uint64_t* k
     std::uint64_t last = 0;
     std::uint64_t count = 0;
     bool ok = true;
-    auto put = [&](std::uint64_t seq, const QByteArray& payload) {
+    auto put = [&](std::uint64_t seq, QByteArrayView payload) {
         if (seq > memLast && spillAt < 0)
             spillAt = written + out.size();
         AppendEventLine(out, seq, payload);
@@ -661,7 +668,7 @@ bool TMqttOutbox::Rewrite(const std::vector<OutboxEntry>& held, std::uint64_t* k
     {
     };
     TLineReader reader(m_fd, 0, ::fstat(m_fd, &st) == 0 ? qint64(st.st_size) : m_size);
-    QByteArray line;
+    QByteArrayView line;
     qint64 start = 0;
     for (TLineReader::Got got; ok && (got = reader.Next(line, start)) != TLineReader::Got::End;) {
         Record r;

@@ -98,6 +98,9 @@ public:
     // Puts what was written on the disk itself (fdatasync): false when the disk
     // could not confirm it.
     bool Sync();
+    // A second descriptor of the open file (-1 if none), to sync it without holding
+    // the caller's lock; the caller closes it.
+    int DuplicateHandle() const;
     qint64 FileSize() const { return m_size; }
 
 private:

@@ -303,7 +303,7 @@ void TMqttPublisher::Body()
 
 void TMqttPublisher::MakeDurable(SteadyClock::time_point now)
 {
-    std::lock_guard lock(m_mutex);
+    std::unique_lock lock(m_mutex);
     if (!m_unwritten.empty() && now - m_retriedAt >= kSyncInterval) {
         m_retriedAt = now;
         FlushUnwrittenLocked();
@@ -312,14 +312,24 @@ void TMqttPublisher::MakeDurable(SteadyClock::time_point now)
     const bool fresh = written > m_synced;
     // Numbers go out only once on the disk itself, so a crash or a power cut can never
     // hand them to other events; with a broker waiting, they are synced at once (one
-    // sync for all that came meanwhile).
-    if ((fresh && (m_sessionUp || now - m_syncedAt >= kSyncInterval)) ||
-        now - m_checkedAt >= kCheckInterval || m_outboxBroken) {
+    // sync for all that came meanwhile). A file that could not be rewritten is tried
+    // again once a second only.
+    if ((fresh && !m_outboxBroken && (m_sessionUp || now - m_syncedAt >= kSyncInterval)) ||
+        now - m_checkedAt >= kCheckInterval) {
         m_checkedAt = now;
         CheckOutboxLocked();
         if (fresh && !m_outboxBroken) {
-            if (m_outbox.Sync()) {
-                m_synced = m_outbox.NextSeq() - 1;
+            // The disk is waited for on a second descriptor of the same file, with the
+            // lock let go: the UI thread's hand-over never waits for it.
+            const int fd = m_outbox.DuplicateHandle();
+            lock.unlock();
+            const bool synced = fd >= 0 && ::fdatasync(fd) == 0;
+            if (fd >= 0)
+                ::close(fd);
+            lock.lock();
+            if (synced) {
+                // A rewrite meanwhile put a synced file in place: still on the disk.
+                m_synced = std::max(m_synced, written);
                 m_syncedAt = now;
             }
         }
