@@ -242,6 +242,11 @@ TMqttOutbox::~TMqttOutbox()
 
 bool TMqttOutbox::Open(const QString& fileName)
 {
+    return Lock(fileName) && Read();
+}
+
+bool TMqttOutbox::Lock(const QString& fileName)
+{
     Close();
     m_fileName = fileName;
     m_error.clear();
@@ -296,12 +301,22 @@ bool TMqttOutbox::Open(const QString& fileName)
         return refuse(QStringLiteral("%1 n'est pas un fichier ordinaire : refusé.").arg(fileName));
     m_dev = st.st_dev;
     m_ino = st.st_ino;
-    if (!Load(st.st_size))
-        return refuse(m_error);
-    // Numbers are handed out from what was read: it must be on the disk itself.
-    if (!Sync())
-        return refuse(QStringLiteral("Écriture impossible dans %1 : %2").arg(fileName, SysError()));
     return true;
+}
+
+bool TMqttOutbox::Read(const std::atomic<bool>* cancel)
+{
+    struct stat st
+    {
+    };
+    const bool ok = m_fd >= 0 && ::fstat(m_fd, &st) == 0 && Load(st.st_size, cancel);
+    // Numbers are handed out from what was read: it must be on the disk itself.
+    if (ok && !Sync())
+        m_error = QStringLiteral("Écriture impossible dans %1 : %2").arg(m_fileName, SysError());
+    else if (ok)
+        return true;
+    Close();
+    return false;
 }
 
 void TMqttOutbox::Close()
@@ -318,7 +333,7 @@ QString TMqttOutbox::TakeNotice()
     return std::exchange(m_notice, QString());
 }
 
-bool TMqttOutbox::Load(qint64 fileSize)
+bool TMqttOutbox::Load(qint64 fileSize, const std::atomic<bool>* cancel)
 {
     if (fileSize > m_maxBytes) {
         return SetAside(QStringLiteral("%1 est trop grand pour une boîte d'envoi MQTT (%2 Mo)")
@@ -330,7 +345,12 @@ bool TMqttOutbox::Load(qint64 fileSize)
     bool damaged = false;
     QByteArrayView line;
     qint64 start = 0;
-    for (;;) {
+    for (std::uint32_t lines = 1;; ++lines) {
+        // Nothing is changed before the whole file was read: a stop may end it here.
+        if (cancel && lines % 4096 == 0 && cancel->load(std::memory_order_relaxed)) {
+            m_error = QStringLiteral("lecture de %1 interrompue").arg(m_fileName);
+            return false;
+        }
         const TLineReader::Got got = reader.Next(line, start);
         if (got == TLineReader::Got::End)
             break; // a line cut by a crash is dropped below

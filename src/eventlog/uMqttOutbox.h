@@ -23,6 +23,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -53,8 +54,13 @@ public:
     // on the same folder gets false and an error text. A symbolic link or anything but
     // a regular file at that name is refused and left as it is. The unacknowledged
     // entries are then given by Take(), oldest first. What was read is on the disk
-    // itself before Open returns.
+    // itself before Open returns. Open is Lock then Read.
     bool Open(const QString& fileName);
+    // Takes the file (the lock, the refusals) without reading it.
+    bool Lock(const QString& fileName);
+    // Reads the taken file as a stream. `cancel`, once set, ends the reading early:
+    // false, the file as it was. Closes the outbox when it fails.
+    bool Read(const std::atomic<bool>* cancel = nullptr);
     void Close();
     bool IsOpen() const { return m_fd >= 0; }
     QString ErrorText() const { return m_error; }
@@ -104,7 +110,7 @@ public:
     qint64 FileSize() const { return m_size; }
 
 private:
-    bool Load(qint64 fileSize);
+    bool Load(qint64 fileSize, const std::atomic<bool>* cancel);
     bool SetAside(const QString& why);
     bool Compact();
     bool WriteAll(const QByteArray& bytes);

@@ -128,20 +128,41 @@ bool TMqttPublisher::Start()
         return true;
     {
         std::lock_guard lock(m_mutex);
-        if (!m_outbox.Open(m_config.OutboxFile)) {
+        // Taken here, read by the publisher thread: a long outbox never delays the
+        // start of the capture.
+        if (!m_outbox.Lock(m_config.OutboxFile)) {
             m_error = m_outbox.ErrorText();
             return false;
         }
-        if (const QString notice = m_outbox.TakeNotice(); !notice.isEmpty())
-            m_notices << QStringLiteral("MQTT : %1").arg(notice);
-        m_synced = m_outbox.NextSeq() - 1; // Open leaves what it read on the disk
-        m_lastSeq.store(m_synced);
-        m_ackedLocal = m_ackWritten = m_outbox.AckedUpTo();
-        m_acked.store(m_ackedLocal);
+        m_ready = m_closed = false;
     }
     m_wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     m_stop.store(false);
     m_thread = std::thread([this] { Body(); });
+    return true;
+}
+
+bool TMqttPublisher::ReadOutbox()
+{
+    // The UI side leaves the outbox alone until it is ready.
+    const bool read = m_outbox.Read(&m_stop);
+    std::lock_guard lock(m_mutex);
+    if (!read) {
+        m_closed = true;
+        if (!m_stop.load()) {
+            m_error = m_outbox.ErrorText();
+            m_notices << QStringLiteral("MQTT désactivé : %1").arg(m_error);
+        }
+        return false;
+    }
+    if (const QString notice = m_outbox.TakeNotice(); !notice.isEmpty())
+        m_notices << QStringLiteral("MQTT : %1").arg(notice);
+    m_synced = m_outbox.NextSeq() - 1; // Read leaves what it read on the disk
+    m_ackedLocal = m_ackWritten = m_outbox.AckedUpTo();
+    m_acked.store(m_ackedLocal, std::memory_order_release);
+    m_lastSeq.store(m_synced + m_unwritten.size(), std::memory_order_release);
+    m_ready = true;
+    FlushUnwrittenLocked(); // what was handed over meanwhile
     return true;
 }
 
@@ -157,17 +178,20 @@ void TMqttPublisher::Stop(std::chrono::milliseconds grace)
         ::close(m_wakeFd);
     m_wakeFd = -1;
     std::lock_guard lock(m_mutex);
-    if (!m_outbox.IsOpen())
-        return;
-    FlushUnwrittenLocked();
+    if (m_ready)
+        FlushUnwrittenLocked();
     if (const std::uint64_t lost = m_unwritten.size() + m_dropped)
         m_notices << QStringLiteral("MQTT : %1 évenement(s) n'ont pas pu être écrits dans %2 et ne "
                                     "seront pas publiés.")
                          .arg(lost)
                          .arg(m_config.OutboxFile);
     m_unwritten.clear();
-    m_outbox.Sync();
+    m_dropped = 0;
+    if (m_ready)
+        m_outbox.Sync();
     m_outbox.Close();
+    m_ready = false;
+    m_closed = true;
 }
 
 void TMqttPublisher::Publish(std::span<const QByteArray> tails)
@@ -176,18 +200,18 @@ void TMqttPublisher::Publish(std::span<const QByteArray> tails)
         return;
     {
         std::lock_guard lock(m_mutex);
-        if (!m_outbox.IsOpen())
+        if (m_closed)
             return;
         for (const QByteArray& tail : tails) {
-            if (m_unwritten.size() >= kMaxUnwritten) {
+            if (m_unwritten.size() >= kMaxUnwritten)
                 ++m_dropped;
-                continue;
-            }
-            // Waiting messages take the outbox's next numbers, in order.
-            const std::uint64_t seq = m_outbox.NextSeq() + m_unwritten.size();
-            m_unwritten.push_back(m_head + QByteArray::number(qulonglong(seq)) + tail);
+            else
+                m_unwritten.push_back(tail);
         }
-        FlushUnwrittenLocked();
+        if (m_ready)
+            FlushUnwrittenLocked();
+        else
+            m_lastSeq.store(m_unwritten.size(), std::memory_order_release);
     }
     Wake();
 }
@@ -196,7 +220,13 @@ bool TMqttPublisher::FlushUnwrittenLocked()
 {
     if (m_unwritten.empty())
         return true;
-    const bool ok = m_outbox.Append(m_unwritten.data(), m_unwritten.size());
+    // The waiting messages take the outbox's next numbers, in order, once written.
+    std::vector<QByteArray> payloads;
+    payloads.reserve(m_unwritten.size());
+    for (std::size_t i = 0; i < m_unwritten.size(); ++i)
+        payloads.push_back(m_head + QByteArray::number(qulonglong(m_outbox.NextSeq() + i)) +
+                           m_unwritten[i]);
+    const bool ok = m_outbox.Append(payloads.data(), payloads.size());
     if (ok) {
         m_unwritten.clear();
         if (m_writeFailing)
@@ -243,6 +273,8 @@ void TMqttPublisher::Wake()
 
 void TMqttPublisher::Body()
 {
+    if (!ReadOutbox())
+        return;
     m_syncedAt = m_checkedAt = SteadyClock::now();
     for (;;) {
         const bool stopping = m_stop.load();

@@ -3,7 +3,11 @@
 // publishes, with QoS 1 and in order, every event written to the outbox; the outbox
 // learns what the broker acknowledged. The capture worker never touches it: events
 // are handed over from the UI thread, which only appends them to the outbox and wakes
-// the publisher.
+// the publisher. The publisher sends a number only once its record is on the disk
+// itself, watches that the outbox file is still its own (rewriting it when it was
+// removed or cut), and keeps at most a window of messages in memory: the rest waits
+// in the file. Name resolution and the start of a connection run in a thread of their
+// own, so neither the hand-over nor the stop ever waits for the network.
 
 #include "eventlog/uMqttMessages.h"
 #include "eventlog/uMqttOutbox.h"
@@ -36,8 +40,10 @@ public:
     TMqttPublisher(const TMqttPublisher&) = delete;
     TMqttPublisher& operator=(const TMqttPublisher&) = delete;
 
-    // Opens the outbox (what an earlier run left in it goes out first) and starts the
-    // thread. False, with ErrorText(), when the outbox cannot be opened.
+    // Takes the outbox and starts the thread, which reads it (what an earlier run left
+    // in it goes out first; events handed over meanwhile wait in memory). False, with
+    // ErrorText(), when the outbox cannot be taken; one that cannot be read turns
+    // publishing off with a notice.
     bool Start();
     // Clean end: waits at most `grace` for the broker to acknowledge what is pending
     // (the rest stays in the outbox for the next run), publishes the "offline" status
@@ -81,6 +87,7 @@ private:
     };
 
     void Body();
+    bool ReadOutbox();
     void Connect();
     void FinishConnect();
     void Drop(const QString& why);
@@ -114,8 +121,10 @@ private:
     // Shared with the UI thread, under m_mutex.
     mutable std::mutex m_mutex;
     TMqttOutbox m_outbox;
-    // Messages the disk refused: their numbers are the outbox's next ones, used only
-    // once written; retried in order.
+    bool m_ready = false;  // the outbox was read: the UI side may append
+    bool m_closed = false; // the outbox could not be read, or the publisher stopped
+    // Events (message tails) not written yet, while the outbox is read or when the
+    // disk refused them: numbered once written, in order; retried.
     std::vector<QByteArray> m_unwritten;
     std::uint64_t m_dropped = 0; // events given up when the disk stayed refused
     bool m_writeFailing = false;
