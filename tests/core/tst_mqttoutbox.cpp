@@ -291,6 +291,30 @@ private Q_SLOTS:
         QCOMPARE(ReadBytes(m_dir.filePath(aside.first())), bytes);
     }
 
+    // A stop while a long outbox is being read leaves the file exactly as it was,
+    // damaged tail included: nothing is changed before the whole file was read.
+    void interruptedReadChangesNothing()
+    {
+        {
+            TMqttOutbox box;
+            QVERIFY(box.Open(path()));
+            AppendN(box, 1, 20000);
+        }
+        QFile f(path());
+        QVERIFY(f.open(QIODevice::Append));
+        f.write("E 20001 0000 cut");
+        f.close();
+        const QByteArray before = ReadBytes(path());
+        const std::atomic<bool> stop{true};
+        TMqttOutbox box;
+        QVERIFY(box.Lock(path()));
+        QVERIFY(!box.Read(&stop));
+        QVERIFY(!box.IsOpen());
+        QCOMPARE(ReadBytes(path()), before);
+        QVERIFY(box.Open(path()));
+        QCOMPARE(box.NextSeq(), std::uint64_t(20001));
+    }
+
     // Two programs on one folder would number and send the same messages twice.
     void secondProgramRefused()
     {
