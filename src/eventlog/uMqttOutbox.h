@@ -19,7 +19,8 @@
 // the memory window) are kept in memory; the newer ones stay on disk and are read back
 // in order by Take() as the older ones leave. The file is read as a stream.
 //
-// Not thread-safe: the publisher guards every call with its own mutex.
+// Not thread-safe: the publisher guards every call with its own mutex, except the
+// first Read, made before the UI side may touch the outbox at all.
 
 #include <QByteArray>
 #include <QString>
