@@ -1,17 +1,21 @@
 // Publishing to a local Mosquitto broker (started here on a free loopback port):
 // events per second with QoS 1, from the UI-side hand-over to the broker's last
-// acknowledgement, and the latency from the hand-over to a subscriber.
+// acknowledgement, the latency from the hand-over to a subscriber, and resident
+// memory over a 1,000,000-event outage of the broker (then its start-up and drain).
 #include "eventlog/uMqttPublisher.h"
 #include "eventlog/uMqttStation.h"
 #include "mosquitto_support.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
+#include <string>
 #include <thread>
 
 using namespace evtrak;
@@ -48,6 +52,84 @@ std::vector<CapturedEvent> Batch(int count, std::int64_t& ms)
         e.EpochMs = ++ms;
     }
     return batch;
+}
+
+// Resident memory of this process, in MB.
+double ResidentMb()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stod(line.substr(6)) / 1024.0;
+    return 0;
+}
+
+// The broker away while 1,000,000 events are recorded: resident memory stays flat (the
+// pending events beyond a window wait on disk only); a start with them all pending;
+// the broker back, the drain.
+int Outage(const TUserPrefs& base, std::int64_t& ms)
+{
+    QTemporaryDir dir;
+    TestBroker broker(dir.path(), "max_queued_messages 0\n"); // not started yet
+    TUserPrefs prefs = base;
+    prefs.MqttPort = broker.Port();
+    const QString log = dir.filePath(QStringLiteral("Log"));
+    constexpr int kEvents = 1000000;
+    constexpr int kBatch = 100;
+    {
+        TMqttStation station(prefs);
+        station.Configure(log, QStringLiteral("LPT1"));
+        for (int i = 0; i < 100; ++i) // warm up: the first window fills memory
+            station.Feed(Batch(kBatch, ms));
+        const double before = ResidentMb();
+        double highest = before;
+        const auto t0 = Steady::now();
+        for (int i = 100; i < kEvents / kBatch; ++i) {
+            station.Feed(Batch(kBatch, ms));
+            if (i % 1000 == 0) {
+                QCoreApplication::processEvents();
+                highest = std::max(highest, ResidentMb());
+            }
+        }
+        const double after = ResidentMb();
+        std::printf("broker away, %d events handed over in %.1f s: resident memory %.1f MB -> "
+                    "%.1f MB (+%.1f MB, highest +%.1f MB); %llu pending\n",
+                    kEvents, Seconds(Steady::now() - t0), before, after, after - before,
+                    highest - before, qulonglong(station.Publisher()->Pending()));
+        station.Shutdown(std::chrono::milliseconds(0));
+    }
+    const qint64 bytes = QFileInfo(TMqttStation::OutboxFileIn(log)).size();
+    const double before = ResidentMb();
+    const auto t0 = Steady::now();
+    TMqttStation station(prefs);
+    station.Configure(log, QStringLiteral("LPT1"));
+    const auto configured = Steady::now();
+    WaitFor([&] { return station.Publisher()->Pending() > 0; }, 600000);
+    std::printf("start with %llu pending in a %.0f MB outbox: publishing set up in %.3f s, the "
+                "outbox read (by the publisher's thread) in %.2f s, resident +%.1f MB\n",
+                qulonglong(station.Publisher()->Pending()), double(bytes) / 1048576.0,
+                Seconds(configured - t0), Seconds(Steady::now() - t0), ResidentMb() - before);
+    if (!broker.Start())
+        return 1;
+    const auto t1 = Steady::now();
+    double highest = ResidentMb();
+    int polls = 0;
+    if (!WaitFor(
+            [&] {
+                if (++polls % 500 == 0)
+                    highest = std::max(highest, ResidentMb());
+                return station.Publisher()->Pending() == 0;
+            },
+            600000)) {
+        std::printf("not all acknowledged\n");
+        return 1;
+    }
+    std::printf("broker back: %d events acknowledged in %.1f s = %.0f events/s, resident at "
+                "most +%.1f MB over the start\n",
+                kEvents, Seconds(Steady::now() - t1), kEvents / Seconds(Steady::now() - t1),
+                highest - before);
+    station.Shutdown(std::chrono::seconds(2));
+    return 0;
 }
 
 } // namespace
@@ -138,5 +220,5 @@ int main(int argc, char** argv)
                     lat.size(), lat[lat.size() / 2], lat[lat.size() * 99 / 100], lat.back());
         station.Shutdown(std::chrono::seconds(2));
     }
-    return 0;
+    return Outage(prefs, ms);
 }

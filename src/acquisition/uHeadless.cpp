@@ -120,6 +120,7 @@ int RunHeadless(const CommandLineOptions& options)
                          .arg(journal.Path()));
 
         TMqttStation mqtt(prefs);
+        QObject::connect(&mqtt, &TMqttStation::notice, [](const QString& text) { PrintErr(text); });
         mqtt.Configure(paths.LogDir, GetPortName(prefs.PortBaseAddressIndex));
         if (!mqtt.ErrorText().isEmpty())
             PrintErr(mqtt.ErrorText());

@@ -37,6 +37,7 @@ void TMqttStation::Configure(const QString& logDir, const QString& interfaceName
         if (publisher->Start()) {
             m_publisher = std::move(publisher);
             m_poll.start();
+            EmitNotices();
         } else {
             m_error = QStringLiteral("MQTT désactivé : %1").arg(publisher->ErrorText());
         }
@@ -68,8 +69,10 @@ void TMqttStation::SetLinesWord(std::uint16_t word)
 void TMqttStation::Shutdown(std::chrono::milliseconds grace)
 {
     m_poll.stop();
-    if (m_publisher)
+    if (m_publisher) {
         m_publisher->Stop(grace);
+        EmitNotices();
+    }
     m_publisher.reset();
     m_lines.Reset();
 }
@@ -84,8 +87,16 @@ QString TMqttStation::StatusText() const
                                     : QStringLiteral("MQTT : non connecté");
 }
 
+void TMqttStation::EmitNotices()
+{
+    for (const QString& text : m_publisher->TakeNotices())
+        Q_EMIT notice(text);
+}
+
 void TMqttStation::Poll()
 {
+    if (m_publisher)
+        EmitNotices();
     const QString text = StatusText();
     if (text == m_lastStatus)
         return;

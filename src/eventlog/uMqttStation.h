@@ -51,9 +51,13 @@ public:
 Q_SIGNALS:
     // The status text changed (checked four times a second).
     void statusChanged(const QString& text);
+    // A line for the user about the outbox (rewritten after it was removed, kept
+    // aside, not writable, events given up at the end), given once.
+    void notice(const QString& text);
 
 private:
     void Poll();
+    void EmitNotices();
 
     const TUserPrefs& m_prefs;
     std::unique_ptr<TMqttPublisher> m_publisher;
