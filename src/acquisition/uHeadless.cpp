@@ -145,8 +145,8 @@ int RunHeadless(const CommandLineOptions& options)
             PrintErr(failing ? ResStr::AppendFailing(file) : ResStr::AppendWorksAgain(file));
         });
         if (!journal.Open())
-            PrintErr(QStringLiteral("evtrak : impossible d'ouvrir le journal de reprise %1.")
-                         .arg(journal.Path()));
+            PrintErr(QStringLiteral("evtrak : impossible d'ouvrir le journal de reprise %1 : %2.")
+                         .arg(journal.Path(), ResStr::SystemReason(journal.OpenError())));
         DropListedEvents(list, prefs, found);
         if (!found.empty()) {
             InsertRecoveredEvents(list, found);
@@ -200,7 +200,9 @@ int RunHeadless(const CommandLineOptions& options)
             status = 2;
             break;
         case TCaptureController::StartResult::NotLpt:
-            PrintErr(ResStr::NotLpt());
+            PrintErr(QStringLiteral("evtrak : %1 n'est pas un port parallèle. ")
+                         .arg(GetPortName(prefs.PortBaseAddressIndex)) +
+                     ResStr::OnlyParallelPorts());
             status = 2;
             break;
         case TCaptureController::StartResult::WorkerBusy:

@@ -206,15 +206,18 @@ bool TJournal::Open()
     m_fd = ::open(QFile::encodeName(m_path).constData(),
                   O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0644);
     if (m_fd < 0) {
-        qCWarning(lcJournal) << "cannot open the journal" << m_path << strerror(errno);
+        m_openError = errno;
+        qCWarning(lcJournal) << "cannot open the journal" << m_path << strerror(m_openError);
         return false;
     }
+    m_openError = 0;
     struct stat st
     {
     };
     if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(m_fd);
         m_fd = -1;
+        m_openError = EINVAL;
         qCWarning(lcJournal) << "the journal is not a regular file:" << m_path;
         return false;
     }

@@ -55,6 +55,8 @@ public:
     // Opens the journal for appending (created when missing). false when it cannot be.
     bool Open();
     bool IsOpen() const { return m_fd >= 0; }
+    // Why the last Open failed: its errno (EINVAL: not a regular file).
+    int OpenError() const { return m_openError; }
     // Writes the records at once (write(), no sync).
     void Append(const JournalEvent* events, std::size_t count);
     // fdatasync when something was written since the last one.
@@ -81,6 +83,7 @@ private:
     int m_fd = -1;
     bool m_dirty = false;
     bool m_writeFailed = false;
+    int m_openError = 0;
     std::vector<unsigned char> m_buffer;
 };
 
