@@ -63,10 +63,11 @@ set(CPACK_PACKAGE_NAME evtrak)
 set(CPACK_PACKAGE_VENDOR "Evtrak")
 set(CPACK_PACKAGE_CONTACT "${EVTRAK_PACKAGE_CONTACT}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "enregistreur d'évènements sur les entrées du port parallèle")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Evtrak lit les 13 entrées du port parallèle d'un PC et enregistre chaque changement\n"
-    "d'état : liste, fichiers journaliers, rapport PDF, exports CSV et VCD, service\n"
-    "d'acquisition sans fenêtre.")
+# One string (a list would put ";" into the text), lines within 80 columns.
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+    "Evtrak lit les 13 entrées du port parallèle d'un PC et enregistre chaque\n"
+    "changement d'état : liste, fichiers journaliers, rapport PDF, exports CSV et\n"
+    "VCD, service d'acquisition sans fenêtre.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)

@@ -18,7 +18,7 @@ deb=$(ls build-package/evtrak_*.deb)
 dpkg-deb --field "$deb" Package Version Maintainer Section Priority Installed-Size Depends
 # Debian's own checks: any error fails; the warnings kept are explained in the README.
 echo "== lintian"
-lintian --fail-on error --no-tag-display-limit "$deb" || fail "lintian signale des erreurs"
+lintian --fail-on error --tag-display-limit 0 "$deb" || fail "lintian signale des erreurs"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
