@@ -32,7 +32,7 @@ if ! dpkg-query -W -f='${Status}' mosquitto 2>/dev/null | grep -q "install ok in
     "${sudo[@]}" cp -p "$policy" "$saved"
   fi
   restore() {
-    if [ -n "$saved" ]; then "${sudo[@]}" cp -p "$saved" "$policy"; rm -f "$saved"
+    if [ -n "$saved" ]; then "${sudo[@]}" cp -p "$saved" "$policy"; "${sudo[@]}" rm -f "$saved"
     else "${sudo[@]}" rm -f "$policy"; fi
   }
   trap restore EXIT
