@@ -9,11 +9,8 @@
 #include <QProcess>
 #include <QtTest>
 #include <csignal>
-#include <cstring>
 #include <pwd.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 using evtrak::test::ReadBytes;
@@ -591,7 +588,7 @@ void TestHeadless::readOnlyLogFailsQuietly()
     }
 }
 
-// The port file must be able to stand for the port: a FIFO, a socket or a file shorter
+// The port file must be able to stand for the port: a FIFO or a file shorter
 // than the registers is refused with the reason and left as it is.
 void TestHeadless::portDeviceThatCannotServeIsRefused_data()
 {
@@ -599,8 +596,6 @@ void TestHeadless::portDeviceThatCannotServeIsRefused_data()
     QTest::addColumn<QString>("message");
     QTest::newRow("FIFO") << "fifo"
                           << "est un tube nommé (FIFO)";
-    QTest::newRow("socket") << "socket"
-                            << "est une socket";
     QTest::newRow("10-byte file") << "short"
                                   << "fichier de 10 octets, trop court";
 }
@@ -612,24 +607,13 @@ void TestHeadless::portDeviceThatCannotServeIsRefused()
     Sandbox box;
     const QString path = box.dir.filePath(QStringLiteral("port.dev"));
     const QByteArray name = QFile::encodeName(path);
-    int sock = -1;
-    if (kind == QLatin1String("fifo")) {
+    if (kind == QLatin1String("fifo"))
         QCOMPARE(::mkfifo(name.constData(), 0644), 0);
-    } else if (kind == QLatin1String("socket")) {
-        sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un addr{};
-        addr.sun_family = AF_UNIX;
-        QVERIFY(size_t(name.size()) < sizeof addr.sun_path);
-        std::memcpy(addr.sun_path, name.constData(), size_t(name.size()));
-        QCOMPARE(::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    } else {
+    else
         WriteBytes(path, QByteArray(10, '\0'));
-    }
     QProcess p;
     box.start(p, {QStringLiteral("--headless"), QStringLiteral("--port-device"), path});
     QVERIFY(p.waitForFinished(20000));
-    if (sock >= 0)
-        ::close(sock);
     QCOMPARE(p.exitCode(), 2);
     const QString err = QString::fromUtf8(p.readAllStandardError());
     QVERIFY2(err.contains(message) && !err.contains(QStringLiteral("Ctrl+C")), qPrintable(err));
