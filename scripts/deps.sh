@@ -1,29 +1,31 @@
 #!/usr/bin/env bash
-# Installs what Evtrak needs on Debian 12, non-interactively; does nothing when all is there.
+# Installs what building and running Evtrak needs on Debian 12, non-interactively; does
+# nothing when all is there. The test tools are scripts/deps-test.sh's.
 set -euo pipefail
-packages=(
+
+build_and_run=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-translations-l10n
   libgl-dev
-  fonts-liberation fonts-liberation2
-  poppler-utils
-  xvfb xauth
-  strace   # the save test kills the program at chosen system calls
-  faketime # the kill test moves the program's wall clock across midnight (libfaketime)
-  clang-14 libclang-rt-14-dev   # scripts/fuzz.sh: libFuzzer targets
-  x11-apps xdotool netpbm  # README pictures of the real program under Xvfb (xwd, xwdtopnm)
-  libmosquitto-dev mosquitto mosquitto-clients   # MQTT publishing; the tests run their own broker
-  dpkg-dev file man-db desktop-file-utils appstream  # Debian package and its checks
-  sigrok-cli libreoffice-calc-nogui                   # the VCD and CSV exports opened by real tools
+  fonts-liberation2   # the report's fonts, built into the program
+  libmosquitto-dev    # the MQTT client library (not the broker)
 )
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ "${#missing[@]}" -gt 0 ]; then
+
+# Installs those of the named packages that are missing; prints what it installed.
+ensure_packages() {
+  local missing=() p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ "${#missing[@]}" -eq 0 ] && return 0
   echo "Installation de : ${missing[*]}"
-  SUDO=""
-  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get update -qq
-  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  local sudo=()
+  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}"
+}
+
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+  ensure_packages "${build_and_run[@]}"
 fi

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Evtrak and starts it on the built-in simulated port
-# (a window when a display is there, otherwise headless, printing the events).
+# Installs what building and running needs when it is missing (scripts/deps.sh), builds
+# Evtrak and starts it on the built-in simulated port (a window when a display is there,
+# otherwise headless, printing the events).
 # Extra arguments go to the program (for example: --port-device /tmp/port.bin).
 set -euo pipefail
 cd "$(dirname "$0")/.."

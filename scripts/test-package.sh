@@ -15,7 +15,10 @@ cmake --build build-package -j"$jobs"
 rm -f build-package/evtrak_*.deb
 (cd build-package && cpack -G DEB >/dev/null)
 deb=$(ls build-package/evtrak_*.deb)
-dpkg-deb --field "$deb" Package Version Depends
+dpkg-deb --field "$deb" Package Version Maintainer Section Priority Installed-Size Depends
+# Debian's own checks: any error fails; the warnings kept are explained in the README.
+echo "== lintian"
+lintian --fail-on error --tag-display-limit 0 "$deb" || fail "lintian signale des erreurs"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -27,8 +30,9 @@ for f in usr/bin/evtrak usr/share/applications/evtrak.desktop \
          usr/share/icons/hicolor/scalable/apps/evtrak.svg \
          usr/share/icons/hicolor/48x48/apps/evtrak.png \
          usr/share/icons/hicolor/128x128/apps/evtrak.png \
-         usr/share/man/man1/evtrak.1 usr/share/evtrak/evtrak.html usr/share/evtrak/A_Lire.txt \
+         usr/share/man/man1/evtrak.1.gz usr/share/evtrak/evtrak.html usr/share/evtrak/A_Lire.txt \
          usr/lib/systemd/user/evtrak-headless.service \
+         usr/share/doc/evtrak/copyright usr/share/doc/evtrak/changelog.gz \
          usr/share/doc/evtrak/LiberationSans-LICENSE; do
   [ -e "$root/$f" ] || fail "$f manque dans le paquet"
 done
@@ -41,7 +45,7 @@ fi
 if command -v appstreamcli >/dev/null; then
   appstreamcli validate --no-net "$root/usr/share/metainfo/fr.evtrak.Evtrak.metainfo.xml" >/dev/null
 fi
-warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$root/usr/share/man/man1/evtrak.1" 2>&1 >/dev/null)
+warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$root/usr/share/man/man1/evtrak.1.gz" 2>&1 >/dev/null)
 [ -z "$warnings" ] || fail "avertissements de man : $warnings"
 
 # The user: nobody when run as root, else the current user; an empty home either way.

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Evtrak and runs the whole test suite three times:
-# a plain build, AddressSanitizer + UndefinedBehaviorSanitizer, and ThreadSanitizer
-# for the threaded tests. Exits non-zero when anything fails.
+# Installs what is missing (scripts/deps-test.sh), builds Evtrak and runs the whole test
+# suite three times: a plain build, AddressSanitizer + UndefinedBehaviorSanitizer, and
+# ThreadSanitizer for the threaded tests. Exits non-zero when anything fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh
+bash scripts/deps-test.sh
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
 

@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QLoggingCategory>
 #include <QStringList>
 #include <cstdio>
 
@@ -49,6 +50,10 @@ int main(int argc, char* argv[])
         return cl.exitCode;
     }
     const evtrak::CommandLineOptions& options = cl.options;
+    // The evtrak.* categories are the developers' diagnostics, in English: off unless
+    // --debug asks for them. QT_LOGGING_RULES is applied after these rules and wins.
+    QLoggingCategory::setFilterRules(options.debug ? QStringLiteral("evtrak.*=true")
+                                                   : QStringLiteral("evtrak.*=false"));
 
     if (options.headless) {
         QCoreApplication app(argc, argv);

@@ -29,13 +29,33 @@ bool PortDeviceFile::open()
 {
     close();
     m_error = 0;
-    const int fd = ::open(QFile::encodeName(m_path).constData(), O_RDWR | O_CLOEXEC);
+    m_refusal.clear();
+    // O_NONBLOCK: a FIFO or a terminal named by mistake must not hold the start-up.
+    const int fd =
+        ::open(QFile::encodeName(m_path).constData(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
         m_error = errno;
         return false;
     }
     struct stat st = {};
-    m_regularFile = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (::fstat(fd, &st) != 0) {
+        m_error = errno;
+        ::close(fd);
+        return false;
+    }
+    m_regularFile = S_ISREG(st.st_mode);
+    m_fileSize = st.st_size;
+    if (!m_regularFile && !S_ISCHR(st.st_mode))
+        m_refusal = QStringLiteral("ni un fichier ordinaire ni un périphérique de port");
+    else if (m_regularFile && m_fileSize < m_requiredSize)
+        m_refusal = QStringLiteral("fichier de %1 octets, trop court pour les registres du port "
+                                   "(%2 octets au moins ; il n'est pas agrandi)")
+                        .arg(m_fileSize)
+                        .arg(m_requiredSize);
+    if (!m_refusal.isEmpty()) {
+        ::close(fd);
+        return false;
+    }
     m_fd = fd;
     return true;
 }
@@ -105,6 +125,8 @@ bool PortDeviceFile::write(std::uint16_t port, int width, std::uint32_t value)
         buffer[i] = static_cast<unsigned char>(value >> (8 * i));
     if (!m_regularFile)
         return writeRun(port, buffer, bytes);
+    if (qint64(port) + bytes > m_fileSize)
+        return false; // the file is never grown
     // Write the runs of bytes between input bytes.
     int i = 0;
     while (i < bytes) {

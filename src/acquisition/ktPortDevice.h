@@ -9,6 +9,10 @@
 // keeps its input lines apart from its output latch and ignores status writes.
 // Without this, the write that drives the data lines to 0 at set-up would wipe the
 // inputs written into the file.
+//
+// Only a regular file or a character device can stand for the port space. A regular file
+// must already hold the registers the program touches: it is never grown, and a write
+// past its end is refused.
 
 #include "acquisition/ktPorts.h"
 
@@ -24,11 +28,15 @@ public:
     PortDeviceFile(const PortDeviceFile&) = delete;
     PortDeviceFile& operator=(const PortDeviceFile&) = delete;
 
-    // Opens read-write; false with error() (errno) on failure.
+    // Opens read-write; false on failure, with error() (errno) or, for a file that
+    // cannot stand for the port space, refusal() (French).
     bool open();
     void close();
     bool isOpen() const { return m_fd >= 0; }
     int error() const { return m_error; }
+    const QString& refusal() const { return m_refusal; }
+    // A regular file shorter than size bytes is refused at open (0: any size).
+    void requireSize(qint64 size) { m_requiredSize = size; }
     QString path() const { return m_path; }
 
     QString name() const override { return m_path; }
@@ -47,7 +55,10 @@ private:
 
     int m_fd = -1;
     int m_error = 0;
+    QString m_refusal;
+    qint64 m_requiredSize = 0;
     bool m_regularFile = false;
+    qint64 m_fileSize = 0; // of a regular file, as opened
 };
 
 } // namespace evtrak

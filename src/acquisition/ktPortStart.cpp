@@ -56,13 +56,22 @@ std::unique_ptr<PortAccess> None(const QString& reasons)
     return access;
 }
 
-std::unique_ptr<PortAccess> OpenNamedDevice(const QString& path)
+QString OpenFailure(const PortDeviceFile& device)
+{
+    return device.refusal().isEmpty() ? PortErrorReason(device.error(), PortErrorPlace::PortDevice)
+                                      : device.refusal();
+}
+
+std::unique_ptr<PortAccess> OpenNamedDevice(const QString& path, int lptSelection)
 {
     auto device = std::make_unique<PortDeviceFile>(path);
+    // Up to the control register of the selected port.
+    const std::uint16_t base = GetPortKind(lptSelection) == PortKind::Parallel
+                                   ? LptBaseOf(lptSelection)
+                                   : LptBaseOf(kDefaultPortSelection);
+    device->requireSize(qint64(base) + 3);
     if (!device->open())
-        return None(path + QStringLiteral(" : ") +
-                    PortErrorReason(device->error(), PortErrorPlace::PortDevice) +
-                    QLatin1Char('.'));
+        return None(path + QStringLiteral(" : ") + OpenFailure(*device) + QLatin1Char('.'));
     return Make(std::move(device), QStringLiteral("Port parallèle : périphérique de port ") + path);
 }
 
@@ -76,7 +85,7 @@ std::unique_ptr<PortAccess> StartPortDriver(const PortStartOptions& options,
                     QStringLiteral("Port parallèle simulé (démonstration) : les entrées "
                                    "changent d'elles-mêmes."));
     if (!options.portDevice.isEmpty())
-        return OpenNamedDevice(options.portDevice);
+        return OpenNamedDevice(options.portDevice, options.lptSelection);
 
     QStringList reasons;
     const std::uint16_t base = GetPortKind(options.lptSelection) == PortKind::Parallel
@@ -131,8 +140,7 @@ std::unique_ptr<PortAccess> StartPortDriver(const PortStartOptions& options,
     device->limitToLpt(base);
     if (device->open())
         return Make(std::move(device), QStringLiteral("Port parallèle : ") + seams.portSpaceDevice);
-    reasons << seams.portSpaceDevice + QStringLiteral(" : ") +
-                   PortErrorReason(device->error(), PortErrorPlace::PortDevice);
+    reasons << seams.portSpaceDevice + QStringLiteral(" : ") + OpenFailure(*device);
     return None(reasons.join(QStringLiteral(" ; ")) + QLatin1Char('.'));
 }
 

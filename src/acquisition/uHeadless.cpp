@@ -116,8 +116,8 @@ int RunHeadless(const CommandLineOptions& options)
             PrintErr(ResStr::RecoveredEvents(r.IntoList, r.IntoDayFiles));
         }
         if (!journal.IsOpen() && !journal.Open())
-            PrintErr(QStringLiteral("evtrak : impossible d'ouvrir le journal de reprise %1.")
-                         .arg(journal.Path()));
+            PrintErr(QStringLiteral("evtrak : impossible d'ouvrir le journal de reprise %1 : %2.")
+                         .arg(journal.Path(), ResStr::SystemReason(journal.OpenError())));
 
         TMqttStation mqtt(prefs);
         QObject::connect(&mqtt, &TMqttStation::notice, [](const QString& text) { PrintErr(text); });
@@ -164,7 +164,9 @@ int RunHeadless(const CommandLineOptions& options)
             status = 2;
             break;
         case TCaptureController::StartResult::NotLpt:
-            PrintErr(ResStr::NotLpt());
+            PrintErr(QStringLiteral("evtrak : %1 n'est pas un port parallèle. ")
+                         .arg(GetPortName(prefs.PortBaseAddressIndex)) +
+                     ResStr::OnlyParallelPorts());
             status = 2;
             break;
         case TCaptureController::StartResult::WorkerBusy:

@@ -546,7 +546,8 @@ bool TJournal::Open(std::span<const JournalEvent> carried)
     const int fd =
         ::open(tempName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
     if (fd < 0) {
-        qCWarning(lcJournal) << "cannot make the journal" << temp << strerror(errno);
+        m_openError = errno;
+        qCWarning(lcJournal) << "cannot make the journal" << temp << strerror(m_openError);
         return false;
     }
     m_fd = fd;
@@ -558,6 +559,7 @@ bool TJournal::Open(std::span<const JournalEvent> carried)
     m_batchCount = 0;
     if (m_writeFailed || ::fdatasync(m_fd) != 0 ||
         ::rename(tempName.constData(), Native(m_path).constData()) != 0) {
+        m_openError = errno;
         qCWarning(lcJournal) << "cannot make the journal" << m_path << strerror(errno);
         ::close(m_fd);
         m_fd = -1;
@@ -566,6 +568,7 @@ bool TJournal::Open(std::span<const JournalEvent> carried)
     }
     SyncFolderOf(m_path);
     m_dirty = false;
+    m_openError = 0;
     return true;
 }
 

@@ -87,6 +87,8 @@ public:
     // journal found then stays.
     bool Open(std::span<const JournalEvent> carried = {});
     bool IsOpen() const { return m_fd >= 0; }
+    // Why the last Open failed (errno), 0 after a success.
+    int OpenError() const { return m_openError; }
 
     // Journals events (write(), no sync), numbered in order.
     void Append(const JournalEvent* events, std::size_t count);
@@ -122,6 +124,7 @@ private:
     int m_fd = -1;
     bool m_dirty = false;
     bool m_writeFailed = false;
+    int m_openError = 0;
     qint64 m_size = 0;
     std::uint64_t m_nextSeq = 1;
     std::uint64_t m_batchFirst = 0; // the events of the last Append

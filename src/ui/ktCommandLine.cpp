@@ -3,6 +3,8 @@
 #include "eventlog/uMqttMessages.h"
 
 #include <QCommandLineParser>
+#include <QFile>
+#include <sys/stat.h>
 
 namespace evtrak {
 
@@ -28,6 +30,10 @@ QString HelpText(const QString& program)
                "  --export csv|vcd FICHIER SORTIE\n"
                "                         exporte le fichier d'évènements FICHIER dans SORTIE :\n"
                "                         csv pour les tableurs, vcd pour les chronogrammes\n"
+               "  --debug                affiche sur la sortie d'erreur les diagnostics des\n"
+               "                         développeurs (en anglais) ; QT_LOGGING_RULES les\n"
+               "                         choisit plus finement (par exemple\n"
+               "                         QT_LOGGING_RULES='evtrak.mqtt=true')\n"
                "  --help                 affiche cette aide\n"
                "  --version              affiche la version\n")
         .arg(program);
@@ -41,6 +47,27 @@ CommandLineResult Fail(const QString& text)
     r.err = QStringLiteral("evtrak : ") + text +
             QStringLiteral("\nEssayez « evtrak --help » pour plus d'informations.\n");
     return r;
+}
+
+// What a path names when it cannot stand for the port space (a regular file or a
+// character device such as /dev/port); empty when it can, or when it does not exist (the
+// port's start-up says so with the reason).
+QString UnusablePortDevice(const QString& path)
+{
+    struct stat st
+    {
+    };
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return {};
+    if (S_ISFIFO(st.st_mode))
+        return QStringLiteral("un tube nommé (FIFO)");
+    if (S_ISSOCK(st.st_mode))
+        return QStringLiteral("une socket");
+    if (S_ISDIR(st.st_mode))
+        return QStringLiteral("un dossier");
+    if (S_ISBLK(st.st_mode))
+        return QStringLiteral("un périphérique bloc");
+    return {};
 }
 
 } // namespace
@@ -61,7 +88,10 @@ CommandLineResult ParseCommandLine(const QStringList& arguments)
                                       QStringLiteral("FORMAT"));
     const QCommandLineOption help(QStringList{QStringLiteral("help"), QStringLiteral("h")});
     const QCommandLineOption version(QStringLiteral("version"));
-    parser.addOptions({headless, demo, portDevice, report, pdf, mqtt, exportAs, help, version});
+    const QCommandLineOption debug(QStringLiteral("debug"));
+    const QList<QCommandLineOption> all = {headless, demo,     portDevice, report,  pdf,
+                                           mqtt,     exportAs, help,       version, debug};
+    parser.addOptions(all);
 
     if (!parser.parse(arguments)) {
         // Qt's own texts are English: say it in French with the offending option.
@@ -82,6 +112,21 @@ CommandLineResult ParseCommandLine(const QStringList& arguments)
         r.action = CommandLineResult::Action::Exit;
         r.out = QStringLiteral("evtrak %1\n").arg(QStringLiteral(EVTRAK_VERSION));
         return r;
+    }
+    // An option's value that is itself one of the options ("--mqtt --demo"): the value
+    // was forgotten.
+    for (const QCommandLineOption& option : all) {
+        if (option.valueName().isEmpty() || !parser.isSet(option))
+            continue;
+        QString value = parser.value(option);
+        if (!value.startsWith(QLatin1Char('-')))
+            continue;
+        while (value.startsWith(QLatin1Char('-')))
+            value.remove(0, 1);
+        for (const QCommandLineOption& other : all)
+            if (other.names().contains(value))
+                return Fail(QStringLiteral("--%1 demande une valeur : « %2 » est une option")
+                                .arg(option.names().first(), parser.value(option)));
     }
     QStringList positional = parser.positionalArguments();
     CommandLineResult r;
@@ -105,6 +150,7 @@ CommandLineResult ParseCommandLine(const QStringList& arguments)
 
     o.headless = parser.isSet(headless);
     o.demo = parser.isSet(demo);
+    o.debug = parser.isSet(debug);
     o.portDevice = parser.value(portDevice);
     o.reportFile = parser.value(report);
     o.pdfFile = parser.value(pdf);
@@ -113,13 +159,27 @@ CommandLineResult ParseCommandLine(const QStringList& arguments)
     if (o.demo && !o.portDevice.isEmpty())
         return Fail(
             QStringLiteral("--demo et --port-device ne peuvent pas être utilisées ensemble"));
+    if (!o.portDevice.isEmpty()) {
+        const QString kind = UnusablePortDevice(o.portDevice);
+        if (!kind.isEmpty())
+            return Fail(QStringLiteral("--port-device « %1 » est %2 ; il faut un fichier "
+                                       "ordinaire ou un périphérique de port comme /dev/port")
+                            .arg(o.portDevice, kind));
+    }
     if (parser.isSet(report) != parser.isSet(pdf) ||
         (parser.isSet(report) && (o.reportFile.isEmpty() || o.pdfFile.isEmpty())))
         return Fail(QStringLiteral("--report FICHIER et --pdf SORTIE.pdf vont ensemble"));
     if (parser.isSet(mqtt)) {
         if (!o.headless)
             return Fail(QStringLiteral("--mqtt ne s'utilise qu'avec --headless"));
-        if (!ParseMqttHostPort(parser.value(mqtt), o.mqttHost, o.mqttPort))
+        const QString value = parser.value(mqtt);
+        // "host:" or "[::1]:": a colon with no port after it (a bare IPv6 address such as
+        // "fe80::" ends with one too, without brackets and with several colons).
+        if (value.endsWith(QLatin1Char(':')) &&
+            (value.count(QLatin1Char(':')) == 1 || value.startsWith(QLatin1Char('['))))
+            return Fail(
+                QStringLiteral("--mqtt « %1 » : le numéro de port manque après « : »").arg(value));
+        if (!ParseMqttHostPort(value, o.mqttHost, o.mqttPort))
             return Fail(QStringLiteral("--mqtt demande HOTE[:PORT] (port de 1 à 65535), pas « %1 »")
                             .arg(parser.value(mqtt)));
     }

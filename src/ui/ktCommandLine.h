@@ -6,6 +6,7 @@
 //   evtrak --report EVENTFILE --pdf OUTPUT.pdf      print an event file to PDF
 //   evtrak --export csv|vcd EVENTFILE OUTPUT        export an event file
 //   evtrak --help | --version
+// --debug may be added to any form.
 
 #include <QString>
 #include <QStringList>
@@ -15,12 +16,13 @@ namespace evtrak {
 struct CommandLineOptions
 {
     bool headless = false;
-    bool demo = false;  // built-in simulated parallel port
-    QString portDevice; // a file used like /dev/port (empty: normal port access)
-    QString reportFile; // --report: the event file to print
-    QString pdfFile;    // --pdf: where to write the report
-    QString mqttHost;   // --mqtt: publish to this broker (headless only)
-    int mqttPort = 0;   // its port; 0: the default (1883, or 8883 with TLS)
+    bool demo = false;    // built-in simulated parallel port
+    bool debug = false;   // --debug: the developers' diagnostics on standard error
+    QString portDevice;   // a file used like /dev/port (empty: normal port access)
+    QString reportFile;   // --report: the event file to print
+    QString pdfFile;      // --pdf: where to write the report
+    QString mqttHost;     // --mqtt: publish to this broker (headless only)
+    int mqttPort = 0;     // its port; 0: the default (1883, or 8883 with TLS)
     QString exportFormat; // --export: "csv" or "vcd" (lower case)
     QString exportFile;   // the event file to export
     QString exportOutput; // where to write the export

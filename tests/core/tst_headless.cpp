@@ -12,6 +12,7 @@
 #include <csignal>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using evtrak::test::ReadBytes;
 using evtrak::test::WriteBytes;
@@ -136,6 +137,23 @@ bool StartCapture(Sandbox& box, QProcess& p, bool window, QByteArray* err)
                            20000);
 }
 
+// The command run as a user the file modes apply to: nobody when the test runs as root
+// (the sandbox is then opened to everyone). Empty when that is not possible.
+QStringList AsUnprivileged(Sandbox& box, QStringList command)
+{
+    if (::geteuid() != 0)
+        return command;
+    const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+    if (setpriv.isEmpty() || ::getpwnam("nobody") == nullptr)
+        return {};
+    ::chmod(QFile::encodeName(box.dir.path()).constData(), 0777);
+    for (const QString& f : {box.dir.filePath(QStringLiteral("evtrak.ini")), box.portFile})
+        ::chmod(QFile::encodeName(f).constData(), 0666);
+    return QStringList{setpriv, QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
+                       QStringLiteral("--clear-groups")} +
+           command;
+}
+
 QStringList Lines(QByteArray& buffer, QProcess& p)
 {
     buffer += p.readAllStandardOutput();
@@ -174,6 +192,10 @@ private Q_SLOTS:
     void figuresSignalNeverKills_data();
     void figuresSignalNeverKills();
     void figuresSignalDuringTheBrokersWait();
+    void readOnlyLogFailsQuietly_data();
+    void readOnlyLogFailsQuietly();
+    void portDeviceThatCannotServeIsRefused_data();
+    void portDeviceThatCannotServeIsRefused();
 };
 
 void TestHeadless::capturesAndSavesOnSignal_data()
@@ -394,6 +416,7 @@ void TestHeadless::refusedInterfaceExits2_data()
     QTest::addColumn<bool>("missingPort");
     QTest::newRow("port device missing") << QByteArray() << true;
     QTest::newRow("game port selected") << QByteArray("PortBaseAddressIndex=6\r\n") << false;
+    QTest::newRow("COM1 selected") << QByteArray("PortBaseAddressIndex=0\r\n") << false;
 }
 
 void TestHeadless::refusedInterfaceExits2()
@@ -409,10 +432,17 @@ void TestHeadless::refusedInterfaceExits2()
     QVERIFY(p.waitForFinished(20000));
     QCOMPARE(p.exitCode(), 2);
     const QString err = QString::fromUtf8(p.readAllStandardError());
-    QVERIFY2(err.contains(QStringLiteral("Accès au port sélectionné impossible.")),
-             qPrintable(err));
+    if (settings.contains("=0"))
+        QVERIFY2(err.contains(QStringLiteral("COM1 n'est pas un port parallèle")) &&
+                     !err.contains(QStringLiteral("Not LPT")),
+                 qPrintable(err));
+    else
+        QVERIFY2(err.contains(QStringLiteral("Accès au port sélectionné impossible.")),
+                 qPrintable(err));
     // The access in use, or why there is none, is said once.
-    QCOMPARE(err.count(QStringLiteral("ort parallèle")), 1);
+    QCOMPARE(err.count(QStringLiteral("Port parallèle :")) +
+                 err.count(QStringLiteral("Aucun accès au port parallèle")),
+             1);
 }
 
 void TestHeadless::refusedDayFileExits2BeforeCapture_data()
@@ -439,20 +469,14 @@ void TestHeadless::refusedDayFileExits2BeforeCapture()
     } else {
         WriteBytes(day, "A;1;07/12/2026 10:00:00;5 ms\r\n");
         QCOMPARE(::chmod(dayPath.constData(), 0), 0);
-        if (::geteuid() == 0) {
-            // Root reads everything: run the program as a user who cannot.
-            const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
-            if (setpriv.isEmpty() || ::getpwnam("nobody") == nullptr)
-                QSKIP("running as root without setpriv or the user nobody: cannot test a file "
-                      "its user cannot read");
-            for (const QString& f : {box.dir.path(), box.dir.filePath(QStringLiteral("Log"))})
-                QCOMPARE(::chmod(QFile::encodeName(f).constData(), 0777), 0);
-            QCOMPARE(::chmod(QFile::encodeName(box.portFile).constData(), 0666), 0);
-            command =
-                QStringList{setpriv, QStringLiteral("--reuid=nobody"),
-                            QStringLiteral("--regid=nogroup"), QStringLiteral("--clear-groups")} +
-                command;
-        }
+        // Root reads everything: run the program as a user who cannot.
+        QCOMPARE(
+            ::chmod(QFile::encodeName(box.dir.filePath(QStringLiteral("Log"))).constData(), 0777),
+            0);
+        command = AsUnprivileged(box, command);
+        if (command.isEmpty())
+            QSKIP("running as root without setpriv or the user nobody: cannot test a file "
+                  "its user cannot read");
     }
     QProcess p;
     p.setWorkingDirectory(box.dir.path());
@@ -559,6 +583,12 @@ void TestHeadless::commandLine_data()
     QTest::newRow("--mqtt port out of range")
         << QStringList{"--headless", "--mqtt", "host:70000"} << 2 << ""
         << "HOTE[:PORT]";
+    QTest::newRow("--mqtt with no port after the colon")
+        << QStringList{"--headless", "--mqtt", "host:"} << 2 << ""
+        << "le numéro de port manque";
+    QTest::newRow("--mqtt followed by an option")
+        << QStringList{"--headless", "--mqtt", "--demo"} << 2 << ""
+        << "--mqtt demande une valeur : « --demo » est une option";
     QTest::newRow("--mqtt without --headless") << QStringList{"--mqtt", "host"} << 2 << ""
                                                << "qu'avec --headless";
     QTest::newRow("stray argument") << QStringList{"file.txt"} << 2 << ""
@@ -679,6 +709,86 @@ void TestHeadless::refusedLockFile_data()
 }
 
 void TestHeadless::refusedLockFile()
+// Appends that fail in a Log folder the program cannot write: during a burst of events,
+// one French line when they start failing, the journal's real reason, and none of the
+// developers' English lines unless asked for.
+void TestHeadless::readOnlyLogFailsQuietly_data()
+{
+    QTest::addColumn<QStringList>("extraArgs");
+    QTest::addColumn<QString>("loggingRules");
+    QTest::addColumn<bool>("diagnostics");
+    QTest::newRow("default") << QStringList() << QString() << false;
+    QTest::newRow("--debug") << QStringList{"--debug"} << QString() << true;
+    QTest::newRow("QT_LOGGING_RULES") << QStringList() << "evtrak.eventfile=true" << true;
+    QTest::newRow("QT_LOGGING_RULES over --debug")
+        << QStringList{"--debug"} << "evtrak.*=false" << false;
+}
+
+void TestHeadless::readOnlyLogFailsQuietly()
+{
+    QFETCH(QStringList, extraArgs);
+    QFETCH(QString, loggingRules);
+    QFETCH(bool, diagnostics);
+    Sandbox box;
+    box.writeSettings("LogSaveAutoOnNewEvent=1\r\nCaptureStallThreshold=0\r\n");
+    const QString log = box.dir.filePath(QStringLiteral("Log"));
+    QVERIFY(QDir().mkpath(log));
+    QCOMPARE(::chmod(QFile::encodeName(log).constData(), 0555), 0);
+    QStringList command =
+        AsUnprivileged(box, QStringList{box.exe, QStringLiteral("--headless"),
+                                        QStringLiteral("--port-device"), box.portFile} +
+                                extraArgs);
+    if (command.isEmpty())
+        QSKIP("running as root without setpriv or the user nobody");
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_LOGGING_RULES"), loggingRules);
+    p.setProcessEnvironment(env);
+    p.setWorkingDirectory(box.dir.path());
+    p.start(command.takeFirst(), command);
+    QByteArray err;
+    QTRY_VERIFY_WITH_TIMEOUT((err += p.readAllStandardError()).contains("Ctrl+C"), 20000);
+    // Each toggle waits for its event: a loaded machine could otherwise merge them.
+    QByteArray out;
+    for (int i = 0; i < 30; ++i) {
+        box.setPortByte(0x378, quint8(i % 2 == 0 ? 0x01 : 0x00));
+        QTRY_COMPARE_WITH_TIMEOUT(Lines(out, p).size(), i + 1, 20000);
+    }
+    ::kill(pid_t(p.processId()), SIGTERM);
+    QVERIFY(p.waitForFinished(20000));
+    err += p.readAllStandardError();
+    const int events = int(Lines(out, p).size());
+    const QString text = QString::fromUtf8(err);
+    const QStringList lines = text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QVERIFY2(text.contains(QStringLiteral("journal de reprise")) &&
+                 text.contains(QStringLiteral(" : accès refusé.")),
+             qPrintable(text));
+    QCOMPARE(text.count(QStringLiteral("Écriture impossible dans")), 1);
+    const int english =
+        int(lines.filter(QRegularExpression(QStringLiteral("^evtrak\\.\\w"))).size());
+    if (diagnostics) {
+        QVERIFY2(text.contains(QStringLiteral("evtrak.eventfile: cannot append")),
+                 qPrintable(text));
+    } else {
+        QCOMPARE(english, 0);
+        // Port, journal, start, appends failing, and the save at exit: not one per event.
+        QVERIFY2(lines.size() <= 8, qPrintable(QStringLiteral("%1 events:\n").arg(events) + text));
+    }
+}
+
+// The port file must be able to stand for the port: a FIFO or a file shorter
+// than the registers is refused with the reason and left as it is.
+void TestHeadless::portDeviceThatCannotServeIsRefused_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("FIFO") << "fifo"
+                          << "est un tube nommé (FIFO)";
+    QTest::newRow("10-byte file") << "short"
+                                  << "fichier de 10 octets, trop court";
+}
+
+void TestHeadless::portDeviceThatCannotServeIsRefused()
 {
     QFETCH(QString, kind);
     QFETCH(QString, message);
@@ -802,6 +912,20 @@ void TestHeadless::figuresSignalDuringTheBrokersWait()
     QCOMPARE(p.exitStatus(), QProcess::NormalExit);
     QCOMPARE(p.exitCode(), 0);
     QVERIFY2(t.elapsed() >= 1000, "the exit did not wait for the broker"); // the case holds
+    const QString path = box.dir.filePath(QStringLiteral("port.dev"));
+    const QByteArray name = QFile::encodeName(path);
+    if (kind == QLatin1String("fifo"))
+        QCOMPARE(::mkfifo(name.constData(), 0644), 0);
+    else
+        WriteBytes(path, QByteArray(10, '\0'));
+    QProcess p;
+    box.start(p, {QStringLiteral("--headless"), QStringLiteral("--port-device"), path});
+    QVERIFY(p.waitForFinished(20000));
+    QCOMPARE(p.exitCode(), 2);
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    QVERIFY2(err.contains(message) && !err.contains(QStringLiteral("Ctrl+C")), qPrintable(err));
+    if (kind == QLatin1String("short"))
+        QCOMPARE(QFileInfo(path).size(), 10); // never grown
 }
 
 QTEST_GUILESS_MAIN(TestHeadless)

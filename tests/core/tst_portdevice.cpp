@@ -122,6 +122,15 @@ void TestPortDevice::shortFile()
     QCOMPARE(v, 0x78u);
     QVERIFY(device.read(0xFFFE, pw32, v));
     QCOMPARE(v, 0u);
+    // Never grown: a write past the end is refused.
+    QVERIFY(!device.write(0x37A, pw8, 0x04));
+    QVERIFY(!device.write(0x378, pw32, 0));
+    QCOMPARE(QFileInfo(path).size(), 0x37A);
+
+    // Too short for the registers asked for: refused, with the reason.
+    device.requireSize(0x37B);
+    QVERIFY(!device.open());
+    QVERIFY(device.refusal().contains(QStringLiteral("trop court")));
 }
 
 void TestPortDevice::missingFile()

@@ -385,7 +385,8 @@ int RunMainWindow(const CommandLineOptions& options)
                              portOptions.lptSelection);
     }
     std::unique_ptr<PortAccess> ports = StartPortDriver(portOptions);
-    qCInfo(lcMain).noquote() << ports->Description();
+    // Which access is used, or why there is none: for the user, like the headless mode.
+    std::fprintf(stderr, "%s\n", ports->Description().toUtf8().constData());
 
     int result = 0;
     {
