@@ -185,6 +185,10 @@ private Q_SLOTS:
     void killDuringSaveLeavesWholeFiles();
     void commandLine_data();
     void commandLine();
+    void readOnlyLogFailsQuietly_data();
+    void readOnlyLogFailsQuietly();
+    void portDeviceThatCannotServeIsRefused_data();
+    void portDeviceThatCannotServeIsRefused();
     void secondRunOnTheFolderTouchesNothing_data();
     void secondRunOnTheFolderTouchesNothing();
     void refusedLockFile_data();
@@ -192,10 +196,6 @@ private Q_SLOTS:
     void figuresSignalNeverKills_data();
     void figuresSignalNeverKills();
     void figuresSignalDuringTheBrokersWait();
-    void readOnlyLogFailsQuietly_data();
-    void readOnlyLogFailsQuietly();
-    void portDeviceThatCannotServeIsRefused_data();
-    void portDeviceThatCannotServeIsRefused();
 };
 
 void TestHeadless::capturesAndSavesOnSignal_data()
@@ -709,86 +709,6 @@ void TestHeadless::refusedLockFile_data()
 }
 
 void TestHeadless::refusedLockFile()
-// Appends that fail in a Log folder the program cannot write: during a burst of events,
-// one French line when they start failing, the journal's real reason, and none of the
-// developers' English lines unless asked for.
-void TestHeadless::readOnlyLogFailsQuietly_data()
-{
-    QTest::addColumn<QStringList>("extraArgs");
-    QTest::addColumn<QString>("loggingRules");
-    QTest::addColumn<bool>("diagnostics");
-    QTest::newRow("default") << QStringList() << QString() << false;
-    QTest::newRow("--debug") << QStringList{"--debug"} << QString() << true;
-    QTest::newRow("QT_LOGGING_RULES") << QStringList() << "evtrak.eventfile=true" << true;
-    QTest::newRow("QT_LOGGING_RULES over --debug")
-        << QStringList{"--debug"} << "evtrak.*=false" << false;
-}
-
-void TestHeadless::readOnlyLogFailsQuietly()
-{
-    QFETCH(QStringList, extraArgs);
-    QFETCH(QString, loggingRules);
-    QFETCH(bool, diagnostics);
-    Sandbox box;
-    box.writeSettings("LogSaveAutoOnNewEvent=1\r\nCaptureStallThreshold=0\r\n");
-    const QString log = box.dir.filePath(QStringLiteral("Log"));
-    QVERIFY(QDir().mkpath(log));
-    QCOMPARE(::chmod(QFile::encodeName(log).constData(), 0555), 0);
-    QStringList command =
-        AsUnprivileged(box, QStringList{box.exe, QStringLiteral("--headless"),
-                                        QStringLiteral("--port-device"), box.portFile} +
-                                extraArgs);
-    if (command.isEmpty())
-        QSKIP("running as root without setpriv or the user nobody");
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_LOGGING_RULES"), loggingRules);
-    p.setProcessEnvironment(env);
-    p.setWorkingDirectory(box.dir.path());
-    p.start(command.takeFirst(), command);
-    QByteArray err;
-    QTRY_VERIFY_WITH_TIMEOUT((err += p.readAllStandardError()).contains("Ctrl+C"), 20000);
-    // Each toggle waits for its event: a loaded machine could otherwise merge them.
-    QByteArray out;
-    for (int i = 0; i < 30; ++i) {
-        box.setPortByte(0x378, quint8(i % 2 == 0 ? 0x01 : 0x00));
-        QTRY_COMPARE_WITH_TIMEOUT(Lines(out, p).size(), i + 1, 20000);
-    }
-    ::kill(pid_t(p.processId()), SIGTERM);
-    QVERIFY(p.waitForFinished(20000));
-    err += p.readAllStandardError();
-    const int events = int(Lines(out, p).size());
-    const QString text = QString::fromUtf8(err);
-    const QStringList lines = text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    QVERIFY2(text.contains(QStringLiteral("journal de reprise")) &&
-                 text.contains(QStringLiteral(" : accès refusé.")),
-             qPrintable(text));
-    QCOMPARE(text.count(QStringLiteral("Écriture impossible dans")), 1);
-    const int english =
-        int(lines.filter(QRegularExpression(QStringLiteral("^evtrak\\.\\w"))).size());
-    if (diagnostics) {
-        QVERIFY2(text.contains(QStringLiteral("evtrak.eventfile: cannot append")),
-                 qPrintable(text));
-    } else {
-        QCOMPARE(english, 0);
-        // Port, journal, start, appends failing, and the save at exit: not one per event.
-        QVERIFY2(lines.size() <= 8, qPrintable(QStringLiteral("%1 events:\n").arg(events) + text));
-    }
-}
-
-// The port file must be able to stand for the port: a FIFO or a file shorter
-// than the registers is refused with the reason and left as it is.
-void TestHeadless::portDeviceThatCannotServeIsRefused_data()
-{
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<QString>("message");
-    QTest::newRow("FIFO") << "fifo"
-                          << "est un tube nommé (FIFO)";
-    QTest::newRow("10-byte file") << "short"
-                                  << "fichier de 10 octets, trop court";
-}
-
-void TestHeadless::portDeviceThatCannotServeIsRefused()
 {
     QFETCH(QString, kind);
     QFETCH(QString, message);
@@ -912,6 +832,92 @@ void TestHeadless::figuresSignalDuringTheBrokersWait()
     QCOMPARE(p.exitStatus(), QProcess::NormalExit);
     QCOMPARE(p.exitCode(), 0);
     QVERIFY2(t.elapsed() >= 1000, "the exit did not wait for the broker"); // the case holds
+}
+
+// Appends that fail in a Log folder the program cannot write: during a burst of events,
+// one French line when they start failing, the journal's real reason, and none of the
+// developers' English lines unless asked for.
+void TestHeadless::readOnlyLogFailsQuietly_data()
+{
+    QTest::addColumn<QStringList>("extraArgs");
+    QTest::addColumn<QString>("loggingRules");
+    QTest::addColumn<bool>("diagnostics");
+    QTest::newRow("default") << QStringList() << QString() << false;
+    QTest::newRow("--debug") << QStringList{"--debug"} << QString() << true;
+    QTest::newRow("QT_LOGGING_RULES") << QStringList() << "evtrak.eventfile=true" << true;
+    QTest::newRow("QT_LOGGING_RULES over --debug")
+        << QStringList{"--debug"} << "evtrak.*=false" << false;
+}
+
+void TestHeadless::readOnlyLogFailsQuietly()
+{
+    QFETCH(QStringList, extraArgs);
+    QFETCH(QString, loggingRules);
+    QFETCH(bool, diagnostics);
+    Sandbox box;
+    box.writeSettings("LogSaveAutoOnNewEvent=1\r\nCaptureStallThreshold=0\r\n");
+    const QString log = box.dir.filePath(QStringLiteral("Log"));
+    QVERIFY(QDir().mkpath(log));
+    QCOMPARE(::chmod(QFile::encodeName(log).constData(), 0555), 0);
+    QStringList command =
+        AsUnprivileged(box, QStringList{box.exe, QStringLiteral("--headless"),
+                                        QStringLiteral("--port-device"), box.portFile} +
+                                extraArgs);
+    if (command.isEmpty())
+        QSKIP("running as root without setpriv or the user nobody");
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_LOGGING_RULES"), loggingRules);
+    p.setProcessEnvironment(env);
+    p.setWorkingDirectory(box.dir.path());
+    p.start(command.takeFirst(), command);
+    QByteArray err;
+    QTRY_VERIFY_WITH_TIMEOUT((err += p.readAllStandardError()).contains("Ctrl+C"), 20000);
+    // Each toggle waits for its event: a loaded machine could otherwise merge them.
+    QByteArray out;
+    for (int i = 0; i < 30; ++i) {
+        box.setPortByte(0x378, quint8(i % 2 == 0 ? 0x01 : 0x00));
+        QTRY_COMPARE_WITH_TIMEOUT(Lines(out, p).size(), i + 1, 20000);
+    }
+    ::kill(pid_t(p.processId()), SIGTERM);
+    QVERIFY(p.waitForFinished(20000));
+    err += p.readAllStandardError();
+    const int events = int(Lines(out, p).size());
+    const QString text = QString::fromUtf8(err);
+    const QStringList lines = text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QVERIFY2(text.contains(QStringLiteral("journal de reprise")) &&
+                 text.contains(QStringLiteral(" : accès refusé.")),
+             qPrintable(text));
+    QCOMPARE(text.count(QStringLiteral("Écriture impossible dans")), 1);
+    const int english =
+        int(lines.filter(QRegularExpression(QStringLiteral("^evtrak\\.\\w"))).size());
+    if (diagnostics) {
+        QVERIFY2(text.contains(QStringLiteral("evtrak.eventfile: cannot append")),
+                 qPrintable(text));
+    } else {
+        QCOMPARE(english, 0);
+        // Port, journal, start, appends failing, and the save at exit: not one per event.
+        QVERIFY2(lines.size() <= 8, qPrintable(QStringLiteral("%1 events:\n").arg(events) + text));
+    }
+}
+
+// The port file must be able to stand for the port: a FIFO or a file shorter
+// than the registers is refused with the reason and left as it is.
+void TestHeadless::portDeviceThatCannotServeIsRefused_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("FIFO") << "fifo"
+                          << "est un tube nommé (FIFO)";
+    QTest::newRow("10-byte file") << "short"
+                                  << "fichier de 10 octets, trop court";
+}
+
+void TestHeadless::portDeviceThatCannotServeIsRefused()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, message);
+    Sandbox box;
     const QString path = box.dir.filePath(QStringLiteral("port.dev"));
     const QByteArray name = QFile::encodeName(path);
     if (kind == QLatin1String("fifo"))
