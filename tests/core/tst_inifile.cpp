@@ -10,6 +10,7 @@
 #include <csignal>
 #include <limits>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 using namespace evtrak;
 
@@ -368,6 +369,51 @@ private Q_SLOTS:
         QCOMPARE(ReadBytes(p), old);
         QCOMPARE(QDir(m_dir.path()).entryList({QStringLiteral("keep.ini*")}, QDir::Files),
                  QStringList{QStringLiteral("keep.ini")});
+    }
+
+    // A file holding a password is for its owner only; other new files follow the umask;
+    // a rewrite keeps the file's mode and never widens it.
+    void modesFollowUmaskAndSecrets_data()
+    {
+        QTest::addColumn<int>("mask");
+        QTest::newRow("umask 022") << 022;
+        QTest::newRow("umask 077") << 077;
+    }
+    void modesFollowUmaskAndSecrets()
+    {
+        QFETCH(int, mask);
+        const auto modeOf = [](const QString& p) {
+            struct stat st
+            {
+            };
+            return ::stat(QFile::encodeName(p).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
+        };
+        const auto save = [](const QString& p, const char* key, const char* value) {
+            TIniFile ini(p);
+            ini.WriteString(QStringLiteral("Mqtt"), QLatin1String(key), QLatin1String(value));
+            return ini.Save();
+        };
+        const mode_t saved = ::umask(mode_t(mask));
+        const QString plain = Path(QStringLiteral("plain%1.ini").arg(mask));
+        const QString secret = Path(QStringLiteral("secret%1.ini").arg(mask));
+        const bool ok = save(plain, "Host", "broker") && save(secret, "Password", "s3cret");
+        const int plainMode = modeOf(plain);
+        const int secretMode = modeOf(secret);
+        // A rewrite keeps a mode the umask would not give; a password narrows it.
+        QFile::setPermissions(plain, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+        const bool kept = save(plain, "Host", "other");
+        const int keptMode = modeOf(plain);
+        const bool narrowed = save(plain, "password", "s3cret");
+        const int narrowedMode = modeOf(plain);
+        // Taking the password out does not widen it again.
+        const bool emptied = save(plain, "Password", "");
+        ::umask(saved);
+        QVERIFY(ok && kept && narrowed && emptied);
+        QCOMPARE(plainMode, 0666 & ~mask);
+        QCOMPARE(secretMode, 0600);
+        QCOMPARE(keptMode, 0640);
+        QCOMPARE(narrowedMode, 0600);
+        QCOMPARE(modeOf(plain), 0600);
     }
 };
 
