@@ -249,7 +249,8 @@ TIniFile::TIniFile(const QString& fileName) : m_fileName(fileName)
 
     std::size_t count = 0;
     SplitLines(QByteArrayView(m_bytes), [&](qsizetype, qsizetype, qsizetype) { ++count; });
-    m_lines.reserve(count);
+    // Room for the keys a save adds, so that adding them does not double the lines' memory.
+    m_lines.reserve(count + count / 64 + 512);
     SplitLines(QByteArrayView(m_bytes), [&](qsizetype b, qsizetype len, qsizetype eol) {
         Line l;
         l.pos = static_cast<quint32>(b);
@@ -341,6 +342,11 @@ quint32 TIniFile::HashOf(const Line& l) const
 void TIniFile::Reindex()
 {
     m_sections.clear();
+    m_sections.reserve(
+        static_cast<std::size_t>(std::count_if(
+            m_lines.begin(), m_lines.end(),
+            [](const Line& l) { return static_cast<Kind>(l.kind) == Kind::Section; })) +
+        64);
     for (std::size_t i = 0; i < m_lines.size(); ++i)
         if (KindOf(m_lines[i]) == Kind::Section)
             m_sections.push_back({HashOf(m_lines[i]), static_cast<quint32>(i)});
@@ -424,9 +430,10 @@ void TIniFile::InsertLine(std::size_t at, const QString& text)
     SetText(l, text);
     m_lines.insert(m_lines.begin() + static_cast<std::ptrdiff_t>(at), l);
     // The lines below move down one; the index keeps its order.
-    for (SectionRef& r : m_sections)
-        if (r.line >= at)
-            ++r.line;
+    if (at + 1 < m_lines.size())
+        for (SectionRef& r : m_sections)
+            if (r.line >= at)
+                ++r.line;
     if (KindOf(l) == Kind::Section) {
         const SectionRef ref{HashOf(l), static_cast<quint32>(at)};
         m_sections.insert(std::upper_bound(m_sections.begin(), m_sections.end(), ref,

@@ -314,6 +314,35 @@ private Q_SLOTS:
                  "v");
     }
 
+    // Sections are found (without case, the first of duplicates) after keys and sections
+    // were added above and below them, in memory and after a reload.
+    void sectionsFoundAfterEdits()
+    {
+        QByteArray before("\xc3\x89t\xc3\xa9=0\r\n");
+        for (int i = 0; i < 300; ++i)
+            before += "[Sec" + QByteArray::number(i) + "]\r\nk=" + QByteArray::number(i) + "\r\n";
+        before += "[\xc3\x89T\xc3\x89]\r\nk=first\r\n[sec7]\r\nk=dup\r\n";
+        TIniFile ini(FileWith(before, QStringLiteral("many.ini")));
+        for (int i = 0; i < 300; i += 3)
+            ini.WriteString(QStringLiteral("SEC%1").arg(i), QStringLiteral("added"),
+                            QString::number(i));
+        ini.WriteString(QStringLiteral("New"), QStringLiteral("k"), QStringLiteral("n"));
+        ini.WriteString(QStringLiteral("Sec0"), QStringLiteral("later"), QStringLiteral("l"));
+        QVERIFY(ini.Save());
+        const TIniFile again(ini.FileName());
+        for (const TIniFile* f : std::initializer_list<const TIniFile*>{&ini, &again}) {
+            for (int i = 0; i < 300; ++i)
+                QCOMPARE(f->ReadInteger(QStringLiteral("sec%1").arg(i), QStringLiteral("K"), -1),
+                         i);
+            QCOMPARE(f->ReadInteger(QStringLiteral("Sec297"), QStringLiteral("added"), -1), 297);
+            QCOMPARE(f->ReadString(QStringLiteral("été"), QStringLiteral("k"), QString()),
+                     QStringLiteral("first"));
+            QCOMPARE(f->ReadString(QStringLiteral("new"), QStringLiteral("k"), QString()), "n");
+            QCOMPARE(f->ReadString(QStringLiteral("Sec0"), QStringLiteral("later"), QString()),
+                     "l");
+        }
+    }
+
     void missingFileCreated()
     {
         const QString p = Path(QStringLiteral("sub-missing.ini"));
