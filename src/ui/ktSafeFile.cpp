@@ -134,6 +134,13 @@ QByteArray ReadLink(const QString& path)
     return buf;
 }
 
+// The folder of an absolute path, as written (QFileInfo would clean "..").
+QString FolderOf(const QString& path)
+{
+    const qsizetype slash = path.lastIndexOf(u'/');
+    return slash <= 0 ? QStringLiteral("/") : path.left(slash);
+}
+
 // Why what stands at a path may not be replaced by a regular file; empty when it may.
 QString NotRegularReason(bool exists, const struct stat& st)
 {
@@ -268,8 +275,9 @@ QString FollowLinks(const QString& name, QString* reason)
         const QString target = QFile::decodeName(ReadLink(path));
         if (target.isEmpty())
             return path;
-        path = QDir::cleanPath(
-            QDir::isAbsolutePath(target) ? target : QFileInfo(path).absolutePath() + u'/' + target);
+        // Not cleaned: "a/link/../b" is for the kernel to resolve, ".." after a linked
+        // folder leads into the folder the link points to.
+        path = QDir::isAbsolutePath(target) ? target : FolderOf(path) + u'/' + target;
     }
     if (reason)
         *reason = ErrnoReason(ELOOP);
@@ -343,7 +351,7 @@ bool WriteFileSafely(const QString& name, const std::function<bool(QIODevice&)>&
             QString file = QFileInfo(backupName).fileName();
             if (!linkBase.isEmpty() && file.startsWith(linkBase))
                 file = QFileInfo(path).completeBaseName() + file.mid(linkBase.size());
-            backup = QFileInfo(path).absolutePath() + u'/' + file;
+            backup = FolderOf(path) + u'/' + file;
         }
         if (!MakeBackup(path, backup))
             qCWarning(lcSafeFile) << "cannot keep" << path << "as" << backup;
@@ -360,7 +368,7 @@ bool WriteFileSafely(const QString& name, const std::function<bool(QIODevice&)>&
         return fail(ErrnoReason(errno));
     temp.release();
     // The new name must survive a power cut too.
-    if (!SyncFolder(QFileInfo(path).absolutePath()))
+    if (!SyncFolder(FolderOf(path)))
         qCWarning(lcSafeFile) << "cannot sync the folder of" << path;
     Notify(SafeWriteStep::Replaced);
     return true;
