@@ -36,6 +36,10 @@ QString ErrnoReason(int err)
     case EACCES:
     case EPERM:
         return QStringLiteral("accès refusé");
+    case ENOENT:
+        return QStringLiteral("le dossier n'existe pas");
+    case ENOTDIR:
+        return QStringLiteral("un élément du chemin n'est pas un dossier");
     case EISDIR:
         return QStringLiteral("c'est un dossier, pas un fichier");
     case ELOOP:
