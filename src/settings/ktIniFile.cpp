@@ -4,6 +4,7 @@
 #include "ui/ktSafeFile.h"
 
 #include <QLoggingCategory>
+#include <QStringDecoder>
 #include <QVarLengthArray>
 #include <algorithm>
 
@@ -270,12 +271,13 @@ QByteArrayView TIniFile::Bytes(const Line& l) const
 
 QString TIniFile::Decode(QByteArrayView bytes) const
 {
-    return m_utf8 ? QString::fromUtf8(bytes) : DecodeWindows1252(bytes);
-}
-
-QString TIniFile::Text(const Line& l) const
-{
-    return l.edited ? m_edited[l.pos] : Decode(Bytes(l));
+    if (!m_utf8)
+        return DecodeWindows1252(bytes);
+    // A BOM inside the file is a character like any other (fromUtf8 would drop one at the
+    // start of every line).
+    QStringDecoder utf8(QStringDecoder::Utf8,
+                        QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    return utf8.decode(bytes);
 }
 
 TIniFile::Parts TIniFile::PartsOf(const Line& l) const
@@ -461,7 +463,10 @@ void TIniFile::WriteString(const QString& section, const QString& key, const QSt
     if (k >= 0) {
         // Replaced where it stands; the key's own spelling and spacing stay.
         Line& l = m_lines[static_cast<std::size_t>(k)];
-        SetText(l, Text(l).left(PartsOf(l).valueStart) + stored);
+        // The value's start is counted in the line's own units: bytes for a kept line.
+        const qsizetype start = PartsOf(l).valueStart;
+        SetText(l,
+                (l.edited ? m_edited[l.pos].left(start) : Decode(Bytes(l).first(start))) + stored);
         return;
     }
     // After the last non-blank line of the section, so blank separators stay in place.

@@ -102,7 +102,6 @@ private:
 
     Kind KindOf(const Line& l) const { return static_cast<Kind>(l.kind); }
     QByteArrayView Bytes(const Line& l) const;
-    QString Text(const Line& l) const; // decoded
     Parts PartsOf(const Line& l) const;
     QString Name(const Line& l) const;
     bool NameIsPassword(const Line& l) const;

@@ -199,6 +199,13 @@ private Q_SLOTS:
         QTest::newRow("a UTF-8 file stays UTF-8")
             << Bytes("[S]\nz=\xe2\x86\x92\n") << "S"
             << "k" << QStringLiteral("é") << Bytes("[S]\nz=\xe2\x86\x92\nk=\xc3\xa9\r\n");
+        QTest::newRow("UTF-8 key replaced in place")
+            << Bytes("[S]\nk\xc3\xa9 = old\n") << "S" << QStringLiteral("ké") << "new"
+            << Bytes("[S]\nk\xc3\xa9 = new\n");
+        QTest::newRow("a BOM inside is part of a name")
+            << Bytes("[S]\n\xEF\xBB\xBFk=1\n") << "S"
+            << "k"
+            << "2" << Bytes("[S]\n\xEF\xBB\xBFk=1\nk=2\r\n");
         QTest::newRow("BOM kept") << Bytes("\xEF\xBB\xBF[S]\n") << "S"
                                   << "k" << QStringLiteral("é")
                                   << Bytes("\xEF\xBB\xBF[S]\nk=\xc3\xa9\r\n");
