@@ -53,6 +53,9 @@ QString FormatDuration(const QString& text, std::int32_t fallbackMs, int format)
 // A date-time as whole seconds since 30/12/1899 00:00:00 (what its text shows);
 // kNoDateSeconds for a value that has no text (not finite, year outside 1..9999).
 inline constexpr qint64 kNoDateSeconds = std::numeric_limits<qint64>::min();
+// What a date-time that could not be read becomes (30/12/1899 00:00:00, the zero date):
+// lists keep it as it was, exports and reports treat it as no date.
+inline constexpr qint64 kUnreadDateSeconds = 0;
 inline constexpr qsizetype kDateTimeTextLength = 19;
 inline constexpr qsizetype kDurationTextMaxLength = 24;
 qint64 SecondsFromDateTime(TDateTime value);

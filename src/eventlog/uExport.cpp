@@ -5,10 +5,10 @@
 #include "eventlog/uEventFile.h"
 #include "eventlog/uExportRows.h"
 #include "settings/uUserPrefs.h"
+#include "ui/ktSafeFile.h"
 #include "ui/uResStr.h"
 
 #include <QFileInfo>
-#include <QSaveFile>
 #include <cstdio>
 
 namespace evtrak {
@@ -47,6 +47,12 @@ ExportRow ReadExportRow(const TEventList& list, int row)
     r.TimeText = space < 0 ? QString() : dateTime.mid(space + 1);
     const TDateTime value = ParseEventDateTime(dateTime, 2000);
     r.Seconds = dateTime.isEmpty() ? kNoDateSeconds : SecondsFromDateTime(value);
+    // A date that could not be read shows as 30/12/1899 00:00:00: no date at all.
+    if (r.Seconds == kUnreadDateSeconds) {
+        r.Seconds = kNoDateSeconds;
+        r.DateText.clear();
+        r.TimeText.clear();
+    }
     const QString duration = list.text(row, TEventList::ColDuration);
     r.HasDuration = !duration.trimmed().isEmpty();
     r.DurationMs = r.HasDuration ? ReadDurationText(duration, 0) : 0;
@@ -55,13 +61,14 @@ ExportRow ReadExportRow(const TEventList& list, int row)
 
 bool WriteExportFile(const QString& path, const QByteArray& bytes, QString* error)
 {
-    // Unbuffered: a short write (full disk, file size limit) shows in write()'s count,
-    // where a buffered flush would drop it and let the truncated file be committed.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) ||
-        file.write(bytes) != bytes.size() || !file.commit()) {
+    // The safe writer refuses anything but a regular file as the target (a FIFO, a
+    // socket, a device, a folder) and reports a short write (full disk, size limit).
+    QString reason;
+    if (!WriteFileSafely(
+            path, [&bytes](QIODevice& out) { return out.write(bytes) == bytes.size(); }, QString(),
+            &reason)) {
         if (error)
-            *error = ResStr::CannotWrite(path);
+            *error = ResStr::CannotWrite(path, reason);
         return false;
     }
     return true;

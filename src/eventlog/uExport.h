@@ -32,7 +32,8 @@ QByteArray ExportCsv(const TEventList& list);
 QByteArray ExportVcd(const TEventList& list, const QDateTime& now);
 
 // Writes bytes into path through a temporary file renamed into place: an earlier file
-// of that name stays whole when writing fails. False with a French message otherwise.
+// of that name stays whole when writing fails, and only a regular file is ever replaced
+// (never a FIFO, a socket, a device or a folder). False with a French message otherwise.
 bool WriteExportFile(const QString& path, const QByteArray& bytes, QString* error);
 
 // `evtrak --export csv|vcd EVENTFILE OUTPUT`: reads the event file, writes the export.

@@ -21,6 +21,16 @@ QString CsvField(const QString& text)
     return u'"' + copy.replace(QStringLiteral("\""), QStringLiteral("\"\"")) + u'"';
 }
 
+// A text cell that a spreadsheet would take for a formula (=, +, -, @, or a leading tab
+// or CR) gets a leading apostrophe, which spreadsheets read as "this is text".
+QString TextCell(const QString& text)
+{
+    static const QString starts = QStringLiteral("=+-@\t\r");
+    if (!text.isEmpty() && starts.contains(text.front()))
+        return CsvField(u'\'' + text);
+    return CsvField(text);
+}
+
 // Milliseconds as seconds with a decimal comma: 2250 -> "2,250", -5 -> "-0,005".
 QString SecondsText(std::int32_t ms)
 {
@@ -43,7 +53,7 @@ QByteArray ExportCsv(const TEventList& list)
         const QStringList fields{
             CsvField(r.DateText),
             CsvField(r.TimeText),
-            CsvField(r.Label),
+            TextCell(r.Label),
             state,
             CsvField(r.InputText),
             r.HasDuration ? QString::number(r.DurationMs) : QString(),

@@ -346,7 +346,7 @@ std::pair<int, int> TEventList::DateTimeRange(const std::vector<int>* rows) cons
     for (int k = 0, n = rows ? int(rows->size()) : rowCount(); k < n; ++k) {
         const int i = rows ? (*rows)[std::size_t(k)] : k;
         const qint64 s = d->Rows[std::size_t(i)].Seconds;
-        if (s == kNoDateSeconds)
+        if (s == kNoDateSeconds || s == kUnreadDateSeconds)
             continue;
         // Among equal date-times the lower row is the older (newest rows are on top).
         if (oldest < 0 || s <= d->Rows[std::size_t(oldest)].Seconds)

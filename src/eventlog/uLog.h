@@ -93,7 +93,8 @@ public:
     void SetKeptLines(std::vector<KeptLine> lines);
     const std::vector<KeptLine>& KeptLines() const;
 
-    // The rows holding the earliest and the latest date-time (-1 when no row has one),
+    // The rows holding the earliest and the latest date-time (-1 when no row has one; a
+    // date that could not be read is none),
     // among the given rows, or among all rows when rows is null.
     std::pair<int, int> DateTimeRange(const std::vector<int>* rows = nullptr) const;
 

@@ -4,6 +4,9 @@
 #include "ui/ktSafeFile.h"
 
 #include <QLoggingCategory>
+#include <QStringDecoder>
+#include <QVarLengthArray>
+#include <algorithm>
 
 Q_LOGGING_CATEGORY(lcIniFile, "evtrak.settings.ini")
 
@@ -20,8 +23,13 @@ bool IsBlank(QChar c)
 {
     return c == u' ' || c == u'\t' || c == u'\v' || c == u'\f';
 }
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f';
+}
 
-QStringView Trimmed(QStringView s)
+// Blanks removed at both ends, of a line's bytes or characters.
+template <typename View> View TrimmedView(View s)
 {
     qsizetype b = 0;
     qsizetype e = s.size();
@@ -30,6 +38,90 @@ QStringView Trimmed(QStringView s)
     while (e > b && IsBlank(s[e - 1]))
         --e;
     return s.sliced(b, e - b);
+}
+
+QStringView Trimmed(QStringView s)
+{
+    return TrimmedView(s);
+}
+
+// The hash of a name's case-folded form, the same for its bytes (ASCII only) and its text.
+quint32 FoldedHash(QStringView name)
+{
+    QVarLengthArray<char16_t, 128> folded;
+    for (QChar c : name) {
+        const char16_t u = c.unicode();
+        if (u >= 0x80)
+            return static_cast<quint32>(qHash(name.toString().toCaseFolded()));
+        folded.append(u >= u'A' && u <= u'Z' ? char16_t(u + 32) : u);
+    }
+    return static_cast<quint32>(qHash(QStringView(folded.constData(), folded.size())));
+}
+quint32 FoldedHash(QByteArrayView asciiName)
+{
+    QVarLengthArray<char16_t, 128> folded;
+    for (char c : asciiName)
+        folded.append(c >= 'A' && c <= 'Z' ? char16_t(c + 32) : char16_t(c));
+    return static_cast<quint32>(qHash(QStringView(folded.constData(), folded.size())));
+}
+
+int Shape(char c)
+{
+    return c;
+}
+int Shape(QChar c)
+{
+    return c.unicode() < 0x80 ? c.unicode() : 0x80;
+}
+
+// What a line is: "[name]" a section header, "name=value" an entry, anything else (a
+// comment after ';', a blank line, text without '=') other. Without its closing bracket
+// a header is an ordinary line, as the profile functions treat it.
+template <typename View> int ShapeOfView(View t)
+{
+    qsizetype i = 0;
+    while (i < t.size() && IsBlank(t[i]))
+        ++i;
+    if (i >= t.size() || Shape(t[i]) == ';')
+        return 0;
+    if (Shape(t[i]) == '[')
+        for (qsizetype k = i + 1; k < t.size(); ++k)
+            if (Shape(t[k]) == ']')
+                return 1;
+    for (qsizetype k = i; k < t.size(); ++k)
+        if (Shape(t[k]) == '=')
+            return 2;
+    return 0;
+}
+
+// The name (trimmed) and the start of the value (after '=' and blanks) of a line whose
+// kind is known.
+template <typename View> auto PartsOfView(View t, bool section)
+{
+    struct
+    {
+        qsizetype namePos = 0, nameLen = 0, valueStart = 0;
+    } p;
+    qsizetype i = 0;
+    while (i < t.size() && IsBlank(t[i]))
+        ++i;
+    qsizetype end = i;
+    if (section) {
+        ++i; // '['
+        end = i;
+        while (end < t.size() && Shape(t[end]) != ']')
+            ++end;
+    } else {
+        while (end < t.size() && Shape(t[end]) != '=')
+            ++end;
+        p.valueStart = std::min(end + 1, t.size());
+        while (p.valueStart < t.size() && IsBlank(t[p.valueStart]))
+            ++p.valueStart;
+    }
+    const View name = TrimmedView(t.sliced(i, end - i));
+    p.namePos = name.isEmpty() ? i : name.data() - t.data();
+    p.nameLen = name.size();
+    return p;
 }
 
 int HexDigit(QChar c)
@@ -144,98 +236,138 @@ TIniFile::TIniFile(const QString& fileName) : m_fileName(fileName)
     m_bytes = std::move(file.Bytes);
     m_loaded = true;
 
-    m_text = DecodeText(m_bytes);
-    // Windows-1252 decoding keeps one character per byte; only UTF-8 changes the length.
-    m_utf8 = m_text.size() != m_bytes.size();
+    // The whole file is UTF-8 when it is valid UTF-8 with some non-ASCII byte, else
+    // Windows-1252 (one character per byte). Lines are decoded one at a time when read:
+    // line ends and the characters that give a line its shape are ASCII, the same bytes
+    // in both encodings.
+    const bool ascii = std::all_of(m_bytes.cbegin(), m_bytes.cend(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    m_utf8 = !ascii && QByteArrayView(m_bytes).isValidUtf8();
     if (m_utf8 && m_bytes.startsWith(kUtf8Bom)) {
         m_bom = kUtf8Bom;
         m_bytes.remove(0, kUtf8Bom.size());
-        if (m_text.startsWith(QChar(0xFEFF)))
-            m_text.remove(0, 1);
     }
 
-    // Line ends are the same bytes and characters in both encodings, so the byte lines
-    // and the text lines pair up one to one.
+    std::size_t count = 0;
+    SplitLines(QByteArrayView(m_bytes), [&](qsizetype, qsizetype, qsizetype) { ++count; });
+    // Room for the keys a save adds, so that adding them does not double the lines' memory.
+    m_lines.reserve(count + count / 64 + 512);
     SplitLines(QByteArrayView(m_bytes), [&](qsizetype b, qsizetype len, qsizetype eol) {
         Line l;
-        l.rawPos = b;
-        l.rawLen = len;
+        l.pos = static_cast<quint32>(b);
+        l.len = static_cast<quint32>(len);
         const char c = eol ? m_bytes[b + len] : '\0';
-        l.eol = eol == 2 ? kCrLf : c == '\r' ? kCr : c == '\n' ? kLf : QByteArrayView();
+        l.eol = eol == 2 ? EolCrLf : c == '\r' ? EolCr : c == '\n' ? EolLf : EolNone;
+        l.kind = static_cast<quint32>(ShapeOfView(Bytes(l)));
         m_lines.push_back(l);
     });
-    std::size_t n = 0;
-    SplitLines(QStringView(m_text), [&](qsizetype b, qsizetype len, qsizetype) {
-        if (n < m_lines.size()) {
-            m_lines[n].textPos = b;
-            m_lines[n].textLen = len;
-        }
-        ++n;
-    });
-    Q_ASSERT(n == m_lines.size());
-    for (Line& l : m_lines)
-        Parse(l);
     Reindex();
 }
 
-QStringView TIniFile::Text(const Line& l) const
+QByteArrayView TIniFile::Bytes(const Line& l) const
 {
-    return l.isEdited ? QStringView(l.edited) : QStringView(m_text).sliced(l.textPos, l.textLen);
+    return QByteArrayView(m_bytes).sliced(l.pos, l.len);
 }
 
-void TIniFile::Parse(Line& line) const
+QString TIniFile::Decode(QByteArrayView bytes) const
 {
-    const QStringView t = Text(line);
-    qsizetype i = 0;
-    while (i < t.size() && IsBlank(t[i]))
-        ++i;
-    line.kind = Kind::Other;
-    if (i >= t.size() || t[i] == u';')
-        return;
-    const auto setName = [&](qsizetype b, qsizetype e) {
-        while (b < e && IsBlank(t[b]))
-            ++b;
-        while (e > b && IsBlank(t[e - 1]))
-            --e;
-        line.namePos = b;
-        line.nameLen = e - b;
+    if (!m_utf8)
+        return DecodeWindows1252(bytes);
+    // A BOM inside the file is a character like any other (fromUtf8 would drop one at the
+    // start of every line).
+    QStringDecoder utf8(QStringDecoder::Utf8,
+                        QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    return utf8.decode(bytes);
+}
+
+TIniFile::Parts TIniFile::PartsOf(const Line& l) const
+{
+    const bool section = KindOf(l) == Kind::Section;
+    const auto parts = [](auto p) { return Parts{p.namePos, p.nameLen, p.valueStart}; };
+    return l.edited ? parts(PartsOfView(QStringView(m_edited[l.pos]), section))
+                    : parts(PartsOfView(Bytes(l), section));
+}
+
+QString TIniFile::Name(const Line& l) const
+{
+    const Parts p = PartsOf(l);
+    return l.edited ? m_edited[l.pos].sliced(p.namePos, p.nameLen)
+                    : Decode(Bytes(l).sliced(p.namePos, p.nameLen));
+}
+
+bool TIniFile::NameIsPassword(const Line& l) const
+{
+    static const QLatin1StringView password("password");
+    const Parts p = PartsOf(l);
+    if (p.nameLen != password.size())
+        return false;
+    if (l.edited)
+        return QStringView(m_edited[l.pos])
+                   .sliced(p.namePos, p.nameLen)
+                   .compare(password, Qt::CaseInsensitive) == 0;
+    return QLatin1StringView(Bytes(l).sliced(p.namePos, p.nameLen))
+               .compare(password, Qt::CaseInsensitive) == 0;
+}
+
+QString TIniFile::Value(const Line& l) const
+{
+    const Parts p = PartsOf(l);
+    const auto unquoted = [](auto v) {
+        v = TrimmedView(v);
+        if (v.size() >= 2 && (Shape(v.front()) == '"' || Shape(v.front()) == '\'') &&
+            v.back() == v.front())
+            v = v.sliced(1, v.size() - 2);
+        return v;
     };
-    if (t[i] == u'[') {
-        const qsizetype close = t.indexOf(u']', i + 1);
-        if (close >= 0) {
-            line.kind = Kind::Section;
-            setName(i + 1, close);
-            return;
-        }
-        // No closing bracket: an ordinary line, as the profile functions treat it.
-    }
-    const qsizetype eq = t.indexOf(u'=', i);
-    if (eq < 0)
-        return;
-    line.kind = Kind::Entry;
-    setName(i, eq);
-    // A replaced value keeps the spacing the line had after '='.
-    line.valueStart = eq + 1;
-    while (line.valueStart < t.size() && IsBlank(t[line.valueStart]))
-        ++line.valueStart;
+    if (l.edited)
+        return unquoted(QStringView(m_edited[l.pos]).sliced(p.valueStart))
+            .left(kIniMaxValueLength)
+            .toString();
+    // Only the bytes that can make the longest value are decoded: a huge line stays in
+    // the file's bytes.
+    const QByteArrayView v = unquoted(Bytes(l).sliced(p.valueStart));
+    return Decode(v.first(std::min<qsizetype>(v.size(), 4 * kIniMaxValueLength + 4)))
+        .left(kIniMaxValueLength);
+}
+
+quint32 TIniFile::HashOf(const Line& l) const
+{
+    const Parts p = PartsOf(l);
+    if (l.edited)
+        return FoldedHash(QStringView(m_edited[l.pos]).sliced(p.namePos, p.nameLen));
+    const QByteArrayView name = Bytes(l).sliced(p.namePos, p.nameLen);
+    const bool ascii = std::all_of(name.begin(), name.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    return ascii ? FoldedHash(name) : FoldedHash(QStringView(Decode(name)));
 }
 
 void TIniFile::Reindex()
 {
     m_sections.clear();
-    for (std::size_t i = 0; i < m_lines.size(); ++i) {
-        const Line& l = m_lines[i];
-        if (l.kind == Kind::Section) {
-            const QString key = Name(l).toString().toCaseFolded();
-            if (!m_sections.contains(key))
-                m_sections.insert(key, static_cast<qsizetype>(i));
-        }
-    }
+    m_sections.reserve(
+        static_cast<std::size_t>(std::count_if(
+            m_lines.begin(), m_lines.end(),
+            [](const Line& l) { return static_cast<Kind>(l.kind) == Kind::Section; })) +
+        64);
+    for (std::size_t i = 0; i < m_lines.size(); ++i)
+        if (KindOf(m_lines[i]) == Kind::Section)
+            m_sections.push_back({HashOf(m_lines[i]), static_cast<quint32>(i)});
+    std::sort(m_sections.begin(), m_sections.end(), [](const SectionRef& a, const SectionRef& b) {
+        return a.hash != b.hash ? a.hash < b.hash : a.line < b.line;
+    });
 }
 
 qsizetype TIniFile::FindSection(QStringView section) const
 {
-    return m_sections.value(Trimmed(section).toString().toCaseFolded(), -1);
+    const QStringView name = Trimmed(section);
+    const QString folded = name.toString().toCaseFolded();
+    const quint32 hash = FoldedHash(name);
+    auto it = std::lower_bound(m_sections.begin(), m_sections.end(), hash,
+                               [](const SectionRef& r, quint32 h) { return r.hash < h; });
+    for (; it != m_sections.end() && it->hash == hash; ++it)
+        if (Name(m_lines[it->line]).toCaseFolded() == folded)
+            return static_cast<qsizetype>(it->line);
+    return -1;
 }
 
 qsizetype TIniFile::FindKey(qsizetype header, QStringView key) const
@@ -243,9 +375,9 @@ qsizetype TIniFile::FindKey(qsizetype header, QStringView key) const
     const QStringView k = Trimmed(key);
     for (std::size_t i = static_cast<std::size_t>(header) + 1; i < m_lines.size(); ++i) {
         const Line& l = m_lines[i];
-        if (l.kind == Kind::Section)
+        if (KindOf(l) == Kind::Section)
             break;
-        if (l.kind == Kind::Entry && Name(l).compare(k, Qt::CaseInsensitive) == 0)
+        if (KindOf(l) == Kind::Entry && Name(l).compare(k, Qt::CaseInsensitive) == 0)
             return static_cast<qsizetype>(i);
     }
     return -1;
@@ -259,11 +391,7 @@ QString TIniFile::ReadString(const QString& section, const QString& key, const Q
     const qsizetype k = FindKey(h, key);
     if (k < 0)
         return def;
-    const Line& l = m_lines[static_cast<std::size_t>(k)];
-    QStringView v = Trimmed(Text(l).sliced(l.valueStart));
-    if (v.size() >= 2 && (v.front() == u'"' || v.front() == u'\'') && v.back() == v.front())
-        v = v.sliced(1, v.size() - 2);
-    return v.left(kIniMaxValueLength).toString();
+    return Value(m_lines[static_cast<std::size_t>(k)]);
 }
 
 std::int32_t TIniFile::ReadInteger(const QString& section, const QString& key,
@@ -284,14 +412,39 @@ bool TIniFile::SectionExists(const QString& section) const
     return FindSection(section) >= 0;
 }
 
-TIniFile::Line TIniFile::MakeLine(const QString& text) const
+void TIniFile::SetText(Line& l, const QString& text)
+{
+    if (l.edited) {
+        m_edited[l.pos] = text;
+        return;
+    }
+    l.pos = static_cast<quint32>(m_edited.size());
+    l.len = 0;
+    l.edited = 1;
+    m_edited.push_back(text);
+}
+
+void TIniFile::InsertLine(std::size_t at, const QString& text)
 {
     Line l;
-    l.edited = text;
-    l.isEdited = true;
-    l.eol = kCrLf;
-    Parse(l);
-    return l;
+    l.eol = EolCrLf;
+    l.kind = static_cast<quint32>(ShapeOfView(QStringView(text)));
+    SetText(l, text);
+    m_lines.insert(m_lines.begin() + static_cast<std::ptrdiff_t>(at), l);
+    // The lines below move down one; the index keeps its order.
+    if (at + 1 < m_lines.size())
+        for (SectionRef& r : m_sections)
+            if (r.line >= at)
+                ++r.line;
+    if (KindOf(l) == Kind::Section) {
+        const SectionRef ref{HashOf(l), static_cast<quint32>(at)};
+        m_sections.insert(std::upper_bound(m_sections.begin(), m_sections.end(), ref,
+                                           [](const SectionRef& a, const SectionRef& b) {
+                                               return a.hash != b.hash ? a.hash < b.hash
+                                                                       : a.line < b.line;
+                                           }),
+                          ref);
+    }
 }
 
 void TIniFile::WriteString(const QString& section, const QString& key, const QString& value)
@@ -300,31 +453,34 @@ void TIniFile::WriteString(const QString& section, const QString& key, const QSt
     const QString keyName = Trimmed(key).toString();
     const qsizetype h = FindSection(section);
     if (h < 0) {
-        if (!m_lines.empty() && m_lines.back().eol.isEmpty())
-            m_lines.back().eol = kCrLf;
-        m_lines.push_back(MakeLine(u'[' + Trimmed(section).toString() + u']'));
-        m_lines.push_back(MakeLine(keyName + u'=' + stored));
-        Reindex();
+        if (!m_lines.empty() && m_lines.back().eol == EolNone)
+            m_lines.back().eol = EolCrLf;
+        InsertLine(m_lines.size(), u'[' + Trimmed(section).toString() + u']');
+        InsertLine(m_lines.size(), keyName + u'=' + stored);
         return;
     }
     const qsizetype k = FindKey(h, keyName);
     if (k >= 0) {
         // Replaced where it stands; the key's own spelling and spacing stay.
         Line& l = m_lines[static_cast<std::size_t>(k)];
-        l.edited = Text(l).left(l.valueStart) + stored;
-        l.isEdited = true;
+        // The value's start is counted in the line's own units: bytes for a kept line.
+        const qsizetype start = PartsOf(l).valueStart;
+        SetText(l,
+                (l.edited ? m_edited[l.pos].left(start) : Decode(Bytes(l).first(start))) + stored);
         return;
     }
     // After the last non-blank line of the section, so blank separators stay in place.
     std::size_t at = static_cast<std::size_t>(h) + 1;
-    for (std::size_t i = at; i < m_lines.size() && m_lines[i].kind != Kind::Section; ++i)
-        if (!Trimmed(Text(m_lines[i])).isEmpty())
+    for (std::size_t i = at; i < m_lines.size() && KindOf(m_lines[i]) != Kind::Section; ++i) {
+        const Line& l = m_lines[i];
+        const bool blank = l.edited ? TrimmedView(QStringView(m_edited[l.pos])).isEmpty()
+                                    : TrimmedView(Bytes(l)).isEmpty();
+        if (!blank)
             at = i + 1;
-    if (m_lines[at - 1].eol.isEmpty())
-        m_lines[at - 1].eol = kCrLf;
-    m_lines.insert(m_lines.begin() + static_cast<std::ptrdiff_t>(at),
-                   MakeLine(keyName + u'=' + stored));
-    Reindex();
+    }
+    if (m_lines[at - 1].eol == EolNone)
+        m_lines[at - 1].eol = EolCrLf;
+    InsertLine(at, keyName + u'=' + stored);
 }
 
 void TIniFile::WriteInteger(const QString& section, const QString& key, std::int32_t value)
@@ -342,18 +498,50 @@ QByteArray TIniFile::Encode(QStringView text) const
     return m_utf8 ? text.toUtf8() : EncodeText(text);
 }
 
+bool TIniFile::WriteBytes(const std::function<bool(QByteArrayView)>& sink) const
+{
+    constexpr qsizetype kPiece = 1 << 20;
+    QByteArray out = m_bom;
+    out.reserve(kPiece + 4096);
+    for (const Line& l : m_lines) {
+        const QByteArrayView eol = l.eol == EolCrLf ? kCrLf
+                                   : l.eol == EolLf ? kLf
+                                   : l.eol == EolCr ? kCr
+                                                    : QByteArrayView();
+        if (!l.edited && l.len > kPiece) {
+            // A huge kept line goes straight from the file's bytes.
+            if ((!out.isEmpty() && !sink(out)) || !sink(Bytes(l)))
+                return false;
+            out.clear();
+        } else {
+            out += l.edited ? Encode(m_edited[l.pos]) : Bytes(l).toByteArray();
+        }
+        out += eol;
+        if (out.size() >= kPiece) {
+            if (!sink(out))
+                return false;
+            out.clear();
+        }
+    }
+    return out.isEmpty() || sink(out);
+}
+
 QByteArray TIniFile::ToBytes() const
 {
-    QByteArray out = m_bom;
-    out.reserve(m_bom.size() + m_bytes.size() + 64);
-    for (const Line& l : m_lines) {
-        if (l.isEdited)
-            out += Encode(l.edited);
-        else
-            out += QByteArrayView(m_bytes).sliced(l.rawPos, l.rawLen);
-        out += l.eol;
-    }
-    return out;
+    QByteArray all;
+    all.reserve(m_bom.size() + m_bytes.size() + 64);
+    WriteBytes([&all](QByteArrayView piece) {
+        all += piece;
+        return true;
+    });
+    return all;
+}
+
+bool TIniFile::HoldsPassword() const
+{
+    return std::any_of(m_lines.begin(), m_lines.end(), [this](const Line& l) {
+        return KindOf(l) == Kind::Entry && NameIsPassword(l) && !Value(l).isEmpty();
+    });
 }
 
 bool TIniFile::Save()
@@ -361,12 +549,16 @@ bool TIniFile::Save()
     m_error.clear();
     if (m_unreadable) {
         // Replacing a file we could not read would lose whatever else it holds.
-        m_error = QStringLiteral("file exists but could not be read");
+        m_error = QStringLiteral("le fichier existe mais n'a pas pu être lu");
     } else {
-        const QByteArray bytes = ToBytes();
         WriteFileSafely(
-            m_fileName, [&bytes](QIODevice& out) { return out.write(bytes) == bytes.size(); },
-            QString(), &m_error);
+            m_fileName,
+            [this](QIODevice& out) {
+                return WriteBytes([&out](QByteArrayView piece) {
+                    return out.write(piece.data(), piece.size()) == piece.size();
+                });
+            },
+            QString(), &m_error, HoldsPassword() ? FileAccess::Private : FileAccess::Usual);
     }
     if (!m_error.isEmpty()) {
         qCWarning(lcIniFile) << "cannot write" << m_fileName << m_error;

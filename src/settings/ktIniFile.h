@@ -4,10 +4,10 @@
 // at a time where it stands, every other line kept byte for byte.
 
 #include <QByteArray>
-#include <QHash>
 #include <QString>
 #include <QStringView>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace evtrak {
@@ -52,8 +52,9 @@ public:
     void WriteBool(const QString& section, const QString& key, bool value);
 
     // Writes the file through WriteFileSafely (synced temporary file renamed over it);
-    // on failure the previous file is left as it was. New lines end with CR LF, kept lines keep
-    // theirs.
+    // on failure the previous file is left as it was. A file that holds a password (a
+    // "Password" key with a value) is written for its owner only (0600). New lines end with CR LF,
+    // kept lines keep theirs.
     bool Save();
     QString ErrorString() const { return m_error; }
 
@@ -67,33 +68,57 @@ private:
         Section,
         Entry
     };
-    // One line: its bytes and text are ranges of the file as read (no copy per line)
-    // until it is edited.
+    enum Eol : quint8
+    {
+        EolNone, // last line of the file
+        EolCrLf,
+        EolLf,
+        EolCr
+    };
+    // One line in 8 bytes: settings files of millions of lines must load in a few times
+    // their size. A kept line is a range of the file as read; an edited or added line's
+    // text is in m_edited. Names and values are found again in the line when asked for.
     struct Line
     {
-        qsizetype rawPos = 0; // bytes in m_bytes, without the line end
-        qsizetype rawLen = 0;
-        qsizetype textPos = 0; // characters in m_text
-        qsizetype textLen = 0;
-        QByteArrayView eol; // "\r\n", "\n", "\r" or none (last line of the file)
-        QString edited;     // the text of an edited or added line
-        bool isEdited = false;
-        Kind kind = Kind::Other;
-        qsizetype namePos = 0; // section or key name within the line's text, trimmed
+        quint32 pos = 0;      // byte offset in m_bytes, or index in m_edited when edited
+        quint32 len : 27 = 0; // bytes without the line end (a file is at most 64 MiB)
+        quint32 eol : 2 = EolNone;
+        quint32 kind : 2 = 0;
+        quint32 edited : 1 = 0;
+    };
+    // Where the name and the value lie in a line's bytes or characters.
+    struct Parts
+    {
+        qsizetype namePos = 0;
         qsizetype nameLen = 0;
-        qsizetype valueStart = 0; // entry: where the value starts in the line's text
+        qsizetype valueStart = 0;
+    };
+    // A section header in the index: the hash of its case-folded name and its line.
+    struct SectionRef
+    {
+        quint32 hash;
+        quint32 line;
     };
 
-    QStringView Text(const Line& l) const;
-    QStringView Name(const Line& l) const { return Text(l).sliced(l.namePos, l.nameLen); }
-    void Parse(Line& line) const;
+    Kind KindOf(const Line& l) const { return static_cast<Kind>(l.kind); }
+    QByteArrayView Bytes(const Line& l) const;
+    Parts PartsOf(const Line& l) const;
+    QString Name(const Line& l) const;
+    bool NameIsPassword(const Line& l) const;
+    QString Value(const Line& l) const; // trimmed, unquoted, cut to the longest read
+    QString Decode(QByteArrayView bytes) const;
+    quint32 HashOf(const Line& l) const;
     void Reindex();
+    void InsertLine(std::size_t at, const QString& text);
+    void SetText(Line& l, const QString& text);
     // Index of the first header of section, or -1.
     qsizetype FindSection(QStringView section) const;
     // Index of the first entry named key in the section starting at header, or -1.
     qsizetype FindKey(qsizetype header, QStringView key) const;
-    Line MakeLine(const QString& text) const;
     QByteArray Encode(QStringView text) const;
+    bool HoldsPassword() const;
+    // Hands the file's bytes to sink in pieces of about a megabyte.
+    bool WriteBytes(const std::function<bool(QByteArrayView)>& sink) const;
 
     QString m_fileName;
     bool m_loaded = false;
@@ -101,9 +126,9 @@ private:
     bool m_utf8 = false;       // the file was read as UTF-8: edited lines are written so
     QByteArray m_bom;
     QByteArray m_bytes; // the file as read (BOM removed)
-    QString m_text;     // the same, decoded
     std::vector<Line> m_lines;
-    QHash<QString, qsizetype> m_sections; // case-folded name -> first header line
+    std::vector<QString> m_edited;
+    std::vector<SectionRef> m_sections; // sorted by hash, then line
     QString m_error;
 };
 

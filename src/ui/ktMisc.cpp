@@ -29,7 +29,12 @@ QString DecodeText(QByteArrayView bytes)
     QString s = utf8.decode(bytes);
     if (!utf8.hasError())
         return s;
-    s.resize(bytes.size());
+    return DecodeWindows1252(bytes);
+}
+
+QString DecodeWindows1252(QByteArrayView bytes)
+{
+    QString s(bytes.size(), Qt::Uninitialized);
     QChar* out = s.data();
     for (qsizetype i = 0; i < bytes.size(); ++i) {
         const auto b = static_cast<unsigned char>(bytes[i]);

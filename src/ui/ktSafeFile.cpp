@@ -1,8 +1,10 @@
 #include "ui/ktSafeFile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
+#include <QRandomGenerator>
 #include <QTemporaryFile>
 #include <cerrno>
 #include <cstdio>
@@ -98,6 +100,68 @@ bool MakeBackup(const QString& name, const QString& backup)
     return CopyOver(name, backup);
 }
 
+QByteArray ReadLink(const QString& path)
+{
+    QByteArray buf(4096, Qt::Uninitialized);
+    const ssize_t n =
+        ::readlink(QFile::encodeName(path).constData(), buf.data(), std::size_t(buf.size()));
+    if (n <= 0 || n >= buf.size())
+        return QByteArray();
+    buf.truncate(n);
+    return buf;
+}
+
+// The folder of an absolute path, as written (QFileInfo would clean "..").
+QString FolderOf(const QString& path)
+{
+    const qsizetype slash = path.lastIndexOf(u'/');
+    return slash <= 0 ? QStringLiteral("/") : path.left(slash);
+}
+
+// Why what stands at a path may not be replaced by a regular file; empty when it may.
+QString NotRegularReason(bool exists, const struct stat& st)
+{
+    if (!exists || S_ISREG(st.st_mode))
+        return QString();
+    if (S_ISDIR(st.st_mode))
+        return ErrnoReason(EISDIR);
+    return QStringLiteral("ce n'est pas un fichier ordinaire (tube, socket ou périphérique)");
+}
+
+// A new file beside path, removed again unless released once renamed into place.
+class TempFile
+{
+public:
+    TempFile(const QString& path, mode_t mode)
+    {
+        for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {
+            m_name = QFile::encodeName(path) + '.' +
+                     QByteArray::number(QRandomGenerator::global()->generate64(), 36);
+            m_fd = ::open(m_name.constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, mode);
+            if (m_fd < 0 && errno != EEXIST)
+                break;
+        }
+    }
+    ~TempFile()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        if (!m_released && m_fd >= 0)
+            ::unlink(m_name.constData());
+    }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+    int fd() const { return m_fd; }
+    const QByteArray& name() const { return m_name; }
+    void release() { m_released = true; }
+
+private:
+    QByteArray m_name;
+    int m_fd = -1;
+    bool m_released = false;
+};
+
 } // namespace
 
 QString ErrnoReason(int err)
@@ -111,8 +175,11 @@ QString ErrnoReason(int err)
     case ELOOP:
         return QStringLiteral("liens symboliques en boucle");
     case ENOENT:
+        return QStringLiteral("le dossier n'existe pas");
     case ENOTDIR:
-        return QStringLiteral("dossier ou fichier introuvable");
+        return QStringLiteral("un élément du chemin n'est pas un dossier");
+    case EFBIG:
+        return QStringLiteral("taille de fichier maximale atteinte");
     case EIO:
         return QStringLiteral("erreur d'entrée-sortie sur le support");
     case ENOSPC:
@@ -199,8 +266,30 @@ void SetSafeWriteObserver(std::function<void(SafeWriteStep)> observer)
     Observer() = std::move(observer);
 }
 
+QString FollowLinks(const QString& name, QString* reason)
+{
+    QString path = name;
+    // The kernel's own limit on links followed in one path.
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st
+        {
+        };
+        if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return path;
+        const QString target = QFile::decodeName(ReadLink(path));
+        if (target.isEmpty())
+            return path;
+        // Not cleaned: "a/link/../b" is for the kernel to resolve, ".." after a linked
+        // folder leads into the folder the link points to.
+        path = QDir::isAbsolutePath(target) ? target : FolderOf(path) + u'/' + target;
+    }
+    if (reason)
+        *reason = ErrnoReason(ELOOP);
+    return QString();
+}
+
 bool WriteFileSafely(const QString& name, const std::function<bool(QIODevice&)>& write,
-                     const QString& backupName, QString* error)
+                     const QString& backupName, QString* error, FileAccess access)
 {
     const auto fail = [&](const QString& reason) {
         qCWarning(lcSafeFile) << "cannot write" << name << ":" << reason;
@@ -208,38 +297,83 @@ bool WriteFileSafely(const QString& name, const std::function<bool(QIODevice&)>&
             *error = reason;
         return false;
     };
-    const QFileInfo target(name);
-    if (name.isEmpty() || target.isDir())
+    if (name.isEmpty())
         return fail(ErrnoReason(EISDIR));
-    QTemporaryFile temp(target.absoluteFilePath() + QStringLiteral(".XXXXXX"));
-    temp.setAutoRemove(true);
-    if (!temp.open())
-        return fail(temp.errorString());
-    if (!write(temp) || !temp.flush())
-        return fail(temp.errorString());
-    if (::fsync(temp.handle()) != 0)
+    // Through a link, the file it leads to is replaced in its own folder and the link
+    // stays: replacing the link would cut off whatever else reads or appends through it.
+    const QString linkPath = QFileInfo(name).absoluteFilePath();
+    QString reason;
+    const QString path = FollowLinks(linkPath, &reason);
+    if (path.isEmpty())
+        return fail(reason);
+    const QByteArray pathBytes = QFile::encodeName(path);
+    struct stat old
+    {
+    };
+    const bool exists = ::lstat(pathBytes.constData(), &old) == 0;
+    // A FIFO, a socket or a device node is never replaced by a regular file, even by root.
+    if (!(reason = NotRegularReason(exists, old)).isEmpty())
+        return fail(reason);
+
+    TempFile temp(path, access == FileAccess::Private || exists ? 0600 : 0666);
+    if (temp.fd() < 0)
         return fail(ErrnoReason(errno));
-    // The new file gets the permissions of the one it replaces, else the usual ones.
-    temp.setPermissions(target.exists() ? target.permissions()
-                                        : QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
-                                              QFile::ReadOther);
-    temp.close();
+    {
+        QFile out;
+        if (!out.open(temp.fd(), QIODevice::WriteOnly, QFileDevice::DontCloseHandle))
+            return fail(ErrnoReason(EIO));
+        errno = 0;
+        if (!write(out) || !out.flush())
+            return fail(errno ? ErrnoReason(errno) : QStringLiteral("écriture interrompue"));
+    }
+    if (exists) {
+        // A rewrite keeps the file's owner where it can, and is never more readable
+        // than the file it replaces.
+        mode_t mode = old.st_mode & 0777;
+        if (access == FileAccess::Private)
+            mode &= 0600;
+        if (::fchown(temp.fd(), old.st_uid, old.st_gid) != 0) {
+            struct stat now
+            {
+            };
+            if (::fstat(temp.fd(), &now) != 0 || now.st_gid != old.st_gid)
+                mode &= ~mode_t(0070);
+        }
+        if (::fchmod(temp.fd(), mode) != 0)
+            return fail(ErrnoReason(errno));
+    }
+    if (::fsync(temp.fd()) != 0)
+        return fail(ErrnoReason(errno));
     Notify(SafeWriteStep::TempSynced);
 
-    // The backup is made while name still holds the current version; a failed backup
-    // does not stop the save.
-    if (!backupName.isEmpty() && target.exists()) {
-        if (!MakeBackup(target.absoluteFilePath(), backupName))
-            qCWarning(lcSafeFile) << "cannot keep" << name << "as" << backupName;
+    // The backup is made while the file still holds the current version, beside it; a
+    // failed backup does not stop the save.
+    if (!backupName.isEmpty() && exists) {
+        QString backup = backupName;
+        if (path != linkPath) {
+            const QString linkBase = QFileInfo(linkPath).completeBaseName();
+            QString file = QFileInfo(backupName).fileName();
+            if (!linkBase.isEmpty() && file.startsWith(linkBase))
+                file = QFileInfo(path).completeBaseName() + file.mid(linkBase.size());
+            backup = FolderOf(path) + u'/' + file;
+        }
+        if (!MakeBackup(path, backup))
+            qCWarning(lcSafeFile) << "cannot keep" << path << "as" << backup;
         Notify(SafeWriteStep::BackupMade);
     }
-    if (std::rename(QFile::encodeName(temp.fileName()).constData(),
-                    QFile::encodeName(target.absoluteFilePath()).constData()) != 0)
+    // Checked again at the last moment: something else may have been put there meanwhile.
+    struct stat now
+    {
+    };
+    const bool existsNow = ::lstat(pathBytes.constData(), &now) == 0;
+    if (!(reason = NotRegularReason(existsNow, now)).isEmpty())
+        return fail(reason);
+    if (std::rename(temp.name().constData(), pathBytes.constData()) != 0)
         return fail(ErrnoReason(errno));
-    temp.setAutoRemove(false);
+    temp.release();
     // The new name must survive a power cut too.
-    if (!SyncFolder(target.absolutePath()))
-        qCWarning(lcSafeFile) << "cannot sync the folder of" << name;
+    if (!SyncFolder(FolderOf(path)))
+        qCWarning(lcSafeFile) << "cannot sync the folder of" << path;
     Notify(SafeWriteStep::Replaced);
     return true;
 }

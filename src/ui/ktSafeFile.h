@@ -36,13 +36,29 @@ QString ErrnoReason(int err);
 // reads it whole.
 FileReadResult ReadRegularFile(const QString& name, qint64 maxBytes);
 
+// Who may read a file that WriteFileSafely creates or rewrites.
+enum class FileAccess
+{
+    Usual,  // a new file follows the umask; a rewrite keeps the mode the file had
+    Private // the owner only (0600): the file holds a password; a rewrite never widens
+};
+
 // Writes name through write(), which gets a temporary file beside name. The temporary
 // file is synced to disk, then, when backupName is not empty and name exists, backupName
 // becomes a hard link to the current name (a copy where links are refused), then the
 // temporary file is renamed over name and the folder is synced. On any failure name is
-// left as it was; error (when given) receives the reason.
+// left as it was; error (when given) receives the reason, in French.
+// Only a regular file (or a name that does not exist yet) is ever replaced: a directory,
+// a FIFO, a socket or a device is refused, whoever runs the program. When name is a
+// symbolic link, the file it leads to is written (in that file's own folder, its backup
+// beside it) and the link stays.
 bool WriteFileSafely(const QString& name, const std::function<bool(QIODevice&)>& write,
-                     const QString& backupName = QString(), QString* error = nullptr);
+                     const QString& backupName = QString(), QString* error = nullptr,
+                     FileAccess access = FileAccess::Usual);
+
+// The file that name leads to through symbolic links (name itself when it is no link);
+// empty with reason set when the links loop or go too deep.
+QString FollowLinks(const QString& name, QString* reason = nullptr);
 
 // Steps of WriteFileSafely, for tests that check what is on disk at each of them.
 enum class SafeWriteStep

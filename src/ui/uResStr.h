@@ -117,6 +117,10 @@ inline QString CannotWrite(const QString& file)
 {
     return QStringLiteral("Impossible d'écrire dans %1").arg(file);
 }
+inline QString CannotWrite(const QString& file, const QString& reason)
+{
+    return QStringLiteral("Impossible d'écrire dans \"%1\" : %2.").arg(file, reason);
+}
 inline QString CannotRead(const QString& file, const QString& reason)
 {
     return QStringLiteral("Lecture impossible de \"%1\" : %2.").arg(file, reason);

@@ -4,6 +4,7 @@
 #include <QAbstractItemModelTester>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
@@ -398,6 +399,34 @@ private Q_SLOTS:
         QVERIFY(!LoadEventFile(list, fifo, 2026));
         QCOMPARE(list.rowCount(), 2);
         QVERIFY(!AppendEventLines(fifo, {QStringLiteral("A;1;x;1")}));
+        QVERIFY(!SaveEventFile(list, fifo, true));
+        QVERIFY(!QFileInfo(fifo).isFile());
+    }
+
+    // A day's file that is a link to a file elsewhere: appends and full saves both reach
+    // that file, the link stays, the backup lies beside the file it backs up.
+    void saveThroughLink()
+    {
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("data")));
+        const QString real = dir.filePath(QStringLiteral("data/real.txt"));
+        const QString link = dir.filePath(QStringLiteral("2026_12_07.txt"));
+        WriteBytes(real, "previous\r\n");
+        QVERIFY(QFile::setPermissions(real, QFile::ReadOwner | QFile::WriteOwner));
+        QVERIFY(QFile::link(QStringLiteral("data/real.txt"), link)); // relative, as ln -s makes
+        TEventList list(prefs);
+        fill(list, 2);
+        QVERIFY(SaveEventFile(list, link, true));
+        QVERIFY(QFileInfo(link).isSymLink());
+        QCOMPARE(ReadBytes(real).count("\r\n"), 2);
+        QCOMPARE(ReadBytes(dir.filePath(QStringLiteral("data/real.bak"))), "previous\r\n");
+        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("2026_12_07.bak"))));
+        QVERIFY(!(QFile::permissions(real) & (QFile::ReadGroup | QFile::ReadOther)));
+        QVERIFY(AppendEventLines(link, {Lines(list).first()}));
+        QVERIFY(SaveEventFile(list, link, false));
+        QVERIFY(AppendEventLines(link, {Lines(list).first()}));
+        QCOMPARE(ReadBytes(real).count("\r\n"), 3);
+        QCOMPARE(QDir(dir.filePath(QStringLiteral("data"))).entryList(QDir::Files).size(), 2);
     }
 };
 

@@ -8,6 +8,11 @@
 #include "ui/ktCommandLine.h"
 
 #include <QtTest>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 using namespace evtrak;
 using evtrak::test::FileSizeLimit;
@@ -37,6 +42,9 @@ private Q_SLOTS:
     void csvForSpreadsheets();
     void vcdWaveforms();
     void commandLine();
+    void csvCellsNeverFormulas();
+    void unreadableDatesExportedEmpty();
+    void onlyRegularFilesReplaced();
 };
 
 void TestExport::csvForSpreadsheets()
@@ -126,6 +134,107 @@ void TestExport::commandLine()
     }
     QCOMPARE(ReadBytes(out), QByteArray("previous"));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 3); // no temporary left
+}
+
+// A spreadsheet runs a cell starting with =, +, - or @ as a formula: labels get a leading
+// apostrophe, the number columns (negative inputs and durations included) stay numbers.
+void TestExport::csvCellsNeverFormulas()
+{
+    const TUserPrefs prefs = DefaultUserPrefs();
+    TEventList list(prefs);
+    Add(list, QStringLiteral("=1+2"), -3, At(14, 3, 1), -5);
+    Add(list, QStringLiteral("+cmd|' /C calc'!A0"), 1, At(14, 3, 2), 0);
+    Add(list, QStringLiteral("@SUM(A1);x"), 2, At(14, 3, 3), 0);
+    Add(list, QStringLiteral("-2"), 3, At(14, 3, 4), 0);
+    Add(list, QStringLiteral("a=b"), 4, At(14, 3, 5), 0);
+    const QList<QByteArray> lines = ExportCsv(list).split('\n');
+    QCOMPARE(lines.at(1), "07/12/2026;14:03:05;a=b;;4;0;0,000\r");
+    QCOMPARE(lines.at(2), "07/12/2026;14:03:04;'-2;;3;0;0,000\r");
+    QCOMPARE(lines.at(3), "07/12/2026;14:03:03;\"'@SUM(A1);x\";;2;0;0,000\r");
+    QCOMPARE(lines.at(4), "07/12/2026;14:03:02;'+cmd|' /C calc'!A0;;1;0;0,000\r");
+    QCOMPARE(lines.at(5), "07/12/2026;14:03:01;'=1+2;;-3;-5;-0,005\r");
+}
+
+// A date that cannot be read is no date: an empty cell in the CSV, no change in the VCD,
+// and not the start of the report's period.
+void TestExport::unreadableDatesExportedEmpty()
+{
+    QTemporaryDir dir;
+    const QString events = dir.filePath(QStringLiteral("events.txt"));
+    WriteBytes(events, "Porte;1;07/12/2026 14:03:09;5 ms\r\nPorte;1;pas une date;7 ms\r\n");
+    const QString csv = dir.filePath(QStringLiteral("out.csv"));
+    QCOMPARE(RunExport(ExportFormat::Csv, events, csv), 0);
+    QVERIFY(ReadBytes(csv).endsWith("\r\n;;Porte;;1;7;0,007\r\n"));
+    const QString vcd = dir.filePath(QStringLiteral("out.vcd"));
+    QCOMPARE(RunExport(ExportFormat::Vcd, events, vcd), 0);
+    QVERIFY(!ReadBytes(vcd).contains("1899"));
+    QVERIFY(ReadBytes(vcd).contains("Temps 0 : 07/12/2026 14:03:07"));
+
+    const TUserPrefs prefs = DefaultUserPrefs();
+    TEventList list(prefs);
+    QVERIFY(LoadEventFile(list, events, 2026));
+    const auto [oldest, newest] = list.DateTimeRange();
+    QVERIFY(oldest >= 0);
+    QCOMPARE(oldest, newest);
+    QCOMPARE(list.text(oldest, TEventList::ColDateTime), QStringLiteral("07/12/2026 14:03:09"));
+}
+
+// A FIFO, a socket, a device node or a folder given as the export's target is refused
+// and left as it was, whoever runs the program; so is a link leading to one.
+void TestExport::onlyRegularFilesReplaced()
+{
+    QTemporaryDir dir;
+    const QString events = dir.filePath(QStringLiteral("events.txt"));
+    WriteBytes(events, "Porte [ON];0;07/12/2026 14:03:09;0 ms\r\n");
+    const auto at = [&](const char* name) { return dir.filePath(QLatin1String(name)); };
+    QStringList targets;
+    QCOMPARE(::mkfifo(QFile::encodeName(at("fifo.csv")).constData(), 0600), 0);
+    targets << at("fifo.csv");
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    QVERIFY(sock >= 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const QByteArray sockPath = QFile::encodeName(at("socket.csv"));
+    QVERIFY(std::size_t(sockPath.size()) < sizeof addr.sun_path);
+    std::memcpy(addr.sun_path, sockPath.constData(), std::size_t(sockPath.size()));
+    QCOMPARE(::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    targets << at("socket.csv");
+    // A node of our own with /dev/full's numbers, in the scratch folder (root only).
+    if (::geteuid() == 0) {
+        QCOMPARE(
+            ::mknod(QFile::encodeName(at("full.csv")).constData(), S_IFCHR | 0600, makedev(1, 7)),
+            0);
+        targets << at("full.csv");
+    }
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder.csv")));
+    targets << at("folder.csv");
+    QVERIFY(QFile::link(at("fifo.csv"), at("link.csv")));
+    targets << at("link.csv");
+
+    const QStringList before = QDir(dir.path()).entryList(QDir::AllEntries | QDir::System);
+    for (const QString& target : targets) {
+        struct stat was
+        {
+        };
+        QCOMPARE(::lstat(QFile::encodeName(target).constData(), &was), 0);
+        QCOMPARE(RunExport(ExportFormat::Csv, events, target), 2);
+        QString error;
+        QVERIFY(!WriteExportFile(target, "x", &error));
+        QVERIFY2(
+            error.startsWith(QStringLiteral("Impossible d'écrire dans \"%1\" : ").arg(target)) &&
+                (error.contains(QStringLiteral("pas un fichier ordinaire")) ||
+                 error.contains(QStringLiteral("dossier"))),
+            qPrintable(error));
+        struct stat now
+        {
+        };
+        QCOMPARE(::lstat(QFile::encodeName(target).constData(), &now), 0);
+        QCOMPARE(now.st_mode, was.st_mode);
+        QCOMPARE(now.st_rdev, was.st_rdev);
+    }
+    ::close(sock);
+    // No temporary file left behind.
+    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::System), before);
 }
 
 QTEST_GUILESS_MAIN(TestExport)

@@ -71,7 +71,8 @@ void TestExportTools::csvInLibreOfficeCalc()
     if (soffice.isEmpty())
         QSKIP("LibreOffice (soffice) n'est pas installé : test du CSV dans Calc sauté");
     WriteBytes(path(QStringLiteral("calc.txt")),
-               "Dit \"fin\" [OFF];3;07/12/2026 14:03:11;2.250 s\r\n");
+               "Dit \"fin\" [OFF];3;07/12/2026 14:03:11;2.250 s\r\n"
+               "=1+2;-4;07/12/2026 14:03:12;5 ms\r\n");
     QCOMPARE(QProcess::execute(kBinary, {"--export", "csv", path(QStringLiteral("calc.txt")),
                                          path(QStringLiteral("calc.csv"))}),
              0);
@@ -80,13 +81,14 @@ void TestExportTools::csvInLibreOfficeCalc()
                   "--headless", "--infilter=CSV:59,34,76,1,,1036", "--convert-to", "fods",
                   "--outdir", m_dir.path(), path(QStringLiteral("calc.csv"))});
     QXmlStreamReader xml(ReadBytes(path(QStringLiteral("calc.fods"))));
-    QStringList cells; // second row: "type value" per cell
+    QStringList cells[4]; // rows 2 and 3: "type value" per cell
     int row = 0;
     while (!xml.atEnd()) {
         xml.readNext();
         if (xml.isStartElement() && xml.name() == QLatin1String("table-row"))
             ++row;
-        if (row != 2 || !xml.isStartElement() || xml.name() != QLatin1String("table-cell"))
+        if (row < 2 || row > 3 || !xml.isStartElement() ||
+            xml.name() != QLatin1String("table-cell"))
             continue;
         const QXmlStreamAttributes a = xml.attributes();
         const QString type = a.value(QLatin1String("office:value-type")).toString();
@@ -97,10 +99,14 @@ void TestExportTools::csvInLibreOfficeCalc()
         if (type == QLatin1String("string"))
             value = xml.readElementText(QXmlStreamReader::IncludeChildElements).simplified();
         if (!type.isEmpty())
-            cells << type + u' ' + value;
+            cells[row] << type + u' ' + value;
     }
-    QCOMPARE(cells, QStringList({"date 2026-12-07", "time PT14H03M11S", "string Dit \"fin\"",
-                                 "string OFF", "float 3", "float 2250", "float 2.25"}));
+    QCOMPARE(cells[2], QStringList({"date 2026-12-07", "time PT14H03M11S", "string Dit \"fin\"",
+                                    "string OFF", "float 3", "float 2250", "float 2.25"}));
+    // Calc runs a bare "=1+2" as a formula; the exported label stays text, the input and
+    // the durations stay numbers.
+    QCOMPARE(cells[3], QStringList({"date 2026-12-07", "time PT14H03M12S", "string '=1+2",
+                                    "float -4", "float 5", "float 0.005"}));
 }
 
 void TestExportTools::vcdInSigrok()

@@ -10,6 +10,7 @@
 #include <csignal>
 #include <limits>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 using namespace evtrak;
 
@@ -198,6 +199,13 @@ private Q_SLOTS:
         QTest::newRow("a UTF-8 file stays UTF-8")
             << Bytes("[S]\nz=\xe2\x86\x92\n") << "S"
             << "k" << QStringLiteral("é") << Bytes("[S]\nz=\xe2\x86\x92\nk=\xc3\xa9\r\n");
+        QTest::newRow("UTF-8 key replaced in place")
+            << Bytes("[S]\nk\xc3\xa9 = old\n") << "S" << QStringLiteral("ké") << "new"
+            << Bytes("[S]\nk\xc3\xa9 = new\n");
+        QTest::newRow("a BOM inside is part of a name")
+            << Bytes("[S]\n\xEF\xBB\xBFk=1\n") << "S"
+            << "k"
+            << "2" << Bytes("[S]\n\xEF\xBB\xBFk=1\nk=2\r\n");
         QTest::newRow("BOM kept") << Bytes("\xEF\xBB\xBF[S]\n") << "S"
                                   << "k" << QStringLiteral("é")
                                   << Bytes("\xEF\xBB\xBF[S]\nk=\xc3\xa9\r\n");
@@ -313,6 +321,35 @@ private Q_SLOTS:
                  "v");
     }
 
+    // Sections are found (without case, the first of duplicates) after keys and sections
+    // were added above and below them, in memory and after a reload.
+    void sectionsFoundAfterEdits()
+    {
+        QByteArray before("\xc3\x89t\xc3\xa9=0\r\n");
+        for (int i = 0; i < 300; ++i)
+            before += "[Sec" + QByteArray::number(i) + "]\r\nk=" + QByteArray::number(i) + "\r\n";
+        before += "[\xc3\x89T\xc3\x89]\r\nk=first\r\n[sec7]\r\nk=dup\r\n";
+        TIniFile ini(FileWith(before, QStringLiteral("many.ini")));
+        for (int i = 0; i < 300; i += 3)
+            ini.WriteString(QStringLiteral("SEC%1").arg(i), QStringLiteral("added"),
+                            QString::number(i));
+        ini.WriteString(QStringLiteral("New"), QStringLiteral("k"), QStringLiteral("n"));
+        ini.WriteString(QStringLiteral("Sec0"), QStringLiteral("later"), QStringLiteral("l"));
+        QVERIFY(ini.Save());
+        const TIniFile again(ini.FileName());
+        for (const TIniFile* f : std::initializer_list<const TIniFile*>{&ini, &again}) {
+            for (int i = 0; i < 300; ++i)
+                QCOMPARE(f->ReadInteger(QStringLiteral("sec%1").arg(i), QStringLiteral("K"), -1),
+                         i);
+            QCOMPARE(f->ReadInteger(QStringLiteral("Sec297"), QStringLiteral("added"), -1), 297);
+            QCOMPARE(f->ReadString(QStringLiteral("été"), QStringLiteral("k"), QString()),
+                     QStringLiteral("first"));
+            QCOMPARE(f->ReadString(QStringLiteral("new"), QStringLiteral("k"), QString()), "n");
+            QCOMPARE(f->ReadString(QStringLiteral("Sec0"), QStringLiteral("later"), QString()),
+                     "l");
+        }
+    }
+
     void missingFileCreated()
     {
         const QString p = Path(QStringLiteral("sub-missing.ini"));
@@ -368,6 +405,51 @@ private Q_SLOTS:
         QCOMPARE(ReadBytes(p), old);
         QCOMPARE(QDir(m_dir.path()).entryList({QStringLiteral("keep.ini*")}, QDir::Files),
                  QStringList{QStringLiteral("keep.ini")});
+    }
+
+    // A file holding a password is for its owner only; other new files follow the umask;
+    // a rewrite keeps the file's mode and never widens it.
+    void modesFollowUmaskAndSecrets_data()
+    {
+        QTest::addColumn<int>("mask");
+        QTest::newRow("umask 022") << 022;
+        QTest::newRow("umask 077") << 077;
+    }
+    void modesFollowUmaskAndSecrets()
+    {
+        QFETCH(int, mask);
+        const auto modeOf = [](const QString& p) {
+            struct stat st
+            {
+            };
+            return ::stat(QFile::encodeName(p).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
+        };
+        const auto save = [](const QString& p, const char* key, const char* value) {
+            TIniFile ini(p);
+            ini.WriteString(QStringLiteral("Mqtt"), QLatin1String(key), QLatin1String(value));
+            return ini.Save();
+        };
+        const mode_t saved = ::umask(mode_t(mask));
+        const QString plain = Path(QStringLiteral("plain%1.ini").arg(mask));
+        const QString secret = Path(QStringLiteral("secret%1.ini").arg(mask));
+        const bool ok = save(plain, "Host", "broker") && save(secret, "Password", "s3cret");
+        const int plainMode = modeOf(plain);
+        const int secretMode = modeOf(secret);
+        // A rewrite keeps a mode the umask would not give; a password narrows it.
+        QFile::setPermissions(plain, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+        const bool kept = save(plain, "Host", "other");
+        const int keptMode = modeOf(plain);
+        const bool narrowed = save(plain, "password", "s3cret");
+        const int narrowedMode = modeOf(plain);
+        // Taking the password out does not widen it again.
+        const bool emptied = save(plain, "Password", "");
+        ::umask(saved);
+        QVERIFY(ok && kept && narrowed && emptied);
+        QCOMPARE(plainMode, 0666 & ~mask);
+        QCOMPARE(secretMode, 0600);
+        QCOMPARE(keptMode, 0640);
+        QCOMPARE(narrowedMode, 0600);
+        QCOMPARE(modeOf(plain), 0600);
     }
 };
 

@@ -295,7 +295,7 @@ void TestReport::failedExportKeepsOldFile()
     QString error;
     const QString missing = path(QStringLiteral("no/such/folder/r.pdf"));
     QVERIFY(!WriteReportPdf(*list, prefs, missing, &error));
-    QCOMPARE(error, ResStr::CannotWrite(missing));
+    QCOMPARE(error, ResStr::CannotWrite(missing, QStringLiteral("le dossier n'existe pas")));
 
     // A disk that fills up during the export: the earlier export stays as it was.
     const QString pdf = path(QStringLiteral("r.pdf"));
@@ -307,7 +307,8 @@ void TestReport::failedExportKeepsOldFile()
         const evtrak::test::FileSizeLimit full(4096);
         QVERIFY(!WriteReportPdf(*bigger, prefs, pdf, &error));
     }
-    QCOMPARE(error, ResStr::CannotWrite(pdf));
+    QCOMPARE(error,
+             ResStr::CannotWrite(pdf, QStringLiteral("taille de fichier maximale atteinte")));
     QCOMPARE(evtrak::test::ReadBytes(pdf), before);
     // The disk fills up one byte short of the end: the last write comes out short.
     const QString whole = path(QStringLiteral("whole.pdf"));
