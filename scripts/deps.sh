@@ -14,6 +14,7 @@ packages=(
   libmosquitto-dev mosquitto mosquitto-clients   # MQTT publishing; the tests run their own broker
   dpkg-dev file man-db desktop-file-utils appstream  # Debian package and its checks
   sigrok-cli libreoffice-calc-nogui                   # the VCD and CSV exports opened by real tools
+  e2fsprogs xz-utils   # scripts/test-powercut.sh: the ext4 disk image, the unpacked kernel
 )
 missing=()
 for p in "${packages[@]}"; do

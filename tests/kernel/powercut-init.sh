@@ -40,8 +40,9 @@ check() { # when: every day file and backup parses
         [ -f "$f" ] || continue
         if [ "$(tr -d '\000' < "$f" | wc -c)" != "$(wc -c < "$f")" ]; then
             echo "BAD $f 0: NUL bytes ($1)"
+        else
+            awk -f /lib/eventfile-check.awk "$f" | sed -n "s/^BAD .*/& ($1)/p"
         fi
-        awk -f /lib/eventfile-check.awk "$f" | sed -n "s/^BAD .*/& ($1)/p"
     done
 }
 # The port: 64 KiB of zeros with the status lines at rest; every data input low.
