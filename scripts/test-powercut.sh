@@ -51,7 +51,9 @@ if [ ! -s "$vmlinux" ]; then
 fi
 
 work=$(mktemp -d)
+qpid=""
 finish() {
+  [ -z "$qpid" ] || kill -KILL "$qpid" 2> /dev/null || true
   if [ -n "$keep" ]; then
     mkdir -p "$keep"
     cp -r "$work"/boot-*.log "$work"/log "$work"/disk.img "$work"/changes "$work"/events \
@@ -80,8 +82,9 @@ RANDOM=$seed
 echo "Coupures de courant sous QEMU : $cuts coupures, graine $seed (EVTRAK_POWERCUT_SEED)"
 
 us() { echo "${EPOCHREALTIME/./}"; } # host clock in microseconds
-# A random number of microseconds in [lo, hi] (milliseconds).
-pick() { echo $((($1 + (RANDOM * 32768 + RANDOM) % ($2 - $1 + 1)) * 1000)); }
+# picked := a random number of microseconds in [lo, hi] milliseconds. (Not through $(...):
+# a subshell draws from a generator of its own, and the seed would no longer replay.)
+pick() { picked=$((($1 + (RANDOM * 32768 + RANDOM) % ($2 - $1 + 1)) * 1000)); }
 
 # Learnt from the boots as they go: from QEMU's start to the capture, and how long the
 # take-over and the save at exit last, so that the cuts fall inside them.
@@ -95,9 +98,10 @@ failures=0
 # "microseconds line", with "KILL microseconds" when the host cut the power.
 boot() {
   local n=$1 save=$2 stop=$3 last=$4 kind=$5 delay=0 log=$work/boot-$1.log
-  local started now deadline="" limit line partial="" t t_recover=0 t_stop=0 fd qpid rc
+  local started now deadline="" limit line partial="" t t_recover=0 t_stop=0 fd rc
+  local guest_seed=$RANDOM
   case $kind in
-    capture) delay=$(pick 300 4000) ;;
+    capture) pick 300 4000 && delay=$picked ;;
     recover) delay=$(((RANDOM % 1000 + 1) * recover_len * 13 / 10000)) ;;
     exit) delay=$(((RANDOM % 1000 + 1) * stop_len * 13 / 10000)) ;;
   esac
@@ -113,7 +117,7 @@ boot() {
     -accel tcg,thread=multi -smp 2 -m 768 -display none -no-reboot \
     -rtc base="$(date -u -d "@$vclock" +%Y-%m-%dT%H:%M:%S)" \
     -kernel "$vmlinux" -initrd "$work/initrd.cpio" \
-    -append "console=ttyS0 panic=-1 quiet loglevel=3 pc_boot=$n pc_seed=$RANDOM pc_save=$save pc_stop=$stop pc_last=$last" \
+    -append "console=ttyS0 panic=-1 quiet loglevel=3 pc_boot=$n pc_seed=$guest_seed pc_save=$save pc_stop=$stop pc_last=$last" \
     -drive file="$disk",format=raw,if=none,id=disk,cache=writeback \
     -device virtio-blk-pci,drive=disk \
     -serial stdio < /dev/null 2>&1)
@@ -174,6 +178,7 @@ boot() {
   exec 3>&-
   exec {fd}<&-
   wait "$qpid" 2> /dev/null || true
+  qpid=""
   vclock=$((vclock + ($(us) - started) / 1000000 + 1))
   if [ "$last" = 1 ]; then
     grep -q '^[0-9]* END$' "$log" || { echo "boot $n : pas de fin propre" && return 1; }
@@ -193,7 +198,7 @@ for ((i = 1; i <= cuts; i++)); do
   save=$((i % 4))
   kind=${kinds[$(((i + i / 4) % 4))]}
   stop=0
-  [ "$kind" = exit ] && stop=$(($(pick 300 3000) / 1000))
+  [ "$kind" = exit ] && pick 300 3000 && stop=$((picked / 1000))
   boot "$i" "$save" "$stop" 0 "$kind" || failures=$((failures + 1))
   printf 'coupure %d : réglages %d, %s, %d changements\n' "$i" "$save" "$kind" \
     "$(grep -c '^[0-9]* CHG ' "$work/boot-$i.log" || true)"
@@ -278,7 +283,7 @@ echo "Durée : ${elapsed} s pour $cuts coupures et la dernière reprise"
 echo "coupures: $cuts, perdus: $lost, doublés: $doubled"
 if [ "$failures" -gt 0 ] || [ -n "$bad" ] || [ "$lost" != 0 ] || [ "$doubled" != 0 ]; then
   [ "$failures" -gt 0 ] && echo "ÉCHEC : $failures démarrage(s) en échec"
-  [ -n "$bad" ] && echo "ÉCHEC : $(wc -l < "$work/bad") ligne(s) illisible(s) dans les fichiers"
+  [ -n "$bad" ] && echo "ÉCHEC : $(wc -l <<< "$bad") défaut(s) dans les fichiers"
   echo "ÉCHEC du test des coupures de courant (graine $seed)"
   exit 1
 fi
