@@ -29,6 +29,7 @@ keep=${EVTRAK_POWERCUT_KEEP:-}
 boot_limit=240 # seconds a boot may take before it counts as failed
 
 kernel_test=test-powercut
+PATH=$PATH:/usr/sbin:/sbin # mkfs.ext4 and debugfs, also for a user without them in PATH
 # shellcheck source=scripts/kernel-common.sh
 . scripts/kernel-common.sh
 command -v mkfs.ext4 > /dev/null && command -v debugfs > /dev/null ||

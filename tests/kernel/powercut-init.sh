@@ -34,6 +34,7 @@ if ! mount -t ext4 /dev/vda /mnt; then
     poweroff -f
 fi
 D=/mnt/evtrak
+[ "$pc_boot" = 1 ] && grep ' /mnt ' /proc/mounts | sed 's/^/MOUNT /'
 
 check() { # when: every day file and backup parses
     for f in $D/Log/*.txt $D/Log/*.bak; do
