@@ -1,3 +1,5 @@
+# shellcheck shell=bash disable=SC2034,SC2154
+# (The caller's variables are read here and the ones set here are read by the caller.)
 # Shared by the tests that boot Debian's kernel under QEMU (scripts/test-kernel.sh,
 # scripts/test-powercut.sh); sourced, not run. The caller sets kernel_test (its name in
 # the SKIP line), build and cache, and calls:

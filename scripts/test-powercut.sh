@@ -32,8 +32,9 @@ kernel_test=test-powercut
 PATH=$PATH:/usr/sbin:/sbin # mkfs.ext4 and debugfs, also for a user without them in PATH
 # shellcheck source=scripts/kernel-common.sh
 . scripts/kernel-common.sh
-command -v mkfs.ext4 > /dev/null && command -v debugfs > /dev/null ||
+if ! command -v mkfs.ext4 > /dev/null || ! command -v debugfs > /dev/null; then
   kernel_skip "mkfs.ext4 ou debugfs absent (paquet e2fsprogs)"
+fi
 kernel_setup
 kernel_program
 # The kernel unpacked once: under emulation, unpacking the compressed image costs seconds
@@ -74,7 +75,9 @@ cp tests/kernel/eventfile-check.awk "$root/lib/"
 # from the disk as needed, they no longer make every boot unpack 80 MB.
 mkdir -p "$work/fs/evtrak/Log" "$work/fs/lib"
 mv "$root/opt/evtrak/evtrak" "$work/fs/evtrak/"
-find "$root/lib" $([ -d "$root/usr" ] && echo "$root/usr") -name '*.so*' -type f -exec mv {} "$work/fs/lib/" \;
+libdirs=("$root/lib")
+[ -d "$root/usr" ] && libdirs+=("$root/usr")
+find "${libdirs[@]}" -name '*.so*' -type f -exec mv {} "$work/fs/lib/" \;
 kernel_cpio "$root" "$work/initrd.cpio"
 disk=$work/disk.img
 mkfs.ext4 -q -F -E root_owner=0:0 -d "$work/fs" "$disk" 256M > /dev/null

@@ -25,7 +25,7 @@ for word in $(cat /proc/cmdline); do
 done
 echo "BOOT $pc_boot"
 
-for m in $(cat /lib/modules/order); do insmod /lib/modules/$m; done
+for m in $(cat /lib/modules/order); do insmod "/lib/modules/$m"; done
 i=0
 while [ ! -b /dev/vda ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
 mkdir -p /mnt
@@ -37,7 +37,7 @@ D=/mnt/evtrak
 [ "$pc_boot" = 1 ] && grep ' /mnt ' /proc/mounts | sed 's/^/MOUNT /'
 
 check() { # when: every day file and backup parses
-    for f in $D/Log/*.txt $D/Log/*.bak; do
+    for f in "$D"/Log/*.txt "$D"/Log/*.bak; do
         [ -f "$f" ] || continue
         if [ "$(tr -d '\000' < "$f" | wc -c)" != "$(wc -c < "$f")" ]; then
             echo "BAD $f 0: NUL bytes ($1)"
