@@ -114,7 +114,10 @@ boot() {
     local midnight=$(((vclock / 86400 + 1) * 86400))
     local into=1
     [ "$kind" = capture ] && into=$((delay / 1000000))
-    vclock=$((midnight - to_capture / 1000000 - RANDOM % (into + 1)))
+    local target=$((midnight - to_capture / 1000000 - RANDOM % (into + 1)))
+    # The clock never goes back.
+    [ "$target" -le "$vclock" ] && target=$((target + 86400))
+    vclock=$target
   fi
   started=$(us)
   exec {fd}< <(exec qemu-system-x86_64 -nodefaults -no-user-config -machine pc \
