@@ -45,7 +45,7 @@ elif [ "$(uname -m)" != x86_64 ]; then
 else
   bash scripts/test-kernel.sh
 fi
-# Power cuts on the same emulated machine, with an ext4 disk (about 10 minutes for the 20
+# Power cuts on the same emulated machine, with an ext4 disk (4 to 7 minutes for the 20
 # cuts); EVTRAK_SKIP_POWERCUT_TEST=1 leaves it out, EVTRAK_POWERCUT_CUTS=100 runs longer.
 echo "== Power cuts on a real kernel (QEMU)"
 if [ "${EVTRAK_SKIP_POWERCUT_TEST:-0}" = 1 ]; then
