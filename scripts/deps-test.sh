@@ -11,6 +11,7 @@ test_tools=(
   poppler-utils                         # pdftotext: the PDF report's text
   strace                                # the save test kills the program at chosen calls
   faketime                              # the kill test moves the wall clock across midnight
+  e2fsprogs xz-utils                    # the power-cut test: an ext4 disk image, the kernel unpacked
   clang-14 libclang-rt-14-dev           # scripts/fuzz.sh: libFuzzer targets
   mosquitto-clients                     # mosquitto_sub and mosquitto_pub
   dpkg-dev file man-db desktop-file-utils appstream lintian   # the Debian package's checks

@@ -16,68 +16,23 @@ build=${EVTRAK_BUILD_DIR:-build}
 cache=${EVTRAK_KERNEL_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/evtrak-test-kernel}
 limit=${EVTRAK_KERNEL_TIMEOUT:-420}
 
-skip() {
-  echo "SKIP test-kernel : $* ; test sur noyau réel non exécuté."
-  exit 0
-}
-SUDO=""
-[ "$(id -u)" -ne 0 ] && SUDO="sudo -n"
-
-# QEMU is installed into the system (it needs its libraries); the kernel and busybox
-# are only unpacked into the cache.
-if ! command -v qemu-system-x86_64 > /dev/null; then
-  echo "Installation de qemu-system-x86"
-  if ! $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-    qemu-system-x86 > /dev/null 2>&1; then
-    $SUDO env DEBIAN_FRONTEND=noninteractive apt-get update -qq > /dev/null 2>&1 || true
-    $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-      qemu-system-x86 > /dev/null 2>&1 || skip "qemu-system-x86 ne peut pas être installé"
-  fi
-fi
-command -v gcc > /dev/null || skip "gcc absent"
-
-kpkg=$(apt-cache depends linux-image-amd64 2> /dev/null | awk '/Depends: linux-image-/ {print $2; exit}')
-[ -n "$kpkg" ] || skip "paquet linux-image-amd64 inconnu d'apt"
-unpacked=$cache/$kpkg
-if [ ! -f "$unpacked/ready" ]; then
-  echo "Téléchargement de $kpkg et busybox-static dans $cache"
-  rm -rf "$unpacked"
-  mkdir -p "$unpacked/deb"
-  (cd "$unpacked/deb" && apt-get download "$kpkg" busybox-static > /dev/null 2>&1) ||
-    skip "$kpkg ou busybox-static ne peut pas être téléchargé"
-  for deb in "$unpacked"/deb/*.deb; do dpkg -x "$deb" "$unpacked/x"; done
-  rm -rf "$unpacked/deb"
-  touch "$unpacked/ready"
-fi
-kver=${kpkg#linux-image-}
-vmlinuz=$unpacked/x/boot/vmlinuz-$kver
-busybox=$unpacked/x/bin/busybox
-moddir=$unpacked/x/lib/modules/$kver/kernel/drivers
-
-program=$build/src/evtrak
-if [ ! -x "$program" ]; then
-  cmake -S . -B "$build" > /dev/null
-  cmake --build "$build" -j"$(nproc)" --target evtrak
-fi
+kernel_test=test-kernel
+# shellcheck source=scripts/kernel-common.sh
+. scripts/kernel-common.sh
+kernel_setup
+kernel_program
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 root=$work/root
-mkdir -p "$root"/{bin,dev,proc,sys,tmp,t,opt/evtrak,lib/modules}
-cp "$busybox" "$root/bin/busybox"
+kernel_root "$root" tests/kernel/guest-init.sh
+mkdir -p "$root/t"
 for m in parport/parport parport/parport_pc char/ppdev char/lp; do
   cp "$moddir/$m.ko" "$root/lib/modules/"
 done
 gcc -static -O2 -o "$root/bin/probe" tests/kernel/probe.c
-objcopy --strip-debug "$program" "$root/opt/evtrak/evtrak"
-# The program's shared libraries at the paths the dynamic loader looks at.
-ldd "$program" | awk '/=> \// {print $3} /^[ \t]*\// {print $1}' | while read -r lib; do
-  mkdir -p "$root$(dirname "$lib")"
-  objcopy --strip-debug "$(readlink -f "$lib")" "$root$lib"
-done
-cp tests/kernel/guest-init.sh "$root/init"
-chmod 755 "$root/init" "$root/bin/probe"
-(cd "$root" && find . | "$busybox" cpio -o -H newc 2> /dev/null) > "$work/initrd.cpio"
+chmod 755 "$root/bin/probe"
+kernel_cpio "$root" "$work/initrd.cpio"
 
 echo "Démarrage de $kpkg sous QEMU (émulation logicielle, limite ${limit} s)"
 log=$work/guest.log
