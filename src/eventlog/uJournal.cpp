@@ -395,15 +395,24 @@ JournalFindings TJournal::Scan()
 
     // First pass: what the records say is in which file, checked against the files.
     FileChecker files;
-    std::vector<std::pair<std::uint64_t, std::uint64_t>> appended; // settled seq ranges
-    std::uint64_t savedAll = 0;                                    // settled up to, any day
-    std::vector<std::pair<std::uint64_t, qint64>> savedDays;       // up to, Julian day
-    struct LastAppend
+    // Appends the file confirms: event numbers, and where in which file they start.
+    struct Held
     {
-        qint64 Offset = 0, Size = 0;
-        bool Held = true;
+        std::uint64_t A = 0, B = 0;
+        QByteArray File;
+        qint64 Offset = 0;
     };
-    std::map<QByteArray, LastAppend> lastAppend;
+    std::vector<Held> held;
+    std::uint64_t savedAll = 0;                              // settled up to, any day
+    std::vector<std::pair<std::uint64_t, qint64>> savedDays; // up to, Julian day
+    // Per file, since the last save that reached it: where the first append the file does
+    // not confirm starts, and where the appends end.
+    struct Tail
+    {
+        qint64 FirstUnheld = -1;
+        qint64 End = 0;
+    };
+    std::map<QByteArray, Tail> tails;
     std::uint64_t events = 0;
     {
         RecordReader reader(fd);
@@ -414,20 +423,22 @@ JournalFindings TJournal::Scan()
                 found.LastSeq = std::max(found.LastSeq, Get(r.Payload, 8));
             } else if (r.Type == kAppend) {
                 const FileRecord f = DecodeFileRecord(r);
-                const bool held = files.Holds(f.File, f.OffsetOrDay, f.Size, f.Crc);
-                if (held) {
-                    if (!appended.empty() && appended.back().second + 1 >= f.A &&
-                        appended.back().first <= f.A)
-                        appended.back().second = std::max(appended.back().second, f.B);
-                    else
-                        appended.emplace_back(f.A, f.B);
+                Tail& tail = tails[f.File];
+                tail.End = std::max(tail.End, f.OffsetOrDay + f.Size);
+                if (!files.Holds(f.File, f.OffsetOrDay, f.Size, f.Crc)) {
+                    if (tail.FirstUnheld < 0)
+                        tail.FirstUnheld = f.OffsetOrDay;
+                } else if (!held.empty() && held.back().File == f.File &&
+                           held.back().B + 1 == f.A) {
+                    held.back().B = f.B;
+                } else {
+                    held.push_back(Held{f.A, f.B, f.File, f.OffsetOrDay});
                 }
-                lastAppend[f.File] = LastAppend{f.OffsetOrDay, f.Size, held};
             } else {
                 const FileRecord f = DecodeFileRecord(r);
-                // The save replaced the file: what was appended to it before is in it.
-                lastAppend.erase(f.File);
                 if (files.Holds(f.File, 0, f.Size, f.Crc)) {
+                    // The save replaced the file: what was appended to it before is in it.
+                    tails.erase(f.File);
                     if (f.OffsetOrDay == 0)
                         savedAll = std::max(savedAll, f.B);
                     else
@@ -444,19 +455,29 @@ JournalFindings TJournal::Scan()
             return found;
         }
     }
-    // A kill in the middle of the last append to a file left a part of its lines: the
-    // file ends where it ended before.
-    for (const auto& [file, last] : lastAppend) {
+    // A kill or a power cut in the middle of appends left part of their lines, or a run of
+    // zeros where the system had grown the file before its data reached the disk: the
+    // file ends where the first append it does not hold began, and the events from there
+    // on come back from the journal. Only what this program appended is cut: a file that
+    // grew beyond its appends was written by someone else and is left alone.
+    std::map<QByteArray, qint64> cuts;
+    for (const auto& [file, tail] : tails) {
         const qint64 size = files.SizeOf(file);
-        if (last.Held || size <= last.Offset || size >= last.Offset + last.Size)
+        if (tail.FirstUnheld < 0 || size <= tail.FirstUnheld || size > tail.End)
             continue;
         const int wfd = ::open(file.constData(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
-        if (wfd >= 0 && ::ftruncate(wfd, off_t(last.Offset)) == 0) {
-            ::fsync(wfd);
+        if (wfd >= 0 && ::ftruncate(wfd, off_t(tail.FirstUnheld)) == 0 && ::fsync(wfd) == 0) {
+            cuts[file] = tail.FirstUnheld;
             found.CutFile = QFile::decodeName(file);
         }
         if (wfd >= 0)
             ::close(wfd);
+    }
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> appended; // settled seq ranges
+    for (const Held& h : held) {
+        const auto cut = cuts.find(h.File);
+        if (cut == cuts.end() || h.Offset < cut->second)
+            appended.emplace_back(h.A, h.B);
     }
     std::sort(appended.begin(), appended.end());
     std::vector<std::pair<std::uint64_t, std::uint64_t>> merged;

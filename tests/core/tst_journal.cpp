@@ -139,13 +139,24 @@ void TestJournal::eventsAreSettledOnlyByWhatTheFilesHold()
     const QByteArray appended = ReadAll(day);
     QCOMPARE(TJournal(path).Scan().Events.size(), std::size_t(0));
 
-    // Killed in the middle of the second append: its half line goes, its events come back.
+    // Killed in the middle of the second append, or cut off by a power cut after the
+    // system grew the file but before its data reached the disk (zeros): the file ends
+    // where the second append began, its events come back.
     const qsizetype firstEnd = appended.indexOf("\r\n", appended.indexOf("\r\n") + 2) + 2;
-    WriteAll(day, appended.left(firstEnd + 9));
-    JournalFindings found = TJournal(path).Scan();
-    QCOMPARE(found.Events.size(), std::size_t(3));
-    QCOMPARE(found.CutFile, day);
-    QCOMPARE(ReadAll(day), appended.left(firstEnd));
+    JournalFindings found;
+    for (const QByteArray& tail :
+         {appended.mid(firstEnd, 9), QByteArray(appended.size() - firstEnd, '\0')}) {
+        WriteAll(day, appended.left(firstEnd) + tail);
+        found = TJournal(path).Scan();
+        QCOMPARE(found.Events.size(), std::size_t(3));
+        QCOMPARE(found.CutFile, day);
+        QCOMPARE(ReadAll(day), appended.left(firstEnd));
+    }
+    // A file that grew beyond what was appended to it was written by someone else: left
+    // alone.
+    WriteAll(day, appended.left(firstEnd) + QByteArray(appended.size(), 'x'));
+    QVERIFY(TJournal(path).Scan().CutFile.isEmpty());
+    WriteAll(day, appended.left(firstEnd));
 
     // A full save that reached its file before the kill settles every event before it;
     // one that did not reach it (renamed over nothing) settles none.
