@@ -722,6 +722,9 @@ void TJournal::Sync()
         m_dirty = false;
         ::fdatasync(m_fd);
     }
+    // The appended lines reach the disk within a second too: a power cut leaves at most
+    // the last second's lines half written (which the next start cuts off).
+    SyncAppendedFiles();
     if (m_size > kCompactBytes && m_settledUpTo + 1 == m_nextSeq)
         Settle();
 }

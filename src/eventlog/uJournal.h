@@ -104,8 +104,8 @@ public:
     // Every journaled event is in a file on disk, or was dropped by the user: the files
     // appended to are synced, then the journal is emptied.
     void Settle();
-    // fdatasync when something was written since the last one; empties a large journal
-    // whose events are all in files.
+    // fdatasync when something was written since the last one, and of the files appended
+    // to; empties a large journal whose events are all in files.
     void Sync();
     // The orderly end: settles, closes and removes the journal.
     void Finish();
