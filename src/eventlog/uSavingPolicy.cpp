@@ -113,6 +113,10 @@ QString TSavingPolicy::Caption() const
 bool TSavingPolicy::SaveEventFile(const QString& name)
 {
     TJournal* journal = d->Journal;
+    // A save can take a while (a slow disk, a large list): what the journal holds reaches
+    // the disk first, not a second after the save.
+    if (journal)
+        journal->Sync();
     const auto noteSave = [journal, &name](qint64 size, std::uint32_t crc) {
         if (journal)
             journal->NoteSave(name, size, crc);
@@ -135,6 +139,8 @@ bool TSavingPolicy::SaveEventFile(const QString& name)
 
 bool TSavingPolicy::LoadEventFile(const QString& name)
 {
+    if (d->Journal)
+        d->Journal->Sync(); // a large file takes a while to read
     EventFileContent content = ReadEventFile(name, d->Clk.now().date().year());
     const QString shortName = QFileInfo(name).fileName();
     if (content.State == FileReadResult::Refused) {
