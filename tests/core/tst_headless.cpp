@@ -261,11 +261,16 @@ void TestHeadless::stallsAndFiguresOnStderrOnly()
     ::kill(pid_t(p.processId()), SIGSTOP);
     QTest::qSleep(300);
     ::kill(pid_t(p.processId()), SIGCONT);
-    QTRY_VERIFY_WITH_TIMEOUT((err += p.readAllStandardError()).contains("Interruption"), 20000);
-    const QString text = QString::fromUtf8(err);
+    // A loaded machine may add short stalls of its own: the long one must be among them.
     const QRegularExpression stall(QStringLiteral("Interruption de l'acquisition : (\\d+) ms"));
-    const QRegularExpressionMatch m = stall.match(text);
-    QVERIFY2(m.hasMatch() && m.captured(1).toInt() >= 250, qPrintable(text));
+    const auto longStall = [&] {
+        err += p.readAllStandardError();
+        for (const QRegularExpressionMatch& m : stall.globalMatch(QString::fromUtf8(err)))
+            if (m.captured(1).toInt() >= 250)
+                return true;
+        return false;
+    };
+    QVERIFY2(QTest::qWaitFor(longStall, 20000), err.constData());
 
     ::kill(pid_t(p.processId()), SIGUSR1);
     QTRY_VERIFY_WITH_TIMEOUT((err += p.readAllStandardError()).contains("passes/s"), 20000);
