@@ -1,9 +1,11 @@
 # Checks the layering of the sources and of the core tests; run by CTest.
-#   cmake -DSRC=<src folder> -DCORE_TESTS="<binary>;<binary>..." -P check_layers.cmake
+#   cmake -DSRC=<src folder> -DCORE_TESTS="<binary>;<binary>..."
+#         -DLIBS="base=<archive>;settings=<archive>..." -P check_layers.cmake
 # Fails when a source includes a header of a higher layer, of a sibling layer or of a
 # folder that has no place in the order; when a file outside ui/widgets/ includes a header
 # of QtGui, QtWidgets or QtPrintSupport; and when a core test executable is linked to a
-# GUI library.
+# GUI library; and when a layer's library uses a symbol of the program that only a
+# higher or a sibling layer's library defines (LIBS, lowest layer first).
 cmake_minimum_required(VERSION 3.21)
 
 set(gui_modules "QtGui|QtWidgets|QtPrintSupport|QtOpenGL|QtSvg")
@@ -70,6 +72,48 @@ foreach(rel IN LISTS sources)
   endforeach()
 endforeach()
 
+# The symbols of the program's namespace each library defines; the lowest layer that
+# defines one (an inline function may be emitted by several) is its owner.
+set(symbol_re "_Z[A-Z]*N6evtrak[A-Za-z0-9_]*")
+foreach(entry IN LISTS LIBS)
+  string(FIND "${entry}" "=" eq)
+  string(SUBSTRING "${entry}" 0 ${eq} layer)
+  math(EXPR eq "${eq} + 1")
+  string(SUBSTRING "${entry}" ${eq} -1 archive)
+  execute_process(COMMAND nm -g --defined-only "${archive}" OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    list(APPEND failures "${archive}: nm failed")
+    continue()
+  endif()
+  string(REGEX MATCHALL " [TDBRVWu] ${symbol_re}" defined "${out}")
+  foreach(sym IN LISTS defined)
+    string(SUBSTRING "${sym}" 3 -1 sym)
+    if(NOT DEFINED owner_${sym})
+      set(owner_${sym} ${layer})
+    endif()
+  endforeach()
+endforeach()
+foreach(entry IN LISTS LIBS)
+  string(FIND "${entry}" "=" eq)
+  string(SUBSTRING "${entry}" 0 ${eq} layer)
+  math(EXPR eq "${eq} + 1")
+  string(SUBSTRING "${entry}" ${eq} -1 archive)
+  execute_process(COMMAND nm -u "${archive}" OUTPUT_VARIABLE out)
+  string(REGEX MATCHALL " U ${symbol_re}" used "${out}")
+  list(REMOVE_DUPLICATES used)
+  foreach(sym IN LISTS used)
+    string(SUBSTRING "${sym}" 3 -1 sym)
+    if(NOT DEFINED owner_${sym})
+      continue()
+    endif()
+    set(owner ${owner_${sym}})
+    if(NOT owner STREQUAL layer AND NOT rank_${owner} LESS rank_${layer})
+      execute_process(COMMAND c++filt "${sym}" OUTPUT_VARIABLE name OUTPUT_STRIP_TRAILING_WHITESPACE)
+      list(APPEND failures "library ${layer} uses ${name} of ${owner}")
+    endif()
+  endforeach()
+endforeach()
+
 foreach(binary IN LISTS CORE_TESTS)
   execute_process(COMMAND ldd "${binary}" OUTPUT_VARIABLE libs RESULT_VARIABLE rc)
   if(NOT rc EQUAL 0)
@@ -86,4 +130,5 @@ if(failures)
 endif()
 list(LENGTH sources nsources)
 list(LENGTH CORE_TESTS ntests)
-message(STATUS "Layers clean: ${nsources} source files, ${ntests} core tests")
+list(LENGTH LIBS nlibs)
+message(STATUS "Layers clean: ${nsources} source files, ${nlibs} libraries, ${ntests} core tests")
