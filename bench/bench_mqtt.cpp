@@ -2,9 +2,9 @@
 // events per second with QoS 1, from the UI-side hand-over to the broker's last
 // acknowledgement, the latency from the hand-over to a subscriber, and resident
 // memory over a 1,000,000-event outage of the broker (then its start-up and drain).
-#include "eventlog/uMqttPublisher.h"
-#include "eventlog/uMqttStation.h"
 #include "mosquitto_support.h"
+#include "mqtt/uMqttPublisher.h"
+#include "mqtt/uMqttStation.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

@@ -1,11 +1,11 @@
 // Program entry: parses the command line, then wires and runs the program.
-#include "acquisition/uHeadless.h"
-#include "eventlog/uExport.h"
-#include "ui/ktCommandLine.h"
-#include "ui/ktStopSignals.h"
-#include "ui/widgets/frmMain.h"
+#include "app/ktCommandLine.h"
+#include "app/ktStopSignals.h"
+#include "app/uHeadless.h"
+#include "export/uExport.h"
 #include "ui/widgets/frmReport01.h"
 #include "ui/widgets/ktTranslations.h"
+#include "ui/widgets/uWindowProgram.h"
 
 #include <QApplication>
 #include <QCoreApplication>

@@ -1,8 +1,8 @@
 #pragma once
 // Small fakes shared by the tests.
 
+#include "base/uUserPrompt.h"
 #include "eventlog/uDateTexts.h"
-#include "eventlog/uUserPrompt.h"
 
 #include <QDateTime>
 #include <QFile>

@@ -5,8 +5,8 @@
 // Runs on the offscreen platform when there is no display.
 #include "eventlog/uLog.h"
 #include "settings/uUserPrefs.h"
-#include "settings/widgets/frmOptions.h"
 #include "ui/widgets/frmAbout.h"
+#include "ui/widgets/frmOptions.h"
 #include "ui/widgets/frmPrintOptions.h"
 #include "ui/widgets/frmReport01.h"
 #include "ui/widgets/ktTranslations.h"

@@ -16,12 +16,6 @@ constexpr qint64 kSecsPerDay = 86400;
 constexpr qint64 kFirstDay = -693593; // 01/01/0001
 constexpr qint64 kLastDay = 2958465;  // 31/12/9999
 
-class RealClock : public Clock
-{
-public:
-    QDateTime now() const override { return QDateTime::currentDateTime(); }
-};
-
 // Whole days and milliseconds of the day of a day count. A negative count keeps its
 // time of day as an absolute fraction (-1.25 is 29/12/1899 06:00). False when not finite.
 bool SplitDayCount(TDateTime value, qint64& days, qint64& msOfDay)
@@ -115,12 +109,6 @@ bool AtEnd(QStringView s, qsizetype pos)
 }
 
 } // namespace
-
-const Clock& SystemClock()
-{
-    static const RealClock clock;
-    return clock;
-}
 
 TDateTime DateTimeFromQt(const QDateTime& local)
 {

@@ -1,6 +1,8 @@
 #pragma once
 // Date-time and duration texts shared by the event list and the event files.
 
+#include "base/uClock.h"
+
 #include <QDateTime>
 #include <QString>
 #include <cstdint>
@@ -10,16 +12,6 @@ namespace evtrak {
 
 // Days since 30/12/1899 00:00:00 in local time; the fraction is the time of day.
 using TDateTime = double;
-
-// Source of "now" (local clock). Injectable so tests can stand at any date.
-class Clock
-{
-public:
-    virtual ~Clock() = default;
-    virtual QDateTime now() const = 0;
-};
-// The process's real clock.
-const Clock& SystemClock();
 
 TDateTime DateTimeFromQt(const QDateTime& local);
 

@@ -1,9 +1,9 @@
 #include "eventlog/uEventFile.h"
 
+#include "base/ktMisc.h"
+#include "base/uLabelText.h"
 #include "eventlog/uJournal.h"
-#include "eventlog/uLabelText.h"
 #include "eventlog/uTextNumbers.h"
-#include "ui/ktMisc.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -2,8 +2,8 @@
 // Event files: one event per line, four fields joined by ';' (label, input index,
 // date-time, duration), Windows-1252 bytes, CR LF line ends.
 
+#include "base/ktSafeFile.h"
 #include "eventlog/uLog.h"
-#include "ui/ktSafeFile.h"
 
 #include <QString>
 #include <QStringList>

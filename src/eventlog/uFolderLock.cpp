@@ -1,6 +1,6 @@
 #include "eventlog/uFolderLock.h"
 
-#include "ui/ktSafeFile.h"
+#include "base/ktSafeFile.h"
 
 #include <QCoreApplication>
 #include <QDir>

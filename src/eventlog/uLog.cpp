@@ -1,7 +1,7 @@
 #include "eventlog/uLog.h"
 
-#include "eventlog/uLabelText.h"
-#include "ui/ktMisc.h"
+#include "base/ktMisc.h"
+#include "base/uLabelText.h"
 
 #include <QHash>
 #include <algorithm>

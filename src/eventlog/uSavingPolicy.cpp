@@ -1,8 +1,8 @@
 #include "eventlog/uSavingPolicy.h"
 
+#include "base/uResStr.h"
 #include "eventlog/uEventFile.h"
 #include "eventlog/uJournal.h"
-#include "ui/uResStr.h"
 
 #include <QFileInfo>
 #include <QLoggingCategory>

@@ -2,9 +2,9 @@
 // The saving policy: the current event file, the day's file, the save question, the
 // file commands and the day change. Runs on the UI thread only.
 
+#include "base/uUserPrompt.h"
 #include "eventlog/uDateTexts.h"
 #include "eventlog/uLog.h"
-#include "eventlog/uUserPrompt.h"
 #include "settings/uUserPrefs.h"
 
 #include <QObject>

@@ -1,7 +1,7 @@
 #include "settings/ktForms.h"
 
+#include "base/uResStr.h"
 #include "settings/ktIniFile.h"
-#include "ui/uResStr.h"
 
 #include <QFileInfo>
 #include <QStringList>

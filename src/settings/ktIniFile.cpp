@@ -1,7 +1,7 @@
 #include "settings/ktIniFile.h"
 
-#include "ui/ktMisc.h"
-#include "ui/ktSafeFile.h"
+#include "base/ktMisc.h"
+#include "base/ktSafeFile.h"
 
 #include <QLoggingCategory>
 #include <QStringDecoder>

@@ -1,6 +1,6 @@
 #include "settings/uConf.h"
 
-#include "ui/uResStr.h"
+#include "base/uResStr.h"
 
 #include <QFileInfo>
 

@@ -1,10 +1,10 @@
 // The settings record in INI files: one key table drives reading, writing, defaults and
 // the order of the keys.
 
-#include "eventlog/uLabelText.h"
+#include "base/uLabelText.h"
+#include "base/uResStr.h"
 #include "settings/ktIniFile.h"
 #include "settings/uUserPrefs.h"
-#include "ui/uResStr.h"
 
 #include <variant>
 

@@ -1,4 +1,4 @@
-#include "ui/ktAutostart.h"
+#include "app/ktAutostart.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -6,10 +6,10 @@
 
 #include "acquisition/uCaptureControl.h"
 #include "acquisition/uCaptureThread.h"
+#include "base/ktMisc.h"
 #include "eventlog/uJournal.h"
 #include "eventlog/uLog.h"
 #include "eventlog/uSavingPolicy.h"
-#include "ui/ktMisc.h"
 
 #include <QDir>
 #include <QSignalSpy>

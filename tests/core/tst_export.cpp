@@ -3,9 +3,9 @@
 // and its atomic write.
 #include "testsupport.h"
 
+#include "app/ktCommandLine.h"
 #include "eventlog/uEventFile.h"
-#include "eventlog/uExport.h"
-#include "ui/ktCommandLine.h"
+#include "export/uExport.h"
 
 #include <QtTest>
 #include <sys/socket.h>

@@ -1,10 +1,10 @@
 // The program run without a window on a port file: the test flips bits in the file,
 // reads the lines the program prints, stops it with a signal and reads the day's file.
 // Also the command line's exits, one owner per Log folder and the figures signal.
+#include "base/ktMisc.h"
 #include "capture_support.h" // the thread checker's view of Qt Test
 #include "mosquitto_support.h"
 #include "testsupport.h"
-#include "ui/ktMisc.h"
 
 #include <QDir>
 #include <QProcess>

@@ -14,8 +14,8 @@
 // same-second restarts, EVTRAK_KILLTEST_BOUNCE_FLIPS (default 200) the number of bounces,
 // EVTRAK_KILLTEST_REPEAT (default 1) runs every other scenario that many times, each in
 // a new folder.
+#include "base/ktMisc.h"
 #include "eventlog/uEventFile.h"
-#include "ui/ktMisc.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -2,10 +2,10 @@
 // the messages as a consumer reads them, a broker that goes away in the middle of a
 // capture, the program itself killed with events still waiting, a full disk, an
 // outbox removed or cut under the program, and a name resolver that never answers.
-#include "eventlog/uMqttOutbox.h"
-#include "eventlog/uMqttPublisher.h"
-#include "eventlog/uMqttStation.h"
 #include "mosquitto_support.h"
+#include "mqtt/uMqttOutbox.h"
+#include "mqtt/uMqttPublisher.h"
+#include "mqtt/uMqttStation.h"
 #include "testsupport.h"
 
 #include <QDateTime>

@@ -1,7 +1,7 @@
 // The MQTT outbox file: what survives a restart, a crash in the middle of a line, a
 // damaged line, a full disk, a second program, a link in its place, its removal or
 // cut while in use, and more pending records than memory holds.
-#include "eventlog/uMqttOutbox.h"
+#include "mqtt/uMqttOutbox.h"
 #include "testsupport.h"
 
 #include <QDir>

@@ -2,7 +2,7 @@
 // found, folders that cannot be made reported in French.
 #include "testsupport.h"
 
-#include "ui/ktPaths.h"
+#include "app/ktPaths.h"
 
 #include <QDir>
 #include <QtTest>

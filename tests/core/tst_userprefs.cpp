@@ -1,6 +1,6 @@
+#include "base/uResStr.h"
 #include "settings/uUserPrefs.h"
 #include "testsupport.h"
-#include "ui/uResStr.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,9 +2,9 @@
 // every entry, button and check box has a letter of its own within its menu or dialog.
 #include "mainwindow_support.h"
 
-#include "settings/widgets/frmOptions.h"
 #include "ui/widgets/frmAbout.h"
 #include "ui/widgets/frmGoTo.h"
+#include "ui/widgets/frmOptions.h"
 #include "ui/widgets/frmPrintOptions.h"
 #include "ui/widgets/frmStatistics.h"
 

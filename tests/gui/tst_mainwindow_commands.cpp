@@ -3,9 +3,9 @@
 #include "mainwindow_support.h"
 
 #include "acquisition/uCaptureControl.h"
+#include "base/uResStr.h"
 #include "eventlog/uSavingPolicy.h"
 #include "settings/uConf.h"
-#include "ui/uResStr.h"
 
 #include <QAbstractButton>
 #include <QAction>

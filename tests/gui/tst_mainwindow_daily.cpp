@@ -2,10 +2,9 @@
 // wide window, editing labels with the mouse, and the file name "Sauver sous..." offers.
 #include "mainwindow_support.h"
 
+#include "base/uResStr.h"
 #include "eventlog/uSavingPolicy.h"
-#include "ui/uResStr.h"
 
-#include <algorithm>
 #include <QAction>
 #include <QHeaderView>
 #include <QLabel>
@@ -13,6 +12,7 @@
 #include <QRegularExpression>
 #include <QStatusBar>
 #include <QTableView>
+#include <algorithm>
 
 using namespace evtrak;
 using namespace evtrak::test;

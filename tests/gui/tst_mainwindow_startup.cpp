@@ -3,12 +3,12 @@
 #include "mainwindow_support.h"
 
 #include "acquisition/uCaptureControl.h"
+#include "base/uResStr.h"
 #include "eventlog/uEventFile.h"
 #include "eventlog/uJournal.h"
 #include "eventlog/uSavingPolicy.h"
 #include "settings/ktIniFile.h"
 #include "settings/uConf.h"
-#include "ui/uResStr.h"
 #include "ui/widgets/frmPrintOptions.h"
 #include "ui/widgets/ktShell.h"
 

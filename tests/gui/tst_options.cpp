@@ -1,7 +1,7 @@
 // The options dialog driven offscreen through its named controls.
+#include "base/uResStr.h"
 #include "eventlog/uLog.h"
-#include "settings/widgets/frmOptions.h"
-#include "ui/uResStr.h"
+#include "ui/widgets/frmOptions.h"
 #include "ui/widgets/ktColorPicker.h"
 #include "ui/widgets/ktShell.h"
 

@@ -1,8 +1,8 @@
 // The printed report, rendered to PDF and read back with pdftotext / pdftoppm.
+#include "app/ktCommandLine.h"
+#include "base/uResStr.h"
 #include "eventlog/uLog.h"
 #include "testsupport.h"
-#include "ui/ktCommandLine.h"
-#include "ui/uResStr.h"
 #include "ui/widgets/frmReport01.h"
 
 #include <QDir>

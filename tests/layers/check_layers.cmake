@@ -1,8 +1,11 @@
 # Checks the layering of the sources and of the core tests; run by CTest.
-#   cmake -DSRC=<src folder> -DCORE_TESTS="<binary>;<binary>..." -P check_layers.cmake
-# Fails when a file outside a widgets/ folder includes a widgets/ header or a header of
-# QtGui, QtWidgets or QtPrintSupport, and when a core test executable is linked to a
-# GUI library.
+#   cmake -DSRC=<src folder> -DCORE_TESTS="<binary>;<binary>..."
+#         -DLIBS="base=<archive>;settings=<archive>..." -P check_layers.cmake
+# Fails when a source includes a header of a higher layer, of a sibling layer or of a
+# folder that has no place in the order; when a file outside ui/widgets/ includes a header
+# of QtGui, QtWidgets or QtPrintSupport; and when a core test executable is linked to a
+# GUI library; and when a layer's library uses a symbol of the program that only a
+# higher or a sibling layer's library defines (LIBS, lowest layer first).
 cmake_minimum_required(VERSION 3.21)
 
 set(gui_modules "QtGui|QtWidgets|QtPrintSupport|QtOpenGL|QtSvg")
@@ -10,18 +13,103 @@ set(gui_modules "QtGui|QtWidgets|QtPrintSupport|QtOpenGL|QtSvg")
 set(gui_classes "QApplication|QGuiApplication|QWidget|QColor|QFont|QFontMetrics|QPainter|QPixmap|QImage|QIcon|QPalette|QPrinter|QPageLayout|QPageSize|QKeySequence|QAction|QMessageBox|QDesktopServices|QClipboard|QScreen|QBrush|QPen")
 set(failures "")
 
+# The layers from the ground up. Two folders on one rank are siblings: neither includes
+# the other. Evtrak.cpp, the program's entry, stands on top of all.
+set(rank_base 0)
+set(rank_settings 1)
+set(rank_eventlog 2)
+set(rank_export 3)
+set(rank_mqtt 3)
+set(rank_acquisition 4)
+set(rank_app 5)
+set(rank_ui/widgets 6)
+set(rank_main 7)
+
+# The layer of a path relative to src/ ("eventlog/uLog.h" -> eventlog), in `out`; empty
+# when the folder has no place in the order.
+function(layer_of path out)
+  if(path MATCHES "^ui/widgets/")
+    set(layer ui/widgets)
+  elseif(path MATCHES "^([A-Za-z0-9_]+)/")
+    set(layer ${CMAKE_MATCH_1})
+  elseif(path STREQUAL "Evtrak.cpp")
+    set(layer main)
+  else()
+    set(layer "")
+  endif()
+  if(layer AND NOT DEFINED rank_${layer})
+    set(layer "")
+  endif()
+  set(${out} "${layer}" PARENT_SCOPE)
+endfunction()
+
 file(GLOB_RECURSE sources RELATIVE "${SRC}" "${SRC}/*.cpp" "${SRC}/*.h")
 foreach(rel IN LISTS sources)
-  if(rel MATCHES "(^|/)widgets/" OR rel STREQUAL "Evtrak.cpp")
+  layer_of("${rel}" from)
+  if(NOT from)
+    list(APPEND failures "${rel}: a folder outside the layers")
     continue()
   endif()
   file(STRINGS "${SRC}/${rel}" includes REGEX "^[ \t]*#[ \t]*include")
   foreach(line IN LISTS includes)
+    string(STRIP "${line}" line)
+    if(line MATCHES "^#[ \t]*include[ \t]*\"([^\"]*/[^\"]+)\"")
+      layer_of("${CMAKE_MATCH_1}" to)
+      if(NOT to)
+        list(APPEND failures "${rel}: ${line} (a folder outside the layers)")
+      elseif(NOT to STREQUAL from AND NOT rank_${to} LESS rank_${from})
+        list(APPEND failures "${rel}: ${line} (${from} may not include ${to})")
+      endif()
+    endif()
+    if(from STREQUAL "ui/widgets" OR from STREQUAL "main")
+      continue()
+    endif()
     if(line MATCHES "[\"<][^\">]*widgets/"
        OR line MATCHES "<(${gui_modules})[/>]"
        OR line MATCHES "<(${gui_classes})>")
-      string(STRIP "${line}" line)
       list(APPEND failures "${rel}: ${line}")
+    endif()
+  endforeach()
+endforeach()
+
+# The symbols of the program's namespace each library defines; the lowest layer that
+# defines one (an inline function may be emitted by several) is its owner.
+set(symbol_re "_Z[A-Z]*N6evtrak[A-Za-z0-9_]*")
+foreach(entry IN LISTS LIBS)
+  string(FIND "${entry}" "=" eq)
+  string(SUBSTRING "${entry}" 0 ${eq} layer)
+  math(EXPR eq "${eq} + 1")
+  string(SUBSTRING "${entry}" ${eq} -1 archive)
+  execute_process(COMMAND nm -g --defined-only "${archive}" OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    list(APPEND failures "${archive}: nm failed")
+    continue()
+  endif()
+  string(REGEX MATCHALL " [TDBRVWu] ${symbol_re}" defined "${out}")
+  foreach(sym IN LISTS defined)
+    string(SUBSTRING "${sym}" 3 -1 sym)
+    if(NOT DEFINED owner_${sym})
+      set(owner_${sym} ${layer})
+    endif()
+  endforeach()
+endforeach()
+foreach(entry IN LISTS LIBS)
+  string(FIND "${entry}" "=" eq)
+  string(SUBSTRING "${entry}" 0 ${eq} layer)
+  math(EXPR eq "${eq} + 1")
+  string(SUBSTRING "${entry}" ${eq} -1 archive)
+  execute_process(COMMAND nm -u "${archive}" OUTPUT_VARIABLE out)
+  string(REGEX MATCHALL " U ${symbol_re}" used "${out}")
+  list(REMOVE_DUPLICATES used)
+  foreach(sym IN LISTS used)
+    string(SUBSTRING "${sym}" 3 -1 sym)
+    if(NOT DEFINED owner_${sym})
+      continue()
+    endif()
+    set(owner ${owner_${sym}})
+    if(NOT owner STREQUAL layer AND NOT rank_${owner} LESS rank_${layer})
+      execute_process(COMMAND c++filt "${sym}" OUTPUT_VARIABLE name OUTPUT_STRIP_TRAILING_WHITESPACE)
+      list(APPEND failures "library ${layer} uses ${name} of ${owner}")
     endif()
   endforeach()
 endforeach()
@@ -42,4 +130,5 @@ if(failures)
 endif()
 list(LENGTH sources nsources)
 list(LENGTH CORE_TESTS ntests)
-message(STATUS "Layers clean: ${nsources} source files, ${ntests} core tests")
+list(LENGTH LIBS nlibs)
+message(STATUS "Layers clean: ${nsources} source files, ${nlibs} libraries, ${ntests} core tests")

@@ -1,7 +1,7 @@
 #include "ui/widgets/frmExport.h"
 
+#include "base/uResStr.h"
 #include "eventlog/uLog.h"
-#include "ui/uResStr.h"
 
 #include <QDir>
 #include <QFileDialog>

@@ -1,7 +1,7 @@
 #pragma once
 // The "Exporter en CSV..." and "Exporter en VCD..." commands.
 
-#include "eventlog/uExport.h"
+#include "export/uExport.h"
 
 #include <QDateTime>
 #include <QString>

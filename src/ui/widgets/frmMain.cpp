@@ -3,17 +3,17 @@
 
 #include "acquisition/uCaptureControl.h"
 #include "acquisition/uPortSelection.h"
+#include "base/uResStr.h"
 #include "eventlog/uLog.h"
-#include "eventlog/uMqttStation.h"
 #include "eventlog/uSavingPolicy.h"
+#include "mqtt/uMqttStation.h"
 #include "settings/uConf.h"
-#include "ui/uResStr.h"
 #include "ui/widgets/frmReport01.h"
 #include "ui/widgets/ktColors.h"
 #include "ui/widgets/ktElidedLabel.h"
 #include "ui/widgets/uEventListDelegate.h"
-#include "ui/widgets/uLiveLines.h"
 #include "ui/widgets/uFilterBar.h"
+#include "ui/widgets/uLiveLines.h"
 #include "ui/widgets/uMessagePrompt.h"
 
 #include <QAction>

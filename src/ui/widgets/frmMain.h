@@ -3,9 +3,9 @@
 // the status bar, and every command of the program as one QAction each.
 
 #include "acquisition/uCaptureQuality.h"
+#include "app/ktPaths.h"
 #include "eventlog/uDateTexts.h"
 #include "settings/uUserPrefs.h"
-#include "ui/ktPaths.h"
 
 #include <QItemSelectionModel>
 #include <QMainWindow>
@@ -44,7 +44,6 @@ class TfmPrintOptions;
 class TLiveLines;
 class TMqttStation;
 class WindowPrompt;
-struct CommandLineOptions;
 
 // What the window needs from outside; tests replace any of it.
 struct MainWindowSetup
@@ -301,9 +300,5 @@ private:
 
 // A caption without its mnemonic marks ("Sauver so&us..." -> "Sauver sous...").
 QString PlainCaption(const QString& caption);
-
-// The windowed program: creates the window, runs the start-up and the event loop.
-// A QApplication exists already.
-int RunMainWindow(const CommandLineOptions& options);
 
 } // namespace evtrak

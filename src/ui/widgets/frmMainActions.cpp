@@ -3,10 +3,10 @@
 #include "ui/widgets/frmMain.h"
 
 #include "acquisition/uCaptureControl.h"
+#include "base/uResStr.h"
 #include "eventlog/uLog.h"
 #include "eventlog/uSavingPolicy.h"
 #include "settings/uConf.h"
-#include "ui/uResStr.h"
 #include "ui/widgets/frmAbout.h"
 #include "ui/widgets/ktIcons.h"
 #include "ui/widgets/ktShell.h"

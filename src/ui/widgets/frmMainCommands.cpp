@@ -2,12 +2,12 @@
 #include "ui/widgets/frmMain.h"
 
 #include "acquisition/uCaptureControl.h"
+#include "base/uResStr.h"
 #include "eventlog/uLog.h"
 #include "eventlog/uSavingPolicy.h"
 #include "settings/uConf.h"
-#include "settings/widgets/frmOptions.h"
-#include "ui/uResStr.h"
 #include "ui/widgets/frmExport.h"
+#include "ui/widgets/frmOptions.h"
 #include "ui/widgets/frmReport01.h"
 #include "ui/widgets/uMessagePrompt.h"
 

@@ -2,10 +2,10 @@
 // seen through a filter, and the commands that then work on the rows shown.
 #include "ui/widgets/frmMain.h"
 
+#include "base/uResStr.h"
 #include "eventlog/uEventFilter.h"
 #include "eventlog/uEventStatistics.h"
 #include "eventlog/uLog.h"
-#include "ui/uResStr.h"
 #include "ui/widgets/frmGoTo.h"
 #include "ui/widgets/frmReport01.h"
 #include "ui/widgets/frmStatistics.h"

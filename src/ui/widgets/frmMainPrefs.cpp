@@ -4,10 +4,10 @@
 
 #include "acquisition/uCaptureControl.h"
 #include "acquisition/uPortSelection.h"
+#include "app/ktAutostart.h"
 #include "eventlog/uLog.h"
-#include "eventlog/uMqttStation.h"
 #include "eventlog/uSavingPolicy.h"
-#include "ui/ktAutostart.h"
+#include "mqtt/uMqttStation.h"
 #include "ui/widgets/ktXpMenuStyle.h"
 #include "ui/widgets/uEventListDelegate.h"
 

@@ -3,7 +3,7 @@
 #include "ui/widgets/frmMain.h"
 
 #include "acquisition/uCaptureControl.h"
-#include "eventlog/uMqttStation.h"
+#include "mqtt/uMqttStation.h"
 #include "ui/widgets/frmCaptureJournal.h"
 #include "ui/widgets/uLiveLines.h"
 

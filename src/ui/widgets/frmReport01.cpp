@@ -1,8 +1,8 @@
 #include "ui/widgets/frmReport01.h"
 
+#include "base/uResStr.h"
 #include "eventlog/uEventStatistics.h"
 #include "eventlog/uLog.h"
-#include "ui/uResStr.h"
 #include "ui/widgets/ktColors.h"
 
 #include <QFontDatabase>

@@ -1,13 +1,13 @@
 // The report as a PDF file: the export command and the command-line form.
 #include "ui/widgets/frmReport01.h"
 
-#include "eventlog/uExport.h"
+#include "app/ktCommandLine.h"
+#include "app/ktPaths.h"
+#include "base/uResStr.h"
+#include "base/uUserPrompt.h"
 #include "eventlog/uLog.h"
 #include "eventlog/uSavingPolicy.h"
-#include "eventlog/uUserPrompt.h"
-#include "ui/ktCommandLine.h"
-#include "ui/ktPaths.h"
-#include "ui/uResStr.h"
+#include "export/uExport.h"
 
 #include <QBuffer>
 #include <QCoreApplication>

@@ -1,8 +1,8 @@
 // Printing and previewing the report.
 #include "ui/widgets/frmReport01.h"
 
+#include "base/uResStr.h"
 #include "eventlog/uLog.h"
-#include "ui/uResStr.h"
 
 #include <QMessageBox>
 #include <QPageLayout>

@@ -3,7 +3,7 @@
 // selected-row scheme, the red "---" mark of a row that cannot be drawn) and the
 // in-place editor of labels.
 
-#include "eventlog/uLabelText.h"
+#include "base/uLabelText.h"
 #include "settings/uUserPrefs.h"
 
 #include <QColor>

@@ -1,6 +1,6 @@
 #include "ui/widgets/uMessagePrompt.h"
 
-#include "ui/uResStr.h"
+#include "base/uResStr.h"
 
 #include <QAbstractButton>
 #include <QDir>

@@ -1,7 +1,7 @@
 #pragma once
 // The questions, information boxes and file dialogs of the windowed program.
 
-#include "eventlog/uUserPrompt.h"
+#include "base/uUserPrompt.h"
 
 #include <QString>
 

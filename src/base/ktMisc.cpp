@@ -1,4 +1,4 @@
-#include "ui/ktMisc.h"
+#include "base/ktMisc.h"
 
 #include <QStringDecoder>
 

@@ -1,6 +1,6 @@
-#include "settings/widgets/frmOptions.h"
+#include "ui/widgets/frmOptions.h"
 
-#include "ui/uResStr.h"
+#include "base/uResStr.h"
 #include "ui/widgets/ktColorPicker.h"
 #include "ui/widgets/ktColors.h"
 #include "ui/widgets/ktShell.h"

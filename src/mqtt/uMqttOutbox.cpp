@@ -1,4 +1,4 @@
-#include "eventlog/uMqttOutbox.h"
+#include "mqtt/uMqttOutbox.h"
 
 #include <QDateTime>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "eventlog/uMqttStation.h"
+#include "mqtt/uMqttStation.h"
 
-#include "eventlog/uMqttPublisher.h"
+#include "mqtt/uMqttPublisher.h"
 
 #include <QDir>
 

@@ -1,4 +1,4 @@
-#include "eventlog/uLabelText.h"
+#include "base/uLabelText.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
-#include "ui/ktAutostart.h"
+#include "app/ktAutostart.h"
 
-#include "ui/ktSafeFile.h"
+#include "base/ktSafeFile.h"
 
 #include <QDir>
 #include <QFile>

@@ -4,7 +4,7 @@
 // and says how the connection is doing for the status bar or the terminal.
 
 #include "eventlog/uLog.h"
-#include "eventlog/uMqttMessages.h"
+#include "mqtt/uMqttMessages.h"
 
 #include <QObject>
 #include <QTimer>

@@ -1,4 +1,4 @@
-#include "ui/ktSafeFile.h"
+#include "base/ktSafeFile.h"
 
 #include <QDir>
 #include <QFile>

@@ -9,8 +9,8 @@
 // in the file. Name resolution and the start of a connection run in a thread of their
 // own, so neither the hand-over nor the stop ever waits for the network.
 
-#include "eventlog/uMqttMessages.h"
-#include "eventlog/uMqttOutbox.h"
+#include "mqtt/uMqttMessages.h"
+#include "mqtt/uMqttOutbox.h"
 
 #include <QByteArray>
 #include <QString>

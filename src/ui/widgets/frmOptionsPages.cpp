@@ -1,5 +1,5 @@
 // The options dialog's pages and buttons, and the bindings of their handlers.
-#include "settings/widgets/frmOptions.h"
+#include "ui/widgets/frmOptions.h"
 
 #include "acquisition/uCaptureQuality.h"
 #include "ui/widgets/ktColorPicker.h"

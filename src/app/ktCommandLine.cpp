@@ -1,6 +1,6 @@
-#include "ui/ktCommandLine.h"
+#include "app/ktCommandLine.h"
 
-#include "eventlog/uMqttMessages.h"
+#include "mqtt/uMqttMessages.h"
 
 #include <QCommandLineParser>
 #include <QFile>

@@ -1,6 +1,6 @@
 // The VCD export (IEEE 1364 value change dump) for waveform viewers.
-#include "eventlog/uExport.h"
-#include "eventlog/uExportRows.h"
+#include "export/uExport.h"
+#include "export/uExportRows.h"
 
 #include <QSet>
 #include <algorithm>

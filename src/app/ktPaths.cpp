@@ -1,6 +1,6 @@
-#include "ui/ktPaths.h"
+#include "app/ktPaths.h"
 
-#include "ui/uResStr.h"
+#include "base/uResStr.h"
 
 #include <QDir>
 #include <QFileInfo>

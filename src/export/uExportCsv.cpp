@@ -1,6 +1,6 @@
 // The CSV export for spreadsheets (French conventions: ';' and a decimal comma).
-#include "eventlog/uExport.h"
-#include "eventlog/uExportRows.h"
+#include "export/uExport.h"
+#include "export/uExportRows.h"
 
 #include <cstdlib>
 

@@ -1,19 +1,19 @@
-#include "acquisition/uHeadless.h"
+#include "app/uHeadless.h"
 
 #include "acquisition/ktPorts.h"
 #include "acquisition/uCaptureControl.h"
 #include "acquisition/uCaptureQuality.h"
+#include "app/ktPaths.h"
+#include "app/ktStopSignals.h"
+#include "base/uResStr.h"
+#include "base/uUserPrompt.h"
 #include "eventlog/uFolderLock.h"
 #include "eventlog/uJournal.h"
 #include "eventlog/uLog.h"
-#include "eventlog/uMqttPublisher.h"
-#include "eventlog/uMqttStation.h"
 #include "eventlog/uSavingPolicy.h"
-#include "eventlog/uUserPrompt.h"
+#include "mqtt/uMqttPublisher.h"
+#include "mqtt/uMqttStation.h"
 #include "settings/uUserPrefs.h"
-#include "ui/ktPaths.h"
-#include "ui/ktStopSignals.h"
-#include "ui/uResStr.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

@@ -1,4 +1,4 @@
-#include "ui/ktStopSignals.h"
+#include "app/ktStopSignals.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -8,7 +8,7 @@
 // interval between passes and the stall count since the start there (and is ignored
 // before the capture and after it: it never ends the program).
 
-#include "ui/ktCommandLine.h"
+#include "app/ktCommandLine.h"
 
 namespace evtrak {
 

@@ -1,12 +1,12 @@
 // Shared parts of the exports: reading a row's texts back, the atomic write, the
 // command-line form.
-#include "eventlog/uExport.h"
+#include "export/uExport.h"
 
+#include "base/ktSafeFile.h"
+#include "base/uResStr.h"
 #include "eventlog/uEventFile.h"
-#include "eventlog/uExportRows.h"
+#include "export/uExportRows.h"
 #include "settings/uUserPrefs.h"
-#include "ui/ktSafeFile.h"
-#include "ui/uResStr.h"
 
 #include <QFileInfo>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "eventlog/uMqttMessages.h"
+#include "mqtt/uMqttMessages.h"
 
 #include <QDateTime>
 #include <QSysInfo>

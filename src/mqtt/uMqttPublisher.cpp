@@ -1,4 +1,4 @@
-#include "eventlog/uMqttPublisher.h"
+#include "mqtt/uMqttPublisher.h"
 
 #include <QDateTime>
 #include <QFile>
