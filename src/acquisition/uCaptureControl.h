@@ -40,10 +40,9 @@ public:
     // controller sets the policy's capture-running query and its wait for a stopped
     // worker. clock stamps events and drives the day change;
     // ticks measure activations. All references must outlive the controller.
-    TCaptureController(const TUserPrefs& prefs, PortAccess& port, TInterface& itf,
-                       TEventList& list, TSavingPolicy& policy,
-                       const Clock& clock = SystemClock(), TickSource& ticks = MonotonicTicks(),
-                       QObject* parent = nullptr);
+    TCaptureController(const TUserPrefs& prefs, PortAccess& port, TInterface& itf, TEventList& list,
+                       TSavingPolicy& policy, const Clock& clock = SystemClock(),
+                       TickSource& ticks = MonotonicTicks(), QObject* parent = nullptr);
     // Stops a running capture (events kept in the list) and joins the worker before
     // releasing anything it uses.
     ~TCaptureController() override;

@@ -114,7 +114,7 @@ struct TEventList::Impl
     Row MakeRow(const QString& label, std::uint8_t suffix, std::int32_t index, TDateTime when,
                 std::int32_t duration)
     {
-        return Row{SecondsFromDateTime(when),          index, duration, Intern(label), suffix,
+        return Row{SecondsFromDateTime(when),           index, duration, Intern(label), suffix,
                    FormatCode(Prefs.LogDurationFormat), false};
     }
 

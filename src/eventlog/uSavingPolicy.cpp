@@ -28,7 +28,7 @@ struct TSavingPolicy::Impl
     QString LogDir;
     QString DailyFile;
     QDateTime StartTime;
-    QString CurrentFile; // empty: untitled, no file
+    QString CurrentFile;   // empty: untitled, no file
     bool Untitled = false; // the list was made untitled (not just not named yet)
     QString Caption;
     QDateTime NextDayChangeTry;     // invalid: no failed day change pending
@@ -345,8 +345,8 @@ bool TSavingPolicy::FileSaveAs()
     d->LastSaveCancelled = false;
     // The dialog proposes the current file's name, so that "Sauver sous..." of an opened
     // file starts from it rather than from the untitled name.
-    const QString proposed = d->CurrentFile.isEmpty() ? ResStr::UntitledName()
-                                                      : QFileInfo(d->CurrentFile).fileName();
+    const QString proposed =
+        d->CurrentFile.isEmpty() ? ResStr::UntitledName() : QFileInfo(d->CurrentFile).fileName();
     const QString name = d->Prompt.ChooseEventFileToSave(d->LogDir, proposed);
     if (name.isEmpty()) {
         d->LastSaveCancelled = true;

@@ -193,6 +193,7 @@ void TestCaptureThread::startWhileEarlierWorkerBusy()
     Rig rig(std::move(backend));
     QSignalSpy state(rig.capture.get(), &TCaptureController::captureStateChanged);
     port.hold();
+    const auto unblock = qScopeGuard([&port] { port.release(); }); // also when failing
     QCOMPARE(rig.start(), Result::Started);
     QTRY_VERIFY(port.blocking()); // the worker is stuck inside a pass
 
@@ -227,6 +228,7 @@ void TestCaptureThread::fileCommandWaitsForStoppedWorker()
     WriteBytes(other, "A;1;07/12/2026 08:00:00;0 ms\r\n");
     QCOMPARE(rig.start(), Result::Started);
     port.hold();
+    const auto unblock = qScopeGuard([&port] { port.release(); }); // also when failing
     QTRY_VERIFY(port.blocking());
     port.set(0x378, 0x01); // read by the pass that is stuck
     rig.capture->setStopLimit(std::chrono::milliseconds(20));
