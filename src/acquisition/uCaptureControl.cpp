@@ -26,9 +26,8 @@ TCaptureController::TCaptureController(const TUserPrefs& prefs, PortAccess& port
       m_interface(itf), m_stamper(clock), m_dayWatch(m_stamper), m_channel([this] { Wake(); }),
       m_sink(m_channel, m_stamper), m_engine(ticks, m_sink)
 {
-    m_list.setAppendHook(
-        [this](const QStringList& lines) { return m_policy.AppendLastEvent(lines); });
     m_policy.setCaptureRunningQuery([this] { return CaptureRunning(); });
+    m_policy.setWorkerWait([this] { WaitForWorker(); });
     m_wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (m_wakeFd >= 0) {
         m_wakeNotifier = std::make_unique<QSocketNotifier>(m_wakeFd, QSocketNotifier::Read);
@@ -54,8 +53,8 @@ TCaptureController::~TCaptureController()
     m_wakeNotifier.reset();
     if (m_wakeFd >= 0)
         ::close(m_wakeFd);
-    m_list.setAppendHook({});
     m_policy.setCaptureRunningQuery({});
+    m_policy.setWorkerWait({});
 }
 
 void TCaptureController::CaptureInitSystem()
@@ -119,15 +118,34 @@ TCaptureController::StartResult TCaptureController::CaptureStart()
     return StartResult::Started;
 }
 
-void TCaptureController::CaptureStop()
+bool TCaptureController::CaptureStop()
 {
     const bool wasRunning = m_thread.CaptureRunning();
-    if (!m_thread.Stop(m_stopLimit))
-        qCWarning(lcCapture) << "the capture worker did not leave its pass in time";
+    const bool ended = m_thread.Stop(m_stopLimit);
     m_dayRetry.stop();
     Drain(); // every event recorded before the stop reaches the list
-    if (wasRunning)
+    if (!ended) {
+        // Still inside a pass: it is shown stopped once its end notification came.
+        qCWarning(lcCapture) << "the capture worker did not leave its pass in time";
+        m_stopPending = m_stopPending || wasRunning;
+        return false;
+    }
+    if (wasRunning || m_stopPending)
         Q_EMIT captureStateChanged(false);
+    m_stopPending = false;
+    return true;
+}
+
+void TCaptureController::WaitForWorker()
+{
+    if (m_thread.CaptureRunning() || !m_thread.WorkerAlive())
+        return;
+    qCWarning(lcCapture) << "waiting for the stopped capture worker to end";
+    m_thread.Join();
+    Drain();
+    if (m_stopPending)
+        Q_EMIT captureStateChanged(false);
+    m_stopPending = false;
 }
 
 void TCaptureController::DrainNow()
@@ -164,6 +182,10 @@ void TCaptureController::onWorkerWake()
     // The worker's end notification: join it once it has left its loop.
     m_thread.Reap();
     Drain();
+    if (m_stopPending && !m_thread.WorkerAlive()) {
+        m_stopPending = false;
+        Q_EMIT captureStateChanged(false);
+    }
 }
 
 void TCaptureController::onDayRetry()

@@ -37,13 +37,12 @@ public:
 
     // prefs is the live settings record, read on the UI thread only. itf is the
     // interface of the window or of the headless run that owns this controller. The
-    // controller sets the list's append hook to the policy's AppendLastEvent and the
-    // policy's capture-running query. clock stamps events and drives the day change;
+    // controller sets the policy's capture-running query and its wait for a stopped
+    // worker. clock stamps events and drives the day change;
     // ticks measure activations. All references must outlive the controller.
-    TCaptureController(const TUserPrefs& prefs, PortAccess& port, TInterface& itf,
-                       TEventList& list, TSavingPolicy& policy,
-                       const Clock& clock = SystemClock(), TickSource& ticks = MonotonicTicks(),
-                       QObject* parent = nullptr);
+    TCaptureController(const TUserPrefs& prefs, PortAccess& port, TInterface& itf, TEventList& list,
+                       TSavingPolicy& policy, const Clock& clock = SystemClock(),
+                       TickSource& ticks = MonotonicTicks(), QObject* parent = nullptr);
     // Stops a running capture (events kept in the list) and joins the worker before
     // releasing anything it uses.
     ~TCaptureController() override;
@@ -59,8 +58,13 @@ public:
     StartResult CaptureStart();
     // "Arrêter": clears CaptureRunning and waits at most 500 ms for the worker to leave
     // its loop (returning as soon as it did); every event it recorded is in the list
-    // afterwards. Emits captureStateChanged(false) when capture was running.
-    void CaptureStop();
+    // afterwards. Emits captureStateChanged(false) when capture was running and the
+    // worker has ended; a worker still inside its pass (false returned) is reported
+    // stopped only once it has ended, and file commands wait for it (WaitForWorker).
+    bool CaptureStop();
+    // Joins a worker told to stop that is still inside its pass, however long that
+    // takes, and brings its last events into the list. Nothing while capturing.
+    void WaitForWorker();
 
     bool CaptureRunning() const { return m_thread.CaptureRunning(); }
     bool WorkerAlive() const { return m_thread.WorkerAlive(); }
@@ -138,6 +142,7 @@ private:
     bool m_initialised = false;
     bool m_portAccessible = false;
     bool m_dayChangePending = false;
+    bool m_stopPending = false; // stopped while the worker was inside a pass
     QTimer m_dayRetry;
     std::chrono::milliseconds m_stopLimit{500};
     RecordedHook m_recordedHook;

@@ -26,6 +26,7 @@ struct Row
     std::uint32_t Label;   // into Impl::Labels
     std::uint8_t Suffix;   // SuffixNone, SuffixOn, SuffixOff
     std::int8_t Format;    // duration format the text was made with; kEmptyFormat: no text
+    bool FromFile;         // read from an event file: a state suffix is part of the label
 };
 static_assert(sizeof(Row) <= 24);
 
@@ -113,8 +114,8 @@ struct TEventList::Impl
     Row MakeRow(const QString& label, std::uint8_t suffix, std::int32_t index, TDateTime when,
                 std::int32_t duration)
     {
-        return Row{SecondsFromDateTime(when),          index, duration, Intern(label), suffix,
-                   FormatCode(Prefs.LogDurationFormat)};
+        return Row{SecondsFromDateTime(when),           index, duration, Intern(label), suffix,
+                   FormatCode(Prefs.LogDurationFormat), false};
     }
 
     QString LabelText(const Row& r) const
@@ -188,6 +189,7 @@ bool TEventList::setData(const QModelIndex& index, const QVariant& value, int ro
     Row& r = d->Rows[std::size_t(index.row())];
     r.Label = d->Intern(label);
     r.Suffix = SuffixNone;
+    r.FromFile = false; // a typed label never carries a state
     Q_EMIT dataChanged(index, index, {Qt::DisplayRole, Qt::EditRole});
     SetModified(true);
     return true;
@@ -240,7 +242,7 @@ TEventList::RowFacts TEventList::rowFacts(int row) const
     if (row < 0 || row >= rowCount())
         return {};
     const Row& r = d->Rows[std::size_t(row)];
-    return RowFacts{r.Label, r.Index, r.Seconds, r.Duration, RowSuffix(r.Suffix)};
+    return RowFacts{r.Label, r.Index, r.Seconds, r.Duration, RowSuffix(r.Suffix), r.FromFile};
 }
 
 const QString& TEventList::labelText(std::uint32_t id) const
@@ -384,9 +386,11 @@ void TEventList::AppendEvents(std::span<const EventRecord> recs)
         d->Selection->clearSelection();
     const int n = rowCount();
     beginInsertRows({}, n, n + int(recs.size()) - 1);
-    for (const EventRecord& rec : recs)
+    for (const EventRecord& rec : recs) {
         d->Rows.push_back(
             d->MakeRow(rec.Label, SuffixNone, rec.InputIndex, rec.DateTime, rec.DurationMs));
+        d->Rows.back().FromFile = true;
+    }
     endInsertRows();
     const EventRecord& last = recs.back();
     const TInputPrefs in = GetInputPrefs(d->Prefs, last.InputIndex);
@@ -414,18 +418,21 @@ void TEventList::RecordEvents(std::span<const CapturedEvent> evs)
                                       ev.InputIndex, ev.DateTime, ev.DurationMs));
     }
     endInsertRows();
+    // The new rows are on disk only when they were appended to a file that already held
+    // every other row (the list was not modified before).
+    bool onDisk = false;
     if (d->Prefs.LogSaveAutoOnNewEvent && d->Hook) {
+        const bool wasModified = Modified();
         QStringList lines;
         lines.reserve(qsizetype(evs.size()));
         for (int row = int(evs.size()) - 1; row >= 0; --row)
             lines << fileLine(row);
-        d->Hook(lines);
+        onDisk = d->Hook(lines) && !wasModified;
     }
     const TInputPrefs in = GetInputPrefs(d->Prefs, evs.back().InputIndex);
     SetBanner(in.Label, in.TextColor, in.BGColor);
     Q_EMIT countersChanged();
-    // Set after the append: the list stays modified even when every event was appended.
-    SetModified(true);
+    SetModified(!onDisk);
 }
 
 void TEventList::InsertEvents(std::span<const CapturedEvent> evs)

@@ -106,18 +106,20 @@ public:
 
     // The capture's entry point, on the UI thread: counts, stamps, inserts at the top,
     // calls the append hook with the new row's file line when LogSaveAutoOnNewEvent is
-    // on, updates the banner and sets the modified flag.
+    // on, updates the banner and sets the modified flag unless the row went to disk.
     void RecordEvent(const CapturedEvent& ev);
     // The same for a batch in emission order: one insertion, the hook called once with
     // every line in emission order, one banner update (the last event).
     void RecordEvents(std::span<const CapturedEvent> evs);
-    // Called with the file lines of recorded events, oldest first, when
-    // LogSaveAutoOnNewEvent is on. Returns true when they were written (the modified
-    // flag is set afterwards in any case, as for every captured event).
     // Puts events back at their place by date-time (the list being newest first): each
     // goes above the first row older than it. Sets the modified flag; counters and
     // banner stay.
     void InsertEvents(std::span<const CapturedEvent> evs);
+    // Called with the file lines of recorded events, oldest first, when
+    // LogSaveAutoOnNewEvent is on. Returns true when they were written: the list then
+    // stays unmodified when it was before (every row is on disk), otherwise it is
+    // modified, as for every captured event without per-event saving.
+    // Installed by the saving policy only.
     using AppendHook = std::function<bool(const QStringList& lines)>;
     void setAppendHook(AppendHook hook);
 
@@ -163,6 +165,9 @@ public:
         qint64 Seconds = kNoDateSeconds; // as SecondsFromDateTime
         std::int32_t DurationMs = 0;
         RowSuffix Suffix = NoSuffix;
+        // Read from an event file, where a state is stored as " [ON]"/" [OFF]" at the
+        // end of the label; rows captured or edited here keep it in Suffix only.
+        bool StateInLabel = false;
     };
     RowFacts rowFacts(int row) const;
     // The label (without suffix) of an id; ids only grow and keep their text.

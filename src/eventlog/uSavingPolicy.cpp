@@ -23,11 +23,13 @@ struct TSavingPolicy::Impl
     UserPrompt& Prompt;
     const Clock& Clk;
     std::function<bool()> CaptureRunning;
+    std::function<void()> WaitForWorker;
     TJournal* Journal = nullptr;
     QString LogDir;
     QString DailyFile;
     QDateTime StartTime;
-    QString CurrentFile;
+    QString CurrentFile;   // empty: untitled, no file
+    bool Untitled = false; // the list was made untitled (not just not named yet)
     QString Caption;
     QDateTime NextDayChangeTry;     // invalid: no failed day change pending
     bool LastSaveCancelled = false; // the last FileSave/FileSaveAs ended in a cancelled dialog
@@ -61,6 +63,17 @@ void TSavingPolicy::setJournal(TJournal* journal)
 void TSavingPolicy::setCaptureRunningQuery(std::function<bool()> running)
 {
     d->CaptureRunning = std::move(running);
+}
+
+void TSavingPolicy::setWorkerWait(std::function<void()> wait)
+{
+    d->WaitForWorker = std::move(wait);
+}
+
+void TSavingPolicy::WaitForStoppedWorker()
+{
+    if (d->WaitForWorker)
+        d->WaitForWorker();
 }
 
 QString TSavingPolicy::LogDir() const
@@ -99,7 +112,11 @@ QString TSavingPolicy::CurrentEventFile() const
 void TSavingPolicy::SetCurrentEventFile(const QString& name)
 {
     d->CurrentFile = name;
-    const QString shown = name.isEmpty() ? ResStr::NewCaptionName() : QFileInfo(name).fileName();
+    if (!name.isEmpty())
+        d->Untitled = false;
+    const QString shown = !name.isEmpty() ? QFileInfo(name).fileName()
+                          : d->Untitled   ? ResStr::UntitledName()
+                                          : ResStr::NewCaptionName();
     d->Caption = QStringLiteral("%1 - [%2]").arg(d->Prefs.AppMainTitle, shown);
     Q_EMIT currentFileChanged(name);
     Q_EMIT captionChanged(d->Caption);
@@ -112,6 +129,7 @@ QString TSavingPolicy::Caption() const
 
 bool TSavingPolicy::SaveEventFile(const QString& name)
 {
+    WaitForStoppedWorker(); // the last events of a stopped capture go in too
     TJournal* journal = d->Journal;
     // A save can take a while (a slow disk, a large list): what the journal holds reaches
     // the disk first, not a second after the save.
@@ -139,6 +157,7 @@ bool TSavingPolicy::SaveEventFile(const QString& name)
 
 bool TSavingPolicy::LoadEventFile(const QString& name)
 {
+    WaitForStoppedWorker();
     if (d->Journal)
         d->Journal->Sync(); // a large file takes a while to read
     EventFileContent content = ReadEventFile(name, d->Clk.now().date().year());
@@ -186,10 +205,7 @@ bool TSavingPolicy::AppendLastEvent(const QStringList& lines)
         d->AppendFailing = !ok;
         Q_EMIT appendFailingChanged(d->AppendFailing);
     }
-    if (!ok)
-        return false;
-    d->List.SetModified(false);
-    return true;
+    return ok;
 }
 
 bool TSavingPolicy::AppendFailing() const
@@ -220,12 +236,14 @@ bool TSavingPolicy::SaveIfModified(bool ask)
 
 bool TSavingPolicy::NewEventFile(const QString& name)
 {
+    WaitForStoppedWorker();
     if (!SaveIfModified(true))
         return false;
     d->List.ClearEvents();
     d->List.SetKeptLines({});
     if (d->Journal)
         d->Journal->Settle();
+    d->Untitled = name.isEmpty();
     SetCurrentEventFile(name);
     d->List.SetModified(false);
     return true;
@@ -253,8 +271,10 @@ bool TSavingPolicy::OpenDailyFile()
     if (LoadEventFile(d->DailyFile))
         return true;
     // A day's file that cannot be read is left alone: the list starts untitled.
-    if (d->CurrentFile.isEmpty())
-        SetCurrentEventFile(ResStr::UntitledName());
+    if (d->CurrentFile.isEmpty()) {
+        d->Untitled = true;
+        SetCurrentEventFile(QString());
+    }
     return false;
 }
 
@@ -307,11 +327,12 @@ bool TSavingPolicy::CheckDayChange()
 
 bool TSavingPolicy::FileNew()
 {
-    return NewEventFile(ResStr::UntitledName());
+    return NewEventFile(QString());
 }
 
 bool TSavingPolicy::FileOpen(const QString& chosenFile)
 {
+    WaitForStoppedWorker();
     if (chosenFile.isEmpty() || !SaveIfModified(true))
         return false;
     return LoadEventFile(chosenFile);
@@ -320,7 +341,7 @@ bool TSavingPolicy::FileOpen(const QString& chosenFile)
 bool TSavingPolicy::FileSave()
 {
     d->LastSaveCancelled = false;
-    if (d->CurrentFile != ResStr::UntitledName())
+    if (!d->CurrentFile.isEmpty())
         return SaveEventFile(d->CurrentFile);
     return FileSaveAs();
 }
@@ -330,8 +351,9 @@ bool TSavingPolicy::FileSaveAs()
     d->LastSaveCancelled = false;
     // The dialog proposes the current file's name, so that "Sauver sous..." of an opened
     // file starts from it rather than from the untitled name.
-    const QString name =
-        d->Prompt.ChooseEventFileToSave(d->LogDir, QFileInfo(d->CurrentFile).fileName());
+    const QString proposed =
+        d->CurrentFile.isEmpty() ? ResStr::UntitledName() : QFileInfo(d->CurrentFile).fileName();
+    const QString name = d->Prompt.ChooseEventFileToSave(d->LogDir, proposed);
     if (name.isEmpty()) {
         d->LastSaveCancelled = true;
         return false;
@@ -344,6 +366,7 @@ bool TSavingPolicy::FileSaveAs()
 
 bool TSavingPolicy::DropFiles(const QStringList& files)
 {
+    WaitForStoppedWorker();
     if (files.isEmpty() || !SaveIfModified(true))
         return false;
     return LoadEventFile(files.first());

@@ -17,8 +17,6 @@ namespace evtrak {
 
 class TJournal;
 
-inline constexpr auto kUntitledName = "Sans_Nom";
-
 class TSavingPolicy : public QObject
 {
     Q_OBJECT
@@ -34,6 +32,10 @@ public:
 
     // Whether the capture runs (save failures are silent then). Default: never.
     void setCaptureRunningQuery(std::function<bool()> running);
+    // Waits until a capture worker that was told to stop has really ended, its events
+    // in the list. Run before a command puts another file's rows in the list, so that
+    // no late event of the stopped capture lands there. Default: nothing to wait for.
+    void setWorkerWait(std::function<void()> wait);
 
     // Folder of daily files and of the event-file dialogs (ends with '/').
     QString LogDir() const;
@@ -43,6 +45,8 @@ public:
     // StartTime := now, DailyFile := DailyFileName(). Called once at start-up.
     void InitDay();
 
+    // Empty when the list has no file (untitled: "Sans_Nom" in the caption after
+    // "Nouveau" or a refused day's file, "Nouveau" before any file).
     QString CurrentEventFile() const;
     // Records the current file and re-titles: "%s - [%s]" of AppMainTitle and the
     // name without folder, "Nouveau" for an empty name. Emits captionChanged.
@@ -59,8 +63,9 @@ public:
     // changes nothing: it never becomes current, so it is never written over.
     bool LoadEventFile(const QString& name);
     // Appends the file lines of the events just recorded (CR LF each) to the current
-    // file, no backup. Clears the modified flag on success; on failure the rows stay
-    // modified, so the next full save writes them. appendFailingChanged tells when
+    // file, no backup; an untitled list has no file, so nothing is written and false
+    // is returned. The list keeps the modified flag of rows that are not on disk (see
+    // TEventList::RecordEvents). appendFailingChanged tells when
     // appends start failing and when they work again.
     bool AppendLastEvent(const QStringList& lines);
     bool AppendFailing() const;
@@ -73,7 +78,7 @@ public:
     QString DailyFileName() const;
     bool DayChanged() const;
     // Start-up: load the day's file if it exists, else begin it. False when the day's
-    // file exists but was refused: the list is then "Sans_Nom".
+    // file exists but was refused: the list is then untitled.
     bool OpenDailyFile();
     // Capture start with LogSaveAutoOnNewDay: adopt the day's file name when the
     // current file does not exist on disk.
@@ -99,6 +104,8 @@ Q_SIGNALS:
     void appendFailingChanged(bool failing);
 
 private:
+    void WaitForStoppedWorker();
+
     struct Impl;
     std::unique_ptr<Impl> d;
 

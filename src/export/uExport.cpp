@@ -1,4 +1,4 @@
-// Shared parts of the exports: reading a row's texts back, the atomic write, the
+// Shared parts of the exports: reading a row's data, the atomic write, the
 // command-line form.
 #include "export/uExport.h"
 
@@ -28,10 +28,17 @@ bool ExportFormatFromName(const QString& name, ExportFormat* format)
 ExportRow ReadExportRow(const TEventList& list, int row)
 {
     ExportRow r;
-    r.Label = list.text(row, TEventList::ColLabel);
+    // The state comes from the row's data: a label someone typed that ends in " [ON]"
+    // is a label. Only a row read from a file holds its state in the label's text.
+    const TEventList::RowFacts facts = list.rowFacts(row);
+    r.Label = list.labelText(facts.LabelId);
+    if (facts.Suffix != TEventList::NoSuffix) {
+        r.HasState = true;
+        r.State = facts.Suffix == TEventList::OnSuffix;
+    }
     for (const auto& [suffix, on] :
          {std::pair{QStringLiteral(" [ON]"), true}, std::pair{QStringLiteral(" [OFF]"), false}}) {
-        if (r.Label.endsWith(suffix)) {
+        if (facts.StateInLabel && r.Label.endsWith(suffix)) {
             r.Label.chop(suffix.size());
             r.HasState = true;
             r.State = on;

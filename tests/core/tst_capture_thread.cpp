@@ -16,6 +16,7 @@
 #include <QtTest>
 #include <ctime>
 #include <sched.h>
+#include <thread>
 
 using namespace evtrak;
 using namespace evtrak::test;
@@ -96,6 +97,7 @@ private Q_SLOTS:
     void refusedStartsStayStopped_data();
     void refusedStartsStayStopped();
     void startWhileEarlierWorkerBusy();
+    void fileCommandWaitsForStoppedWorker();
     void stormKeepsOrderAndCompleteness();
     void dayChangeSplitsAtMidnight();
     void dayChangeWithFailedSaveKeepsRows();
@@ -191,25 +193,58 @@ void TestCaptureThread::startWhileEarlierWorkerBusy()
     Rig rig(std::move(backend));
     QSignalSpy state(rig.capture.get(), &TCaptureController::captureStateChanged);
     port.hold();
+    const auto unblock = qScopeGuard([&port] { port.release(); }); // also when failing
     QCOMPARE(rig.start(), Result::Started);
     QTRY_VERIFY(port.blocking()); // the worker is stuck inside a pass
 
     rig.capture->setStopLimit(std::chrono::milliseconds(20));
-    rig.capture->CaptureStop();
+    QVERIFY(!rig.capture->CaptureStop());
     QVERIFY(!rig.capture->CaptureRunning());
     QVERIFY(rig.capture->WorkerAlive());
-    QCOMPARE(state.count(), 2);
+    QCOMPARE(state.count(), 1); // not shown stopped while its pass goes on
 
     QCOMPARE(rig.start(), Result::WorkerBusy);
     QVERIFY(!rig.capture->CaptureRunning());
-    QCOMPARE(state.count(), 2); // never shown as running
+    QCOMPARE(state.count(), 1); // never shown as running
 
     port.release();
     QTRY_VERIFY(!rig.capture->WorkerAlive()); // its end notification came
+    QCOMPARE(state.count(), 2);
+    QCOMPARE(state.last().at(0).toBool(), false);
     QCOMPARE(rig.start(), Result::Started);
     rig.capture->setStopLimit(std::chrono::hours(1));
     rig.capture->CaptureStop();
     QVERIFY(!rig.capture->WorkerAlive());
+}
+
+// A file command after a stop that gave up waits for the worker: the event of its last
+// pass goes with the old list, never into the file opened next.
+void TestCaptureThread::fileCommandWaitsForStoppedWorker()
+{
+    auto backend = std::make_unique<BlockingPort>();
+    BlockingPort& port = *backend;
+    Rig rig(std::move(backend), DailyPrefs(true));
+    const QString other = rig.policy.LogDir() + QStringLiteral("other.txt");
+    WriteBytes(other, "A;1;07/12/2026 08:00:00;0 ms\r\n");
+    QCOMPARE(rig.start(), Result::Started);
+    port.hold();
+    const auto unblock = qScopeGuard([&port] { port.release(); }); // also when failing
+    QTRY_VERIFY(port.blocking());
+    port.set(0x378, 0x01); // read by the pass that is stuck
+    rig.capture->setStopLimit(std::chrono::milliseconds(20));
+    QVERIFY(!rig.capture->CaptureStop());
+    std::thread releaser([&port] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        port.release();
+    });
+    const bool opened = rig.policy.FileOpen(other);
+    releaser.join();
+    QVERIFY(opened);
+    QVERIFY(!rig.capture->WorkerAlive());
+    QCoreApplication::processEvents();
+    QCOMPARE(rig.list.rowCount(), 1);
+    QCOMPARE(rig.fileLines(QStringLiteral("other.txt")).size(), 1);
+    QCOMPARE(rig.fileLines(QStringLiteral("2026_12_07.txt")).size(), 1);
 }
 
 void TestCaptureThread::stormKeepsOrderAndCompleteness()
@@ -317,12 +352,18 @@ void TestCaptureThread::perEventAppendWritesTheRowsLines()
     QCOMPARE(rig.start(), Result::Started);
     QTRY_COMPARE(rig.list.rowCount(), 1000);
     rig.capture->CaptureStop();
-    QVERIFY(rig.list.Modified()); // appended, yet still to be saved as a whole
+    QVERIFY(!rig.list.Modified()); // every row is in the file
 
     const QStringList lines = rig.fileLines(QStringLiteral("2026_12_07.txt"));
     QCOMPARE(lines.size(), 1000);
     for (int i = 0; i < lines.size(); ++i)
         QCOMPARE(lines.at(i), rig.list.fileLine(999 - i));
+    // Per-event saving belongs to the saving policy, not to the capture that came and
+    // went.
+    rig.capture.reset();
+    rig.list.RecordEvent(CapturedEvent{true, true, 3, 0, DateTimeFromQt(rig.clock.now())});
+    QCOMPARE(rig.fileLines(QStringLiteral("2026_12_07.txt")).size(), 1001);
+    QVERIFY(!rig.list.Modified());
 }
 
 QTEST_GUILESS_MAIN(TestCaptureThread)

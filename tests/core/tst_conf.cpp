@@ -14,14 +14,6 @@ class TestConf : public QObject
     QTemporaryDir m_dir;
 
 private Q_SLOTS:
-    void untitledAtStart()
-    {
-        TConf conf(QStringLiteral("/opt/evtrak"));
-        QCOMPARE(conf.ConfFileName(), QStringLiteral("Sans_Nom"));
-        QVERIFY(!conf.HasConfFile());
-        QCOMPARE(conf.SaveMenuCaption(), QStringLiteral("Sauver (Sans_Nom)"));
-        QCOMPARE(conf.ConfDir(), QStringLiteral("/opt/evtrak"));
-    }
 
     void saveAsThenSaveAndLoad()
     {

@@ -53,6 +53,7 @@ void TestExport::csvForSpreadsheets()
     prefs.LogDurationFormat = 2; // "2.250 s" in the rows: read back to ms
     TEventList list(prefs);
     Add(list, QStringLiteral("Négatif"), -3, At(14, 3, 1), -5);
+    Add(list, QStringLiteral("Bouton [ON]"), 4, At(14, 3, 2), 100); // a label, typed so
     Add(list, QStringLiteral(" Dit \"fin\""), 12, At(14, 3, 5), 1500);
     Add(list, QStringLiteral("Porte atelier"), 0, At(14, 3, 9), 0, 1);
     Add(list, QStringLiteral("Porte atelier"), 0, At(14, 3, 11), 2250, 0);
@@ -61,6 +62,7 @@ void TestExport::csvForSpreadsheets()
                                 "07/12/2026;14:03:11;Porte atelier;OFF;0;2250;2,250\r\n"
                                 "07/12/2026;14:03:09;Porte atelier;ON;0;0;0,000\r\n"
                                 "07/12/2026;14:03:05;\" Dit \"\"fin\"\"\";;12;1500;1,500\r\n"
+                                "07/12/2026;14:03:02;Bouton [ON];;4;100;0,100\r\n"
                                 "07/12/2026;14:03:01;Négatif;;-3;-5;-0,005\r\n";
     QCOMPARE(ExportCsv(list), expected);
 }

@@ -217,11 +217,20 @@ private Q_SLOTS:
         QVERIFY(!list->Modified());
     }
 
+    // An untitled list has no file: per-event saving writes nothing anywhere (not a file
+    // named after the caption in the working folder) and the rows stay to be saved.
     void saveAsForUntitled()
     {
+        prefs.LogSaveAutoOnNewEvent = true;
+        const QString cwd = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(tmp->path()));
         policy->FileNew();
         capture(1);
-        QCOMPARE(policy->CurrentEventFile(), QStringLiteral("Sans_Nom"));
+        QVERIFY(QDir::setCurrent(cwd));
+        QVERIFY(policy->CurrentEventFile().isEmpty());
+        QCOMPARE(policy->Caption(), QStringLiteral("Acquisition de données - [Sans_Nom]"));
+        QVERIFY(policy->AppendFailing());
+        QCOMPARE(QDir(tmp->path()).entryList(QDir::Files), QStringList());
         // Cancelled dialog: nothing changes.
         QVERIFY(!policy->FileSave());
         QCOMPARE(prompt.shown.last(), QStringLiteral("[save dialog] ") + logDir + u"|Sans_Nom");
@@ -229,7 +238,7 @@ private Q_SLOTS:
         // A folder that cannot be written keeps the name and the flag.
         prompt.saveNames.push_back(tmp->path() + QStringLiteral("/missing/a.txt"));
         QVERIFY(!policy->FileSaveAs());
-        QCOMPARE(policy->CurrentEventFile(), QStringLiteral("Sans_Nom"));
+        QVERIFY(policy->CurrentEventFile().isEmpty());
         QCOMPARE(policy->LogDir(), logDir);
         QVERIFY(list->Modified());
         // Another folder becomes the folder of daily files.
@@ -289,7 +298,7 @@ private Q_SLOTS:
             return;
         }
         QCOMPARE(list->rowCount(), command == 0 ? 0 : 1);
-        QCOMPARE(policy->CurrentEventFile(), command == 0 ? QStringLiteral("Sans_Nom") : other);
+        QCOMPARE(policy->CurrentEventFile(), command == 0 ? QString() : other);
         QVERIFY(!list->Modified());
     }
 
@@ -324,7 +333,7 @@ private Q_SLOTS:
         const QString bak = logFile(QStringLiteral("2026_12_07.bak"));
         capture(1, 10);
         capture(2, 11);
-        QVERIFY(list->Modified());
+        QVERIFY(!list->Modified()); // every row is on disk: nothing to ask at exit
         QCOMPARE(ReadBytes(daily), QByteArray("Libell\xE9_1 [ON];1;07/12/2026 14:05:10;0 ms\r\n"
                                               "Libell\xE9_2 [ON];2;07/12/2026 14:05:11;0 ms\r\n"));
         QVERIFY(!QFile::exists(bak));
@@ -359,13 +368,13 @@ private Q_SLOTS:
         const QString daily = logFile(QStringLiteral("2026_12_07.txt"));
         QVERIFY(QFile::link(QStringLiteral("/dev/zero"), daily));
         QVERIFY(!policy->OpenDailyFile());
-        QCOMPARE(policy->CurrentEventFile(), ResStr::UntitledName());
+        QVERIFY(policy->CurrentEventFile().isEmpty());
         QVERIFY2(prompt.shown.last().contains(QStringLiteral("2026_12_07.txt")) &&
                      prompt.shown.last().contains(QStringLiteral("pas un fichier ordinaire")),
                  qPrintable(prompt.shown.last()));
         capture(1);
         policy->AdoptDailyFileAtCaptureStart();
-        QCOMPARE(policy->CurrentEventFile(), ResStr::UntitledName());
+        QVERIFY(policy->CurrentEventFile().isEmpty());
 
         const QString mine = logFile(QStringLiteral("mine.txt"));
         WriteBytes(mine, "A;1;07/12/2026 08:00:00;0 ms\r\n");

@@ -159,35 +159,15 @@ private Q_SLOTS:
         QCOMPARE(ReadBytes(path), first);
     }
 
-    void keysWrittenInTableOrder()
+    // Windows-1252 bytes, CR LF, the column widths in their own section.
+    void writtenAsWindowsIniBytes()
     {
-        QStringList prefs{QStringLiteral("AppMainTitle"), QStringLiteral("ConfLastUsedFile")};
-        for (int i = 0; i < 4; ++i)
-            prefs << QStringLiteral("GridColumnCaption%1").arg(i);
-        prefs << QStringLiteral("LogDurationFormat") << QStringLiteral("LogShowGridLines")
-              << QStringLiteral("LogUseColors") << QStringLiteral("LogPrintColors");
-        for (const char* run :
-             {"Active", "Invert", "MinDuration", "Label", "TextColor", "BGColor", "Debounce"})
-            for (int i = 0; i < 13; ++i)
-                prefs << QStringLiteral("LogEvent%1").arg(i) + QLatin1String(run);
-        for (const char* k :
-             {"LogSaveAutoOnExit", "LogSaveAutoOnNewDay", "LogSaveAutoOnNewEvent",
-              "LogSaveMakeBackup", "CaptureThreadPriority", "CaptureRunAtAppStartup",
-              "CaptureSaveEdge", "CaptureSaveDuration", "CaptureStallThreshold",
-              "CaptureSamplingPeriod", "CaptureShowLiveLines", "PortBaseAddressIndex",
-              "ReportSorting", "ReportStatistics", "ReportMainTitle", "ReportSubTitle",
-              "MiscRunAppAtWindowsStartup",
-              "MiscMenuAsXPStyle", "MiscShowErrorMessages"})
-            prefs << QLatin1String(k);
-        QStringList columns;
-        for (int i = 0; i < 4; ++i)
-            columns << QStringLiteral("EventsList_Column%1_Width").arg(i);
-
-        const QString path = Path(QStringLiteral("order.ini"));
+        const QString path = Path(QStringLiteral("bytes.ini"));
         FakeColumns c;
         QCOMPARE(WriteUserPrefs(DefaultUserPrefs(), path, &c), QString());
-        QCOMPARE(KeysOf(path, QStringLiteral("UserPrefs")), prefs);
-        QCOMPARE(KeysOf(path, QStringLiteral("GUIControlsSizeAndPos")), columns);
+        QCOMPARE(KeysOf(path, QStringLiteral("GUIControlsSizeAndPos")),
+                 (QStringList{"EventsList_Column0_Width", "EventsList_Column1_Width",
+                              "EventsList_Column2_Width", "EventsList_Column3_Width"}));
         const QByteArray bytes = ReadBytes(path);
         QVERIFY(bytes.startsWith("[UserPrefs]\r\nAppMainTitle=Acquisition de donn\xe9\x65s\r\n"));
         QVERIFY(bytes.contains("\r\nLogEvent12BGColor=-2147483643\r\n"));

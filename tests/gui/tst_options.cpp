@@ -304,6 +304,9 @@ void TestOptions::okAppliesEverything()
     s.box("cbReportStatistics")->click();
     s.get<QLineEdit>("edReportMainTitle")->setText(QStringLiteral("Rapport"));
     s.get<QLineEdit>("edReportSubTitle")->setText(QStringLiteral("Ligne 4"));
+    // It starts Evtrak when the user's session opens: nothing of Windows.
+    QCOMPARE(s.box("cbMiscRunAppAtWindowsStartup")->text().remove(u'&'),
+             QStringLiteral("Démarrer le logiciel au lancement de la session"));
     s.box("cbMiscRunAppAtWindowsStartup")->click();
     s.box("cbMiscMenuAsXPStyle")->click();
     s.box("cbMiscShowErrorMessages")->click();

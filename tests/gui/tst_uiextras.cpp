@@ -67,31 +67,6 @@ private Q_SLOTS:
         QCOMPARE(file->style(), QApplication::style());
         QCOMPARE(tb->findChild<QToolButton*>()->style(), QApplication::style());
     }
-
-    void dialogsHaveTheirFixedShape()
-    {
-        TfmAbout about;
-        QCOMPARE(about.windowTitle(), QStringLiteral("A propos"));
-        QCOMPARE(about.size(), QSize(305, 193));
-
-        TfmPrintOptions po;
-        QCOMPARE(po.objectName(), QStringLiteral("fmPrintOptions"));
-        QCOMPARE(po.windowTitle(), QStringLiteral("Options d'impression"));
-        QCOMPARE(po.rbPrintSelection()->text(), QStringLiteral("Imprimer &sélection"));
-        QCOMPARE(po.rbPrintAll()->text(), QStringLiteral("Imprimer &tout"));
-        QVERIFY(!po.rbPrintSelection()->isChecked() && !po.rbPrintAll()->isChecked());
-        QCOMPARE(po.minimumSize(), po.maximumSize()); // not resizable
-
-    }
-
-    void shellOpenGoesThroughTheHook()
-    {
-        QStringList opened;
-        SetShellOpenHook([&](const QString& p) { opened << p; });
-        ShellOpen(QStringLiteral("/tmp/A_Lire.txt"));
-        SetShellOpenHook({});
-        QCOMPARE(opened, QStringList{QStringLiteral("/tmp/A_Lire.txt")});
-    }
 };
 
 QTEST_MAIN(TestUiExtras)

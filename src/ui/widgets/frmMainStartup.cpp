@@ -210,7 +210,7 @@ void TfmMain::CloseBySignal()
     int status = 0;
     if (m_list->Modified()) {
         QString file = m_policy->CurrentEventFile();
-        if (file.isEmpty() || file == ResStr::UntitledName())
+        if (file.isEmpty())
             file = m_policy->DailyFileName();
         // No box may wait for an answer now: a failure goes to the log and the status.
         const bool showErrors = m_prefs.MiscShowErrorMessages;

@@ -121,7 +121,7 @@ void TfmOptions::buildAcquisitionPage()
 {
     cbMiscRunAppAtWindowsStartup =
         CheckBox("cbMiscRunAppAtWindowsStartup",
-                 QStringLiteral("Démarrer le logiciel au lancement de &Windows"));
+                 QStringLiteral("Démarrer le logiciel au lancement de la &session"));
     cbCaptureRunAtAppStartup =
         CheckBox("cbCaptureRunAtAppStartup",
                  QStringLiteral("&Démarrer l'acquisition au lancement du logiciel"));
