@@ -433,7 +433,8 @@ private Q_SLOTS:
         bytes.replace("{\"n\":3}", "{\"n\":9}");
         WriteBytes(outbox, bytes);
         ReverseAckBroker broker(6); // the "online" status and five events
-        TMqttStation station(MqttPrefs(broker.Port(), QStringLiteral("trou")));
+        const TUserPrefs prefs = MqttPrefs(broker.Port(), QStringLiteral("trou"));
+        TMqttStation station(prefs); // keeps a reference to the settings
         station.Configure(log, QStringLiteral("LPT1"));
         QTRY_COMPARE_WITH_TIMEOUT(station.Publisher()->AckedUpTo(), std::uint64_t(6), 20000);
         QCOMPARE(station.Publisher()->Pending(), std::uint64_t(0));
