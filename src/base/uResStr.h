@@ -2,6 +2,7 @@
 // The program's own message texts (French, as the users know them).
 
 #include <QString>
+#include <QStringList>
 #include <cerrno>
 #include <cstring>
 
@@ -181,14 +182,17 @@ inline QString CountersStatus(int capture, int total)
 }
 inline QString RecoveredEvents(int intoList, int intoDayFiles)
 {
-    QString text = QStringLiteral("evtrak : %1 évenement(s) d'une acquisition interrompue "
-                                  "récupéré(s) ; ils seront sauvés avec les autres.")
-                       .arg(intoList);
+    QStringList parts;
+    if (intoList > 0 || intoDayFiles == 0)
+        parts << QStringLiteral("evtrak : %1 évenement(s) d'une acquisition interrompue "
+                                "récupéré(s) ; ils seront sauvés avec les autres.")
+                     .arg(intoList);
     if (intoDayFiles > 0)
-        text += QStringLiteral(" %1 évenement(s) d'autres jours ont rejoint le fichier de leur "
-                               "jour.")
-                    .arg(intoDayFiles);
-    return text;
+        parts << QStringLiteral("%1%2 évenement(s) d'autres jours ont rejoint le fichier de "
+                                "leur jour.")
+                     .arg(parts.isEmpty() ? QStringLiteral("evtrak : ") : QString())
+                     .arg(intoDayFiles);
+    return parts.join(u' ');
 }
 
 inline QString TornLineCut(const QString& file)
