@@ -5,6 +5,7 @@
 #include "acquisition/uCaptureQuality.h"
 #include "app/ktPaths.h"
 #include "app/ktStopSignals.h"
+#include "base/ktSafeFile.h"
 #include "base/uResStr.h"
 #include "base/uUserPrompt.h"
 #include "eventlog/uFolderLock.h"
@@ -117,7 +118,7 @@ int RunHeadless(const CommandLineOptions& options)
         }
         if (!journal.IsOpen() && !journal.Open())
             PrintErr(QStringLiteral("evtrak : impossible d'ouvrir le journal de reprise %1 : %2.")
-                         .arg(journal.Path(), ResStr::SystemReason(journal.OpenError())));
+                         .arg(journal.Path(), ErrnoReason(journal.OpenError())));
 
         TMqttStation mqtt(prefs);
         QObject::connect(&mqtt, &TMqttStation::notice, [](const QString& text) { PrintErr(text); });

@@ -183,6 +183,7 @@ QString ErrnoReason(int err)
     case EIO:
         return QStringLiteral("erreur d'entrée-sortie sur le support");
     case ENOSPC:
+    case EDQUOT:
         return QStringLiteral("disque plein");
     case EROFS:
         return QStringLiteral("support en lecture seule");

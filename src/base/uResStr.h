@@ -8,37 +8,6 @@
 
 namespace evtrak::ResStr {
 
-// Why a system call failed, from its errno, in the users' words.
-inline QString SystemReason(int err)
-{
-    switch (err) {
-    case EACCES:
-    case EPERM:
-        return QStringLiteral("accès refusé");
-    case EROFS:
-        return QStringLiteral("support en lecture seule");
-    case ENOSPC:
-    case EDQUOT:
-        return QStringLiteral("disque plein");
-    case ENOENT:
-        return QStringLiteral("dossier ou fichier introuvable");
-    case ENOTDIR:
-        return QStringLiteral("un élément du chemin n'est pas un dossier");
-    case EISDIR:
-        return QStringLiteral("c'est un dossier, pas un fichier");
-    case ELOOP:
-        return QStringLiteral("lien symbolique refusé ou en boucle");
-    case EIO:
-        return QStringLiteral("erreur d'entrée-sortie sur le support");
-    case EINVAL:
-        return QStringLiteral("ce n'est pas un fichier ordinaire");
-    default:
-        return QStringLiteral("erreur système %1 (%2)")
-            .arg(err)
-            .arg(QString::fromLocal8Bit(std::strerror(err)));
-    }
-}
-
 // Untitled names.
 inline QString UntitledName()
 {
