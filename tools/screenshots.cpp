@@ -37,7 +37,8 @@ bool OptionsPages(const QString& dir)
     live.LogEventTextColor[0] = 0x0000FF;
     live.LogEventBGColor[0] = 0x00FFFF;
     live.ReportMainTitle = QStringLiteral("Atelier 2");
-    TfmOptions dialog(live, [] {}, nullptr, [](const QString&) {});
+    TfmOptions dialog(
+        live, [] {}, nullptr, [](const QString&) {});
     dialog.LoadFromSettings();
     dialog.show();
     auto* pages = dialog.findChild<QTabWidget*>(QStringLiteral("PageControl1"));
@@ -81,11 +82,11 @@ bool ReportPages(const QString& dir)
     const QString pdf = tmp.filePath(QStringLiteral("report.pdf"));
     if (!WriteReportPdf(list, prefs, pdf, nullptr, QDate(2026, 12, 8)))
         return false;
-    const int rc = QProcess::execute(
-        QStringLiteral("pdftoppm"),
-        {QStringLiteral("-r"), QStringLiteral("80"), QStringLiteral("-png"), QStringLiteral("-f"),
-         QStringLiteral("1"), QStringLiteral("-l"), QStringLiteral("2"), pdf,
-         dir + QStringLiteral("/report-page")});
+    const int rc =
+        QProcess::execute(QStringLiteral("pdftoppm"),
+                          {QStringLiteral("-r"), QStringLiteral("80"), QStringLiteral("-png"),
+                           QStringLiteral("-f"), QStringLiteral("1"), QStringLiteral("-l"),
+                           QStringLiteral("2"), pdf, dir + QStringLiteral("/report-page")});
     std::printf("pages du rapport : %s\n", rc == 0 ? "écrites" : "échec de pdftoppm");
     return rc == 0;
 }

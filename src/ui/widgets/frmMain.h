@@ -259,7 +259,7 @@ private:
     std::unique_ptr<TSavingPolicy> m_policy;
     std::unique_ptr<TConf> m_conf;
     std::unique_ptr<TInterface> m_interface; // the port in use; outlives the capture
-    std::unique_ptr<TJournal> m_journal; // outlives the capture, which writes it
+    std::unique_ptr<TJournal> m_journal;     // outlives the capture, which writes it
     std::unique_ptr<TCaptureController> m_capture;
     std::unique_ptr<TMqttStation> m_mqtt;
     std::unique_ptr<ColumnWidthStore> m_columns;

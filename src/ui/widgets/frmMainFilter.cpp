@@ -59,10 +59,8 @@ void TfmMain::ActLogFindExecute()
         // The date range starts on the day of the events shown.
         const int rows = m_list->rowCount();
         if (rows > 0) {
-            const QDateTime newest =
-                RowDateTime(*m_list, 0);
-            const QDateTime oldest =
-                RowDateTime(*m_list, rows - 1);
+            const QDateTime newest = RowDateTime(*m_list, 0);
+            const QDateTime oldest = RowDateTime(*m_list, rows - 1);
             m_filterBar->proposeDates(oldest, newest);
         }
         m_filterBar->show();
@@ -202,8 +200,7 @@ void TfmMain::ActLogGoToExecute()
     int row = rows.front();
     if (current.isValid())
         row = FilterActive() ? m_proxy->mapToSource(current).row() : current.row();
-    const QDateTime proposed =
-        RowDateTime(*m_list, row);
+    const QDateTime proposed = RowDateTime(*m_list, row);
     TfmGoTo dialog(proposed.isValid() ? proposed : QDateTime::currentDateTime(), this);
     if (dialog.exec() == QDialog::Accepted)
         GoToDateTime(dialog.dateTime());

@@ -69,7 +69,7 @@ void TfmMain::CaptureRunningChanged(bool running)
     if (running) {
         m_passRate.Restart(MonotonicNs());
         m_captureJournal->AddLine(now, QStringLiteral("Acquisition démarrée (%1)")
-                                    .arg(PaceText(m_capture->Quality().PeriodUs())));
+                                           .arg(PaceText(m_capture->Quality().PeriodUs())));
         m_qualityTimer->start();
         RefreshCaptureQuality();
         return;
@@ -78,10 +78,10 @@ void TfmMain::CaptureRunningChanged(bool running)
     RefreshCaptureQuality(); // the stalls of the last moments
     const CaptureFigures f = m_capture->Quality().Figures();
     m_captureJournal->AddLine(now, QStringLiteral("Acquisition arrêtée : %1 passes, intervalle "
-                                           "max. %2 ms, %3 interruption(s)")
-                                .arg(QLocale(QLocale::French).toString(qulonglong(f.Passes)))
-                                .arg(QString::number(double(f.LongestNs) / 1e6, 'f', 3))
-                                .arg(f.Stalls));
+                                                  "max. %2 ms, %3 interruption(s)")
+                                       .arg(QLocale(QLocale::French).toString(qulonglong(f.Passes)))
+                                       .arg(QString::number(double(f.LongestNs) / 1e6, 'f', 3))
+                                       .arg(f.Stalls));
 }
 
 void TfmMain::RefreshCaptureQuality()
