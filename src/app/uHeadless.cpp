@@ -5,6 +5,7 @@
 #include "acquisition/uCaptureQuality.h"
 #include "app/ktPaths.h"
 #include "app/ktStopSignals.h"
+#include "base/ktMisc.h"
 #include "base/ktSafeFile.h"
 #include "base/uResStr.h"
 #include "base/uUserPrompt.h"
@@ -26,13 +27,6 @@
 namespace evtrak {
 
 namespace {
-
-void PrintErr(const QString& text)
-{
-    const QByteArray bytes = (text + QLatin1Char('\n')).toUtf8();
-    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stderr);
-    std::fflush(stderr);
-}
 
 // No one is there to answer: questions get Yes, what the window would show in a box goes
 // to standard error.

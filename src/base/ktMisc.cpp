@@ -1,6 +1,7 @@
 #include "base/ktMisc.h"
 
 #include <QStringDecoder>
+#include <cstdio>
 
 namespace evtrak {
 
@@ -75,6 +76,13 @@ QByteArray EncodeLineText(QStringView text)
     if (DecodeText(bytes) == text)
         return bytes;
     return text.toUtf8();
+}
+
+void PrintErr(const QString& text)
+{
+    const QByteArray bytes = (text + QLatin1Char('\n')).toUtf8();
+    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stderr);
+    std::fflush(stderr);
 }
 
 } // namespace evtrak

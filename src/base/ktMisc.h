@@ -6,6 +6,9 @@
 
 namespace evtrak {
 
+// One line of text for the user on standard error (UTF-8, flushed at once).
+void PrintErr(const QString& text);
+
 // Text files on disk are Windows-1252. A file that is valid UTF-8 (edited on Linux) is
 // read as UTF-8; anything else byte for byte as Windows-1252 (never fails).
 QString DecodeText(QByteArrayView bytes);

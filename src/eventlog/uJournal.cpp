@@ -150,6 +150,38 @@ std::vector<unsigned char> FilePayload(std::uint64_t a, std::uint64_t b, qint64 
     return p;
 }
 
+// Local date-times of event stamps, one time-zone conversion per second and one per day.
+class LocalTimes
+{
+public:
+    TDateTime DateTime(std::int64_t ms)
+    {
+        const std::int64_t second = ms - ((ms % 1000) + 1000) % 1000;
+        if (second != m_second) {
+            m_second = second;
+            m_secondBase = DateTimeFromQt(QDateTime::fromMSecsSinceEpoch(second));
+        }
+        return m_secondBase + static_cast<double>(ms - second) / 86400000.0;
+    }
+    QDate Day(std::int64_t ms)
+    {
+        if (ms < m_dayStart || ms >= m_dayEnd) {
+            m_day = QDateTime::fromMSecsSinceEpoch(ms).date();
+            m_dayStart = QDateTime(m_day, QTime(0, 0)).toMSecsSinceEpoch();
+            m_dayEnd = QDateTime(m_day.addDays(1), QTime(0, 0)).toMSecsSinceEpoch();
+            if (ms < m_dayStart || ms >= m_dayEnd) // a day without its midnight
+                m_dayStart = m_dayEnd = ms;
+        }
+        return m_day;
+    }
+
+private:
+    std::int64_t m_second = -1;
+    TDateTime m_secondBase = 0.0;
+    QDate m_day;
+    std::int64_t m_dayStart = 0, m_dayEnd = 0;
+};
+
 struct Record
 {
     unsigned char Type = 0;
@@ -499,6 +531,7 @@ JournalFindings TJournal::Scan()
         else
             merged.push_back(range);
     }
+    LocalTimes local;
     const auto settled = [&](std::uint64_t seq, const JournalEvent& ev) {
         if (seq <= savedAll)
             return true;
@@ -510,7 +543,7 @@ JournalFindings TJournal::Scan()
         if (it != merged.begin() && std::prev(it)->second >= seq)
             return true;
         for (const auto& [upTo, day] : savedDays)
-            if (seq <= upTo && QDateTime::fromMSecsSinceEpoch(ev.Ms).date().toJulianDay() == day)
+            if (seq <= upTo && local.Day(ev.Ms).toJulianDay() == day)
                 return true;
         return false;
     };
@@ -764,38 +797,6 @@ std::vector<JournalEvent> TJournal::ReadEvents(const QString& path)
 }
 
 namespace {
-
-// Local date-times of event stamps, one time-zone conversion per second and one per day.
-class LocalTimes
-{
-public:
-    TDateTime DateTime(std::int64_t ms)
-    {
-        const std::int64_t second = ms - ((ms % 1000) + 1000) % 1000;
-        if (second != m_second) {
-            m_second = second;
-            m_secondBase = DateTimeFromQt(QDateTime::fromMSecsSinceEpoch(second));
-        }
-        return m_secondBase + static_cast<double>(ms - second) / 86400000.0;
-    }
-    QDate Day(std::int64_t ms)
-    {
-        if (ms < m_dayStart || ms >= m_dayEnd) {
-            m_day = QDateTime::fromMSecsSinceEpoch(ms).date();
-            m_dayStart = QDateTime(m_day, QTime(0, 0)).toMSecsSinceEpoch();
-            m_dayEnd = QDateTime(m_day.addDays(1), QTime(0, 0)).toMSecsSinceEpoch();
-            if (ms < m_dayStart || ms >= m_dayEnd) // a day without its midnight
-                m_dayStart = m_dayEnd = ms;
-        }
-        return m_day;
-    }
-
-private:
-    std::int64_t m_second = -1;
-    TDateTime m_secondBase = 0.0;
-    QDate m_day;
-    std::int64_t m_dayStart = 0, m_dayEnd = 0;
-};
 
 std::vector<CapturedEvent> ToCaptured(std::span<const JournalEvent> events)
 {

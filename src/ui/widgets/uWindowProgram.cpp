@@ -5,6 +5,7 @@
 #include "acquisition/ktPorts.h"
 #include "app/ktCommandLine.h"
 #include "app/ktStopSignals.h"
+#include "base/ktMisc.h"
 #include "eventlog/uFolderLock.h"
 #include "settings/ktIniFile.h"
 #include "ui/widgets/frmMain.h"
@@ -27,13 +28,6 @@ Q_LOGGING_CATEGORY(lcRun, "evtrak.ui.main")
 namespace evtrak {
 
 namespace {
-
-void PrintErr(const QString& text)
-{
-    const QByteArray bytes = (text + QLatin1Char('\n')).toUtf8();
-    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stderr);
-    std::fflush(stderr);
-}
 
 // A start that must not go on: said on stderr, and in a box where someone can see one.
 void RefuseStart(const QString& text)
