@@ -55,7 +55,7 @@ int main(int argc, char** argv)
     t.start();
     for (int i = 0; i < kEvents; ++i) {
         const int input = i % kInputCount;
-        const EventRecord rec{prefs.LogEventLabel[std::size_t(input)], input, start + i / 864000.0,
+        const EventRecord rec{prefs.Inputs[std::size_t(input)].Label, input, start + i / 864000.0,
                               (i * 37) % 5000};
         list.AddEvent(rec, true, i % 2 == 0, true);
         if (i == kEvents / 10 - 1)
@@ -68,7 +68,7 @@ int main(int argc, char** argv)
     QElapsedTimer t2;
     t2.start();
     for (int i = 0; i < kEvents / 10; ++i) {
-        const EventRecord rec{prefs.LogEventLabel[0], 0, start, 5};
+        const EventRecord rec{prefs.Inputs[0].Label, 0, start, 5};
         list.AddEvent(rec, false, false, true);
     }
     const double tenthOnFullMs = Ms(t2);

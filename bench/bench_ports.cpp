@@ -5,6 +5,7 @@
 #include "acquisition/ktDemoPort.h"
 #include "acquisition/ktPortDevice.h"
 #include "acquisition/ktPorts.h"
+#include "capture_support.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -19,30 +20,6 @@
 using namespace evtrak;
 
 namespace {
-
-// The port space in memory.
-class MemoryPort : public PortBackend
-{
-public:
-    QString name() const override { return QStringLiteral("memory"); }
-    bool direct() const override { return false; }
-    bool read(std::uint16_t port, int width, std::uint32_t& value) override
-    {
-        value = 0;
-        for (int i = PortWidthBytes(width) - 1; i >= 0; --i)
-            value = (value << 8) | m_space[std::uint16_t(port + i)];
-        return true;
-    }
-    bool write(std::uint16_t port, int width, std::uint32_t value) override
-    {
-        for (int i = 0; i < PortWidthBytes(width); ++i)
-            m_space[std::uint16_t(port + i)] = std::uint8_t(value >> (8 * i));
-        return true;
-    }
-
-private:
-    std::vector<std::uint8_t> m_space = std::vector<std::uint8_t>(65536, 0);
-};
 
 // Best passes per second over a few rounds of about 300 ms each.
 double PassesPerSecond(const std::function<void()>& pass)
@@ -72,7 +49,7 @@ int main()
 {
     Levels13 levels{};
 
-    PortAccess memory(std::make_unique<MemoryPort>());
+    PortAccess memory(std::make_unique<test::MemoryPort>());
     const double inMemory = PassesPerSecond([&] {
         ReadLptInputs(memory, 0x378, levels);
         g_sink = levels[3];

@@ -24,7 +24,7 @@ int main(int argc, char* argv[])
     TUserPrefs prefs = DefaultUserPrefs();
     prefs.ReportMainTitle = QStringLiteral("Banc de mesure");
     prefs.LogPrintColors = true;
-    prefs.LogEventBGColor[4] = 0x00FFFF;
+    prefs.Inputs[4].BGColor = 0x00FFFF;
     TEventList list(prefs);
     const QDateTime start(QDate(2026, 12, 7), QTime(8, 0));
     for (int i = 0; i < events; ++i) {

@@ -33,9 +33,9 @@ bool OptionsPages(const QString& dir)
 {
     TUserPrefs live = DefaultUserPrefs();
     live.LogUseColors = true;
-    live.LogEventLabel[0] = QStringLiteral("Porte du local");
-    live.LogEventTextColor[0] = 0x0000FF;
-    live.LogEventBGColor[0] = 0x00FFFF;
+    live.Inputs[0].Label = QStringLiteral("Porte du local");
+    live.Inputs[0].TextColor = 0x0000FF;
+    live.Inputs[0].BGColor = 0x00FFFF;
     live.ReportMainTitle = QStringLiteral("Atelier 2");
     TfmOptions dialog(
         live, [] {}, nullptr, [](const QString&) {});
@@ -64,17 +64,17 @@ bool ReportPages(const QString& dir)
     prefs.ReportMainTitle = QStringLiteral("Atelier 2 - presse à balancier");
     prefs.ReportSubTitle = QStringLiteral("Relevé de la semaine 49");
     prefs.LogPrintColors = true;
-    prefs.LogEventLabel[3] = QStringLiteral("Porte du local");
-    prefs.LogEventTextColor[3] = 0x0000FF;
-    prefs.LogEventBGColor[3] = 0x00FFFF;
-    prefs.LogEventLabel[5] = QStringLiteral("Capteur de pression");
-    prefs.LogEventTextColor[5] = 0xFFFFFF;
-    prefs.LogEventBGColor[5] = 0x800000;
+    prefs.Inputs[3].Label = QStringLiteral("Porte du local");
+    prefs.Inputs[3].TextColor = 0x0000FF;
+    prefs.Inputs[3].BGColor = 0x00FFFF;
+    prefs.Inputs[5].Label = QStringLiteral("Capteur de pression");
+    prefs.Inputs[5].TextColor = 0xFFFFFF;
+    prefs.Inputs[5].BGColor = 0x800000;
     TEventList list(prefs);
     const QDateTime newest(QDate(2026, 12, 8), QTime(17, 45, 12));
     for (int r = 0; r < 80; ++r) {
         const int input = (r * 7) % 13;
-        const EventRecord rec{prefs.LogEventLabel[input], input,
+        const EventRecord rec{prefs.Inputs[input].Label, input,
                               DateTimeFromQt(newest.addSecs(-37 * r)), 120 + r * 131};
         list.AddEvent(rec, true, r % 2 == 0, false);
     }

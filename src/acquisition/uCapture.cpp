@@ -25,9 +25,9 @@ void TCaptureEngine::ResetChannels(const TUserPrefs& prefs)
     for (int i = 0; i < kInputCount; ++i) {
         const auto u = static_cast<std::size_t>(i);
         InputChannel& c = m_channels[u];
-        InitChannel(c, i, prefs.LogEventActive[u], prefs.LogEventInvert[u],
-                    prefs.LogEventMinDuration[u]);
-        c.Debounce = std::clamp(prefs.LogEventDebounce[u], 0, kMaxDebounceMs);
+        const TInputPrefs& input = prefs.Inputs[u];
+        InitChannel(c, i, input.Active, input.Invert, input.MinDuration);
+        c.Debounce = std::clamp(input.Debounce, 0, kMaxDebounceMs);
         c.Pending = false;
         c.LastSample = c.PreviousState;
     }

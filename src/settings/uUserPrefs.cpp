@@ -10,13 +10,9 @@ TUserPrefs DefaultUserPrefs()
     p.LogUseColors = false;
     p.LogPrintColors = false;
     for (int i = 0; i < kInputCount; ++i) {
-        p.LogEventActive[i] = true;
-        p.LogEventInvert[i] = false;
-        p.LogEventMinDuration[i] = 2;
-        p.LogEventLabel[i] = QStringLiteral("Libellé_%1").arg(i);
-        p.LogEventTextColor[i] = clBlack;
-        p.LogEventBGColor[i] = clWindow;
-        p.LogEventDebounce[i] = 0;
+        TInputPrefs& in = p.Inputs[std::size_t(i)];
+        in.Active = true;
+        in.Label = QStringLiteral("Libellé_%1").arg(i);
     }
     p.CaptureThreadPriority = 3;
     p.CaptureSaveEdge = true;
@@ -38,21 +34,14 @@ TInputPrefs GetInputPrefs(const TUserPrefs& prefs, int i)
 {
     if (i < 0 || i >= kInputCount)
         return TInputPrefs{};
-    return TInputPrefs{prefs.LogEventActive[i],      prefs.LogEventInvert[i],
-                       prefs.LogEventMinDuration[i], prefs.LogEventLabel[i],
-                       prefs.LogEventTextColor[i],   prefs.LogEventBGColor[i]};
+    return prefs.Inputs[std::size_t(i)];
 }
 
 void SetInputPrefs(TUserPrefs& prefs, int i, const TInputPrefs& v)
 {
     if (i < 0 || i >= kInputCount)
         return;
-    prefs.LogEventActive[i] = v.Active;
-    prefs.LogEventInvert[i] = v.Invert;
-    prefs.LogEventMinDuration[i] = v.MinDuration;
-    prefs.LogEventLabel[i] = v.Label;
-    prefs.LogEventTextColor[i] = v.TextColor;
-    prefs.LogEventBGColor[i] = v.BGColor;
+    prefs.Inputs[std::size_t(i)] = v;
 }
 
 } // namespace evtrak

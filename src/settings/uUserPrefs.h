@@ -29,7 +29,7 @@ enum PortSelectionValue : int
     psJOY1 = 6
 };
 
-// The six per-input values of one input.
+// The settings of one input.
 struct TInputPrefs
 {
     bool Active = false;
@@ -38,25 +38,20 @@ struct TInputPrefs
     QString Label;
     TColor TextColor = clBlack;
     TColor BGColor = clWindow;
+    std::int32_t Debounce = 0; // ms, 0: none
     friend bool operator==(const TInputPrefs&, const TInputPrefs&) = default;
 };
 
 // Field order follows the record's declared order. A default-constructed record holds
-// zero, false or empty everywhere, as before the settings file is first read;
-// DefaultUserPrefs() gives the documented defaults.
+// zero, false or empty everywhere (inputs: TInputPrefs{}), as before the settings file
+// is first read; DefaultUserPrefs() gives the documented defaults.
 struct TUserPrefs
 {
     std::int32_t LogDurationFormat = 0;
     bool LogShowGridLines = false;
     bool LogUseColors = false;
     bool LogPrintColors = false;
-    std::array<bool, kInputCount> LogEventActive{};
-    std::array<bool, kInputCount> LogEventInvert{};
-    std::array<std::int32_t, kInputCount> LogEventMinDuration{};
-    std::array<QString, kInputCount> LogEventLabel{};
-    std::array<TColor, kInputCount> LogEventTextColor{};
-    std::array<TColor, kInputCount> LogEventBGColor{};
-    std::array<std::int32_t, kInputCount> LogEventDebounce{}; // ms, 0: none
+    std::array<TInputPrefs, kInputCount> Inputs{}; // keys LogEvent<i>Active, ...
     bool LogSaveAutoOnExit = false;
     bool LogSaveAutoOnNewDay = false;
     bool LogSaveAutoOnNewEvent = false;
@@ -99,11 +94,11 @@ struct TUserPrefs
 // Every field at its documented default (report titles empty).
 TUserPrefs DefaultUserPrefs();
 
-// The six values of input i; for i outside 0..12: not active, not inverted, 2 ms,
-// empty label, black text on the window background. Never fails.
+// The settings of input i; for i outside 0..12: not active, not inverted, 2 ms, empty
+// label, black text on the window background, no debounce. Never fails.
 TInputPrefs GetInputPrefs(const TUserPrefs& prefs, int i);
 
-// Stores the six values of input i; an index outside 0..12 changes nothing.
+// Stores the settings of input i; an index outside 0..12 changes nothing.
 void SetInputPrefs(TUserPrefs& prefs, int i, const TInputPrefs& values);
 
 // The widths of the event-list columns, as the list view keeps them.

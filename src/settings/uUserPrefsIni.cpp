@@ -28,6 +28,10 @@ template <auto M> FieldRef Item(TUserPrefs& p, int i)
 {
     return &(p.*M)[static_cast<std::size_t>(i)];
 }
+template <auto M> FieldRef Input(TUserPrefs& p, int i)
+{
+    return &(p.Inputs[static_cast<std::size_t>(i)].*M);
+}
 
 enum class Count
 {
@@ -56,13 +60,13 @@ const KeyDef kKeys[] = {
     {u"LogUseColors", Count::One, Field<&P::LogUseColors>},
     {u"LogPrintColors", Count::One, Field<&P::LogPrintColors>},
     {u"EventsList_Column%1_Width", Count::Columns, nullptr},
-    {u"LogEvent%1Active", Count::Inputs, Item<&P::LogEventActive>},
-    {u"LogEvent%1Invert", Count::Inputs, Item<&P::LogEventInvert>},
-    {u"LogEvent%1MinDuration", Count::Inputs, Item<&P::LogEventMinDuration>},
-    {u"LogEvent%1Label", Count::Inputs, Item<&P::LogEventLabel>},
-    {u"LogEvent%1TextColor", Count::Inputs, Item<&P::LogEventTextColor>},
-    {u"LogEvent%1BGColor", Count::Inputs, Item<&P::LogEventBGColor>},
-    {u"LogEvent%1Debounce", Count::Inputs, Item<&P::LogEventDebounce>},
+    {u"LogEvent%1Active", Count::Inputs, Input<&TInputPrefs::Active>},
+    {u"LogEvent%1Invert", Count::Inputs, Input<&TInputPrefs::Invert>},
+    {u"LogEvent%1MinDuration", Count::Inputs, Input<&TInputPrefs::MinDuration>},
+    {u"LogEvent%1Label", Count::Inputs, Input<&TInputPrefs::Label>},
+    {u"LogEvent%1TextColor", Count::Inputs, Input<&TInputPrefs::TextColor>},
+    {u"LogEvent%1BGColor", Count::Inputs, Input<&TInputPrefs::BGColor>},
+    {u"LogEvent%1Debounce", Count::Inputs, Input<&TInputPrefs::Debounce>},
     {u"LogSaveAutoOnExit", Count::One, Field<&P::LogSaveAutoOnExit>},
     {u"LogSaveAutoOnNewDay", Count::One, Field<&P::LogSaveAutoOnNewDay>},
     {u"LogSaveAutoOnNewEvent", Count::One, Field<&P::LogSaveAutoOnNewEvent>},
@@ -155,8 +159,8 @@ bool ReadUserPrefs(TUserPrefs& prefs, const QString& fileName, ColumnWidthStore*
         }
     }
     // A label is written into event-file lines: it may not hold what would split them.
-    for (QString& label : prefs.LogEventLabel)
-        label = SanitizedLabel(label);
+    for (TInputPrefs& input : prefs.Inputs)
+        input.Label = SanitizedLabel(input.Label);
     return true;
 }
 

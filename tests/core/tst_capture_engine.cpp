@@ -146,9 +146,9 @@ void TestCaptureEngine::updateChannel()
     TUserPrefs prefs = DefaultUserPrefs();
     prefs.CaptureSaveEdge = edge;
     prefs.CaptureSaveDuration = duration;
-    prefs.LogEventActive[2] = active;
-    prefs.LogEventInvert[2] = invert;
-    prefs.LogEventMinDuration[2] = minDuration;
+    prefs.Inputs[2].Active = active;
+    prefs.Inputs[2].Invert = invert;
+    prefs.Inputs[2].MinDuration = minDuration;
     engine.ResetChannels(prefs);
     engine.LoadCaptureSettings(prefs);
 
@@ -177,7 +177,7 @@ void TestCaptureEngine::resetEndsActivationButKeepsState()
     TUserPrefs prefs = DefaultUserPrefs();
     prefs.CaptureSaveEdge = edge;
     prefs.CaptureSaveDuration = !edge;
-    prefs.LogEventMinDuration[4] = 0;
+    prefs.Inputs[4].MinDuration = 0;
     engine.ResetChannels(prefs);
     engine.LoadCaptureSettings(prefs);
     InputChannel& ch = engine.Channels()[4];
@@ -205,7 +205,7 @@ void TestCaptureEngine::inactiveInputKeepsStaleState()
     engine.LoadCaptureSettings(prefs);
     InputChannel& ch = engine.Channels()[7];
     engine.UpdateChannel(ch, true); // ON, PreviousState true
-    prefs.LogEventActive[7] = false;
+    prefs.Inputs[7].Active = false;
     engine.ResetChannels(prefs);
     engine.UpdateChannel(ch, false);
     engine.UpdateChannel(ch, true);
@@ -213,7 +213,7 @@ void TestCaptureEngine::inactiveInputKeepsStaleState()
     QCOMPARE(sink.events.size(), std::size_t(1));
     QVERIFY(ch.PreviousState);
     // Made active again: its first sample is compared with the stale state.
-    prefs.LogEventActive[7] = true;
+    prefs.Inputs[7].Active = true;
     engine.ResetChannels(prefs);
     engine.UpdateChannel(ch, false);
     QCOMPARE(Describe(sink.events), QStringLiteral("ON#7:0,OFF#7:0"));
@@ -250,7 +250,7 @@ void TestCaptureEngine::lptPassOrderAndSelection()
     TUserPrefs prefs = DefaultUserPrefs();
     // Inputs 4..12 inverted: any update of theirs with a low level would record ON.
     for (int i = 4; i < kInputCount; ++i)
-        prefs.LogEventInvert[std::size_t(i)] = selection != psLPT1 && selection != psLPT2;
+        prefs.Inputs[std::size_t(i)].Invert = selection != psLPT1 && selection != psLPT2;
     prefs.PortBaseAddressIndex = selection;
     engine.ResetChannels(prefs);
     engine.LoadCaptureSettings(prefs);

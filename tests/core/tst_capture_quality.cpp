@@ -108,7 +108,7 @@ private Q_SLOTS:
         TUserPrefs prefs = DefaultUserPrefs();
         prefs.CaptureSaveEdge = edge;
         prefs.CaptureSaveDuration = !edge;
-        prefs.LogEventDebounce[3] = debounce;
+        prefs.Inputs[3].Debounce = debounce;
         engine.ResetChannels(prefs);
         engine.LoadCaptureSettings(prefs);
         Drive(engine, ticks, samples);
@@ -121,8 +121,8 @@ private Q_SLOTS:
         AgedSink sink;
         TCaptureEngine engine(ticks, sink);
         TUserPrefs prefs = DefaultUserPrefs();
-        prefs.LogEventDebounce[3] = 10;
-        prefs.LogEventActive[5] = false;
+        prefs.Inputs[3].Debounce = 10;
+        prefs.Inputs[5].Active = false;
         engine.ResetChannels(prefs);
         engine.LoadCaptureSettings(prefs);
         engine.UpdateChannel(engine.Channels()[5], true); // not monitored: stays dark
@@ -132,7 +132,7 @@ private Q_SLOTS:
         Drive(engine, ticks, QStringLiteral("1@110"));
         QCOMPARE(engine.StateWord(), std::uint16_t((1u << 12) | (1u << 3)));
         // A reset with debounce off keeps the counted state.
-        prefs.LogEventDebounce[3] = 0;
+        prefs.Inputs[3].Debounce = 0;
         engine.ResetChannels(prefs);
         QCOMPARE(engine.StateWord(), std::uint16_t((1u << 12) | (1u << 3)));
     }

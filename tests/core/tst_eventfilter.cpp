@@ -115,7 +115,7 @@ private Q_SLOTS:
     void statisticsPerInput()
     {
         TUserPrefs prefs = DefaultUserPrefs();
-        prefs.LogEventLabel[2] = QStringLiteral("Porte");
+        prefs.Inputs[2].Label = QStringLiteral("Porte");
         prefs.LogDurationFormat = 0;
         TEventList list(prefs);
         // Edge mode on input 2: two activations, one still on at the end of the list.

@@ -42,8 +42,8 @@ private Q_SLOTS:
     void init()
     {
         prefs = DefaultUserPrefs();
-        prefs.LogEventTextColor[3] = 0x0000FF;
-        prefs.LogEventBGColor[3] = 0x00FF00;
+        prefs.Inputs[3].TextColor = 0x0000FF;
+        prefs.Inputs[3].BGColor = 0x00FF00;
         list = std::make_unique<TEventList>(prefs);
         tester = std::make_unique<QAbstractItemModelTester>(
             list.get(), QAbstractItemModelTester::FailureReportingMode::QtTest);
@@ -240,7 +240,7 @@ private Q_SLOTS:
 
     void fileBytesAreWindows1252WithCrLf()
     {
-        prefs.LogEventLabel[3] = QStringLiteral("Entrée €");
+        prefs.Inputs[3].Label = QStringLiteral("Entrée €");
         list->RecordEvent(Captured(3, true, false, 1874, 11));
         list->RecordEvent(Captured(3, true, true, 0, 9));
         QByteArray bytes;

@@ -229,7 +229,7 @@ private Q_SLOTS:
         QTRY_VERIFY(sub.Subscribed());
 
         TUserPrefs prefs = MqttPrefs(broker.Port(), QStringLiteral("atelier/2"));
-        prefs.LogEventLabel[3] = QStringLiteral("Porte \"nord\" é");
+        prefs.Inputs[3].Label = QStringLiteral("Porte \"nord\" é");
         TMqttStation station(prefs);
         station.Configure(dir.filePath(QStringLiteral("Log")), QStringLiteral("LPT1"));
         QVERIFY2(station.Active(), qPrintable(station.ErrorText()));

@@ -41,9 +41,9 @@ TUserPrefs NonDefault()
                       TInputPrefs{false, true, 100 + i, QStringLiteral("Entrée n°%1 «é»").arg(i),
                                   0x00123456 + i, i % 2 ? clBtnFace : 0x00FFFFFF - i});
     }
-    p.LogEventLabel[0] = QStringLiteral("  padded  ");
-    p.LogEventLabel[1] = QStringLiteral("\"quoted\"");
-    p.LogEventLabel[2] = QString();
+    p.Inputs[0].Label = QStringLiteral("  padded  ");
+    p.Inputs[1].Label = QStringLiteral("\"quoted\"");
+    p.Inputs[2].Label = QString();
     p.LogSaveAutoOnExit = p.LogSaveAutoOnNewDay = p.LogSaveAutoOnNewEvent = true;
     p.LogSaveMakeBackup = true;
     p.CaptureThreadPriority = 6;
@@ -53,7 +53,7 @@ TUserPrefs NonDefault()
     p.CaptureStallThreshold = 7;
     p.CaptureSamplingPeriod = 250;
     for (int i = 0; i < kInputCount; ++i)
-        p.LogEventDebounce[i] = 3 * i;
+        p.Inputs[i].Debounce = 3 * i;
     p.PortBaseAddressIndex = 5;
     p.ReportSorting = 1;
     p.ReportMainTitle = QStringLiteral("Titre principal é");

@@ -160,7 +160,7 @@ private Q_SLOTS:
         w.resize(900, 420);
         const char* labels[] = {"Porte atelier", "Pompe de relevage", "Défaut chaudière"};
         for (int i = 0; i < 3; ++i)
-            w.prefs().LogEventLabel[std::size_t(i)] = QString::fromUtf8(labels[i]);
+            w.prefs().Inputs[std::size_t(i)].Label = QString::fromUtf8(labels[i]);
         for (int i = 0; i < 40; ++i) {
             const int input = i % 3;
             const bool on = (i / 3) % 2 == 0;

@@ -189,7 +189,7 @@ void TestOptions::workingCopyPerInput()
     inputs->setCurrentIndex(5);
     QCOMPARE(s.get<QSpinBox>("edInputDebounce")->value(), 0);
     QCOMPARE(label->text(), QStringLiteral("Libellé_5")); // input 5 untouched by the switch
-    QCOMPARE(s.dialog->InputsWorkCopy().LogEventLabel[5], QStringLiteral("Libellé_5"));
+    QCOMPARE(s.dialog->InputsWorkCopy().Inputs[5].Label, QStringLiteral("Libellé_5"));
     s.box("cbInputActive")->setChecked(false);
     inputs->setCurrentIndex(3);
     QCOMPARE(label->text(), QStringLiteral("Porte"));
@@ -198,21 +198,21 @@ void TestOptions::workingCopyPerInput()
     QVERIFY(s.box("cbInputActive")->isChecked());
 
     // Nothing reaches the live record before "Appliquer".
-    QCOMPARE(s.live.LogEventLabel[3], QStringLiteral("Libellé_3"));
+    QCOMPARE(s.live.Inputs[3].Label, QStringLiteral("Libellé_3"));
     s.click("btnApply");
     QCOMPARE(s.applied, 1);
-    QCOMPARE(s.live.LogEventLabel[3], QStringLiteral("Porte"));
-    QCOMPARE(s.live.LogEventMinDuration[3], 1000);
-    QCOMPARE(s.live.LogEventTextColor[3], TColor(0x0000FF));
-    QCOMPARE(s.live.LogEventDebounce[3], 15);
-    QCOMPARE(s.live.LogEventDebounce[5], 0);
-    QVERIFY(!s.live.LogEventActive[5]);
+    QCOMPARE(s.live.Inputs[3].Label, QStringLiteral("Porte"));
+    QCOMPARE(s.live.Inputs[3].MinDuration, 1000);
+    QCOMPARE(s.live.Inputs[3].TextColor, TColor(0x0000FF));
+    QCOMPARE(s.live.Inputs[3].Debounce, 15);
+    QCOMPARE(s.live.Inputs[5].Debounce, 0);
+    QVERIFY(!s.live.Inputs[5].Active);
 
     // Later edits are dropped by "Annuler"; the applied ones stay.
     label->setText(QStringLiteral("Fenêtre"));
     s.click("btnCancel");
     QCOMPARE(s.dialog->result(), int(QDialog::Rejected));
-    QCOMPARE(s.live.LogEventLabel[3], QStringLiteral("Porte"));
+    QCOMPARE(s.live.Inputs[3].Label, QStringLiteral("Porte"));
     QCOMPARE(s.applied, 1);
 
     // A new opening starts from the live record again.
@@ -237,8 +237,8 @@ void TestOptions::inputControlsEnabling()
     QFETCH(bool, useColors);
     QFETCH(bool, active);
     Session s;
-    s.live.LogEventTextColor[0] = 0x0000FF;
-    s.live.LogEventBGColor[0] = 0x00FFFF;
+    s.live.Inputs[0].TextColor = 0x0000FF;
+    s.live.Inputs[0].BGColor = 0x00FFFF;
     s.open();
     s.get<QTabWidget>("PageControl1")->setCurrentIndex(1); // "Entrées"
     s.dialog->show();
@@ -320,7 +320,7 @@ void TestOptions::okAppliesEverything()
     expected.LogShowGridLines = true;
     expected.LogUseColors = true;
     expected.LogPrintColors = true;
-    expected.LogEventBGColor[0] = 0x00FFFF;
+    expected.Inputs[0].BGColor = 0x00FFFF;
     expected.LogSaveAutoOnExit = true;
     expected.LogSaveMakeBackup = true;
     expected.CaptureThreadPriority = 6;
@@ -353,7 +353,7 @@ void TestOptions::outOfRangeChoicesKept()
     s.live.LogDurationFormat = 7;
     s.live.ReportSorting = 2;
     s.live.CaptureThreadPriority = 12;
-    s.live.LogEventMinDuration[0] = 25000;
+    s.live.Inputs[0].MinDuration = 25000;
     s.live.CaptureSamplingPeriod = 300;
     s.open();
     QCOMPARE(s.get<QComboBox>("cbCaptureSamplingPeriod")->currentIndex(), -1);
@@ -364,7 +364,7 @@ void TestOptions::outOfRangeChoicesKept()
     QCOMPARE(s.live.LogDurationFormat, 7);
     QCOMPARE(s.live.ReportSorting, 2);
     QCOMPARE(s.live.CaptureThreadPriority, 12);
-    QCOMPARE(s.live.LogEventMinDuration[0], 25000); // the input was shown, not edited
+    QCOMPARE(s.live.Inputs[0].MinDuration, 25000); // the input was shown, not edited
     QCOMPARE(s.live.CaptureSamplingPeriod, 300);
     s.open();
     s.choose("cbCaptureSamplingPeriod", 4);
@@ -382,7 +382,7 @@ void TestOptions::labelRefusesSeparators()
     QCOMPARE(label->text(), QStringLiteral("PorteA"));
     label->insert(QStringLiteral(" nord\r\n;sud"));
     QCOMPARE(label->text(), QStringLiteral("PorteA nordsud"));
-    QCOMPARE(s.dialog->InputsWorkCopy().LogEventLabel[0], QStringLiteral("PorteA nordsud"));
+    QCOMPARE(s.dialog->InputsWorkCopy().Inputs[0].Label, QStringLiteral("PorteA nordsud"));
 }
 
 void TestOptions::minimumDurationField()
@@ -395,7 +395,7 @@ void TestOptions::minimumDurationField()
     QCOMPARE(field->value(), 2);
     field->stepUp();
     QCOMPARE(field->value(), 502);
-    QCOMPARE(s.dialog->InputsWorkCopy().LogEventMinDuration[0], 502);
+    QCOMPARE(s.dialog->InputsWorkCopy().Inputs[0].MinDuration, 502);
 }
 
 void TestOptions::colorPicker()
@@ -466,7 +466,7 @@ void TestOptions::versionHistoryLink()
 void TestOptions::execOptionsDialog()
 {
     TUserPrefs live = DefaultUserPrefs();
-    live.LogEventLabel[0] = QStringLiteral("Entrée zéro");
+    live.Inputs[0].Label = QStringLiteral("Entrée zéro");
     int applied = 0;
     QString shownLabel;
     QTimer::singleShot(0, this, [&] {

@@ -217,8 +217,8 @@ void TestReport::coloredRows()
     QFETCH(bool, printColors);
     TUserPrefs prefs = DefaultUserPrefs();
     prefs.LogPrintColors = printColors;
-    prefs.LogEventTextColor[4] = 0x0000FF; // red
-    prefs.LogEventBGColor[4] = 0x00FFFF;   // yellow
+    prefs.Inputs[4].TextColor = 0x0000FF; // red
+    prefs.Inputs[4].BGColor = 0x00FFFF;   // yellow
     // Row 0: input 4; row 1: input 42, which has no colours of its own.
     const auto list = MakeList(prefs, 2, [](int r) { return r == 0 ? 4 : 42; });
     const QString pdf = path(QStringLiteral("colors.pdf"));

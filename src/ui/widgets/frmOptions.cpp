@@ -106,9 +106,7 @@ void TfmOptions::SettingsToControls()
     cbLogUseColors->setChecked(p.LogUseColors); // a change runs the interface rule
     cbLogPrintColors->setChecked(p.LogPrintColors);
     cbReportStatistics->setChecked(p.ReportStatistics);
-    for (int i = 0; i < kInputCount; ++i)
-        SetInputPrefs(m_inputsWorkCopy, i, GetInputPrefs(p, i));
-    m_inputsWorkCopy.LogEventDebounce = p.LogEventDebounce;
+    m_inputsWorkCopy.Inputs = p.Inputs;
     rbLogSaveAutoOnExit->setChecked(p.LogSaveAutoOnExit);
     rbLogSaveAutoOnNewDay->setChecked(p.LogSaveAutoOnNewDay); // saving rules run here
     rbLogSaveAutoOnNewEvent->setChecked(p.LogSaveAutoOnNewEvent);
@@ -157,9 +155,7 @@ void TfmOptions::ControlsToSettings()
     p.LogUseColors = cbLogUseColors->isChecked();
     p.LogPrintColors = cbLogPrintColors->isChecked();
     p.ReportStatistics = cbReportStatistics->isChecked();
-    for (int i = 0; i < kInputCount; ++i)
-        SetInputPrefs(p, i, GetInputPrefs(m_inputsWorkCopy, i));
-    p.LogEventDebounce = m_inputsWorkCopy.LogEventDebounce;
+    p.Inputs = m_inputsWorkCopy.Inputs;
     p.LogSaveAutoOnExit = rbLogSaveAutoOnExit->isChecked();
     p.LogSaveAutoOnNewDay = rbLogSaveAutoOnNewDay->isChecked();
     p.LogSaveAutoOnNewEvent = rbLogSaveAutoOnNewEvent->isChecked();
@@ -203,10 +199,7 @@ void TfmOptions::ShowSelectedInput()
     cbInputActive->setChecked(v.Active);
     cbInputInvert->setChecked(v.Invert);
     edInputMinDuration->setValue(v.MinDuration);
-    const int input = cbInputList->currentIndex();
-    edInputDebounce->setValue(input >= 0 && input < kInputCount
-                                  ? m_inputsWorkCopy.LogEventDebounce[std::size_t(input)]
-                                  : 0);
+    edInputDebounce->setValue(v.Debounce);
     edEventLabel->setText(v.Label);
     ccLogEventTextColor->setColor(v.TextColor);
     ccLogEventBGColor->setColor(v.BGColor);
@@ -219,10 +212,8 @@ void TfmOptions::StoreSelectedInput()
     SetInputPrefs(m_inputsWorkCopy, cbInputList->currentIndex(),
                   TInputPrefs{cbInputActive->isChecked(), cbInputInvert->isChecked(),
                               edInputMinDuration->value(), edEventLabel->text(),
-                              ccLogEventTextColor->color(), ccLogEventBGColor->color()});
-    const int input = cbInputList->currentIndex();
-    if (input >= 0 && input < kInputCount)
-        m_inputsWorkCopy.LogEventDebounce[std::size_t(input)] = edInputDebounce->value();
+                              ccLogEventTextColor->color(), ccLogEventBGColor->color(),
+                              edInputDebounce->value()});
 }
 
 void TfmOptions::RefreshInputPreview()

@@ -42,10 +42,10 @@ void TLiveLines::SetInputs(const TUserPrefs& prefs)
     const QColor window = ToQColor(clWindow, sys);
     for (int i = 0; i < kInputCount; ++i) {
         const auto u = std::size_t(i);
-        m_active[u] = prefs.LogEventActive[u];
-        const QColor bg = ToQColor(prefs.LogEventBGColor[u], sys);
+        m_active[u] = prefs.Inputs[u].Active;
+        const QColor bg = ToQColor(prefs.Inputs[u].BGColor, sys);
         m_onColors[u] = bg == window ? kDefaultOn : bg;
-        m_cells[u]->setToolTip(QStringLiteral("Entrée %1 : %2").arg(i).arg(prefs.LogEventLabel[u]));
+        m_cells[u]->setToolTip(QStringLiteral("Entrée %1 : %2").arg(i).arg(prefs.Inputs[u].Label));
         m_cells[u]->setEnabled(m_active[u]);
         Paint(i);
     }
