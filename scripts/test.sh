@@ -34,24 +34,23 @@ bash scripts/fuzz.sh
 echo "== Debian package, installed and run in a throw-away root"
 bash scripts/test-package.sh
 
+# Runs scripts/<name>.sh unless <skip variable>=1 or the machine is not x86_64 (both tests
+# boot an emulated PC).
+qemu_test() {
+  local name=$1 skip=$2 title=$3
+  echo "== $title"
+  if [ "${!skip:-0}" = 1 ]; then
+    echo "SKIP $name : $skip=1"
+  elif [ "$(uname -m)" != x86_64 ]; then
+    echo "SKIP $name : machine $(uname -m), pas x86_64"
+  else
+    bash "scripts/$name.sh"
+  fi
+}
 # The real-kernel test boots a virtual machine under software emulation (about 3 minutes,
 # plus a 70 MB download the first time); EVTRAK_SKIP_KERNEL_TEST=1 leaves it out.
-echo "== Test against the real Linux parallel-port drivers (QEMU)"
-if [ "${EVTRAK_SKIP_KERNEL_TEST:-0}" = 1 ]; then
-  echo "SKIP test-kernel : EVTRAK_SKIP_KERNEL_TEST=1"
-elif [ "$(uname -m)" != x86_64 ]; then
-  echo "SKIP test-kernel : machine $(uname -m), pas x86_64"
-else
-  bash scripts/test-kernel.sh
-fi
+qemu_test test-kernel EVTRAK_SKIP_KERNEL_TEST "Test against the real Linux parallel-port drivers (QEMU)"
 # Power cuts on the same emulated machine, with an ext4 disk (4 to 7 minutes for the 20
 # cuts); EVTRAK_SKIP_POWERCUT_TEST=1 leaves it out, EVTRAK_POWERCUT_CUTS=100 runs longer.
-echo "== Power cuts on a real kernel (QEMU)"
-if [ "${EVTRAK_SKIP_POWERCUT_TEST:-0}" = 1 ]; then
-  echo "SKIP test-powercut : EVTRAK_SKIP_POWERCUT_TEST=1"
-elif [ "$(uname -m)" != x86_64 ]; then
-  echo "SKIP test-powercut : machine $(uname -m), pas x86_64"
-else
-  bash scripts/test-powercut.sh
-fi
+qemu_test test-powercut EVTRAK_SKIP_POWERCUT_TEST "Power cuts on a real kernel (QEMU)"
 echo "Tous les tests sont passés."

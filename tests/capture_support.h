@@ -6,6 +6,7 @@
 #include "acquisition/uCapture.h"
 #include "acquisition/uCaptureClock.h"
 
+#include <QStringList>
 #include <array>
 #include <atomic>
 #include <condition_variable>
@@ -52,6 +53,29 @@ protected:
 private:
     std::array<std::atomic<std::uint8_t>, 65536> m_bytes{};
 };
+
+// The samples of one line as a test writes them: "1@100,0@0x101" is level 1 at tick
+// 100, then level 0 at tick 0x101.
+struct Sample
+{
+    bool level;
+    std::uint32_t tick;
+};
+inline std::vector<Sample> Samples(const QString& text)
+{
+    std::vector<Sample> out;
+    for (const QString& s : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        const QStringList parts = s.split(QLatin1Char('@'));
+        out.push_back({parts[0] == QLatin1String("1"), parts[1].toUInt(nullptr, 0)});
+    }
+    return out;
+}
+
+// An event's kind as the tests write it: "ON", "OFF", or "D" for a duration event.
+inline QString EventKind(bool suffix, bool state)
+{
+    return !suffix ? QStringLiteral("D") : state ? QStringLiteral("ON") : QStringLiteral("OFF");
+}
 
 // Status byte with BUSY high: inputs 8..12 all inactive.
 inline constexpr std::uint8_t kIdleStatus = 0x80;

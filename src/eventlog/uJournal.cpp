@@ -796,8 +796,6 @@ std::vector<JournalEvent> TJournal::ReadEvents(const QString& path)
     return events;
 }
 
-namespace {
-
 std::vector<CapturedEvent> ToCaptured(std::span<const JournalEvent> events)
 {
     std::vector<CapturedEvent> out;
@@ -815,6 +813,8 @@ std::vector<CapturedEvent> ToCaptured(std::span<const JournalEvent> events)
     }
     return out;
 }
+
+namespace {
 
 // Merges events into the day's file name; false when the file cannot be read or written.
 bool MergeIntoDayFile(TJournal& journal, const QString& name, const QDate& day,

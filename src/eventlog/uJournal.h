@@ -17,6 +17,7 @@
 // payload, CRC-32 of type, length and payload. A record torn by a kill, or damaged,
 // fails its check; reading resynchronises on the next whole record.
 
+#include "eventlog/uLog.h"
 #include "settings/uUserPrefs.h"
 
 #include <QDate>
@@ -41,6 +42,9 @@ struct JournalEvent
     bool Suffix = false;
     bool State = false;
 };
+
+// The journal's events as the list takes them, with their local date and time.
+std::vector<CapturedEvent> ToCaptured(std::span<const JournalEvent> events);
 
 // What the journal of an interrupted run holds that no file does.
 struct JournalFindings

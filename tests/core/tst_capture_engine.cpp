@@ -13,23 +13,6 @@ using namespace evtrak::test;
 
 namespace {
 
-// "1@100" → level 1 at tick 100.
-struct Sample
-{
-    bool level;
-    std::uint32_t tick;
-};
-
-std::vector<Sample> Samples(const QString& text)
-{
-    std::vector<Sample> out;
-    for (const QString& s : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-        const QStringList parts = s.split(QLatin1Char('@'));
-        out.push_back({parts[0] == QLatin1String("1"), parts[1].toUInt(nullptr, 0)});
-    }
-    return out;
-}
-
 // "ON:0,OFF:40,D:41" (D: a duration event with the bare label).
 std::vector<SinkEvent> Expected(const QString& text, int index)
 {
@@ -49,10 +32,8 @@ QString Describe(const std::vector<SinkEvent>& evs)
 {
     QStringList parts;
     for (const SinkEvent& e : evs)
-        parts << QStringLiteral("%1%2#%3:%4")
-                     .arg(e.suffix ? QString() : QStringLiteral("D"),
-                          e.suffix ? (e.state ? QStringLiteral("ON") : QStringLiteral("OFF"))
-                                   : QString())
+        parts << QStringLiteral("%1#%2:%3")
+                     .arg(EventKind(e.suffix, e.state))
                      .arg(e.index)
                      .arg(e.duration);
     return parts.join(QLatin1Char(','));

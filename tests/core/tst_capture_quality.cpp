@@ -41,10 +41,9 @@ public:
 // "1@100,0@101" → one sample per item: level at tick.
 void Drive(TCaptureEngine& engine, FakeTicks& ticks, const QString& samples)
 {
-    for (const QString& s : samples.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-        const QStringList parts = s.split(QLatin1Char('@'));
-        ticks.now = parts[1].toUInt();
-        engine.UpdateChannel(engine.Channels()[3], parts[0] == QLatin1String("1"));
+    for (const Sample& s : Samples(samples)) {
+        ticks.now = s.tick;
+        engine.UpdateChannel(engine.Channels()[3], s.level);
     }
 }
 
@@ -54,8 +53,7 @@ QString Describe(const std::vector<AgedEvent>& evs)
     QStringList parts;
     for (const AgedEvent& e : evs)
         parts << QStringLiteral("%1:%2/%3")
-                     .arg(!e.suffix ? QStringLiteral("D")
-                                    : (e.state ? QStringLiteral("ON") : QStringLiteral("OFF")))
+                     .arg(EventKind(e.suffix, e.state))
                      .arg(e.duration)
                      .arg(e.age);
     return parts.join(QLatin1Char(','));

@@ -36,21 +36,6 @@ void WriteAll(const QString& path, const QByteArray& bytes)
     QCOMPARE(f.write(bytes), bytes.size());
 }
 
-std::vector<CapturedEvent> Captured(std::span<const JournalEvent> events)
-{
-    std::vector<CapturedEvent> captured;
-    for (const JournalEvent& j : events) {
-        CapturedEvent e;
-        e.Suffix = j.Suffix;
-        e.State = j.State;
-        e.InputIndex = j.InputIndex;
-        e.DurationMs = j.DurationMs;
-        e.DateTime = DateTimeFromQt(QDateTime::fromMSecsSinceEpoch(j.Ms));
-        captured.push_back(e);
-    }
-    return captured;
-}
-
 // The events of a list as the capture hands them over, appended to file through the
 // journal (per-event saving).
 void AppendThroughJournal(TJournal& journal, const QString& file,
@@ -58,7 +43,7 @@ void AppendThroughJournal(TJournal& journal, const QString& file,
 {
     journal.Append(events.data(), events.size());
     TEventList lines(prefs);
-    lines.RecordEvents(Captured(events));
+    lines.RecordEvents(ToCaptured(events));
     QStringList text;
     for (int row = lines.rowCount() - 1; row >= 0; --row)
         text << lines.fileLine(row);
@@ -168,7 +153,7 @@ void TestJournal::eventsAreSettledOnlyByWhatTheFilesHold()
         QVERIFY(journal.Open(second));
         TEventList list(prefs);
         QVERIFY(LoadEventFile(list, day, 2026));
-        list.InsertEvents(Captured(second));
+        list.InsertEvents(ToCaptured(second));
         const bool saved = SaveEventFile(list, day, false, [&](qint64 size, std::uint32_t crc) {
             journal.NoteSave(day, size, crc);
             return reached; // false: killed before the rename
