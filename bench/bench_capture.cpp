@@ -215,7 +215,10 @@ int main(int argc, char* argv[])
     // Per-event saving: each batch's lines appended to the day's file, the journal synced
     // before each append (on the disk of the temporary folder); 50 ms of the
     // storm, then what it left to save.
-    const Run perEvent = CaptureFor(50, 0x01, true, true);
+    const Run perEvent = CaptureFor(qEnvironmentVariableIntValue("EVTRAK_BENCH_PER_EVENT_MS") > 0
+                                        ? qEnvironmentVariableIntValue("EVTRAK_BENCH_PER_EVENT_MS")
+                                        : 50,
+                                    0x01, true, true);
     const double perEventPerSecond = double(perEvent.rows) / perEvent.seconds;
     std::printf("5. the same storm with per-event saving: events/s %12.0f (%.2fx of 2.) in %d "
                 "batches (%.0f per batch); complete: %s\n",
