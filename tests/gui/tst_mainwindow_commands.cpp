@@ -367,13 +367,18 @@ private Q_SLOTS:
             text = box->text();
             for (QAbstractButton* b : box->buttons())
                 buttons << b->text();
-            box->button(QMessageBox::No)->click();
+            // Answered by its letter.
+            QApplication::setActiveWindow(box);
+            (void)QTest::qWaitForWindowActive(box);
+            QTest::keyClick(box, Qt::Key_N, Qt::AltModifier);
+            if (!QTest::qWaitFor([box] { return !box->isVisible(); }, 2000))
+                box->button(QMessageBox::Cancel)->click();
         });
         QCOMPARE(prompt.AskYesNoCancel(ResStr::AskStopCapture()), Answer::No);
         QCOMPARE(text, ResStr::AskStopCapture());
         buttons.sort();
-        QCOMPARE(buttons, (QStringList{QStringLiteral("Annuler"), QStringLiteral("Non"),
-                                       QStringLiteral("Oui")}));
+        QCOMPARE(buttons, (QStringList{QStringLiteral("&Annuler"), QStringLiteral("&Non"),
+                                       QStringLiteral("&Oui")}));
     }
 
     void listCommandsAndCopy()
