@@ -224,8 +224,11 @@ void TfmMain::CreateMenus()
     f2->setObjectName(QStringLiteral("EditLabelKey"));
     connect(f2, &QShortcut::activated, this, [this] {
         const QModelIndex current = m_lvEventsList->currentIndex();
-        if (current.isValid())
-            m_lvEventsList->edit(current.siblingAtColumn(TEventList::ColLabel));
+        if (!current.isValid())
+            return;
+        const QModelIndex label = current.siblingAtColumn(TEventList::ColLabel);
+        m_lvEventsList->selectionModel()->setCurrentIndex(label, QItemSelectionModel::NoUpdate);
+        m_lvEventsList->edit(label);
     });
     // "Quitter" is off during a capture, its Ctrl+Q with it; the key then does what
     // closing the window does: it asks, stops the capture and saves.
