@@ -11,10 +11,10 @@
 #include "settings/uUserPrefs.h"
 #include "ui/widgets/frmAbout.h"
 #include "ui/widgets/frmMain.h"
-#include "ui/widgets/frmStatistics.h"
 #include "ui/widgets/frmOptions.h"
 #include "ui/widgets/frmPrintOptions.h"
 #include "ui/widgets/frmReport01.h"
+#include "ui/widgets/frmStatistics.h"
 #include "ui/widgets/ktTranslations.h"
 
 #include <QAction>
