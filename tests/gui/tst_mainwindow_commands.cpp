@@ -82,6 +82,7 @@ private Q_SLOTS:
         QVERIFY(w.capture().CaptureRunning());
         QVERIFY(!w.acceptDrops());
         QSignalSpy spy(a, &QAction::triggered);
+        rig.prompt.answers = {Answer::No}; // Ctrl+Q asks as closing does: stay
         QTest::keySequence(&w, key);
         QCOMPARE(spy.count(), 0);
         QVERIFY(w.isVisible());
