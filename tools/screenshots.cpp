@@ -1,18 +1,28 @@
 // Pictures of the dialogs and of the printed report for the documentation:
 //   evtrak_screenshots <folder>
-// writes options-1.png .. options-N.png, about.png, printoptions.png and
-// report-page-1.png, report-page-2.png (through pdftoppm) into the folder.
-// Runs on the offscreen platform when there is no display.
+// writes options-1.png .. options-N.png, about.png, printoptions.png,
+// search-bar.png (the main window at its first size with the search bar open),
+// statistics.png and report-page-1.png, report-page-2.png (through pdftoppm) into the
+// folder. Runs on the offscreen platform when there is no display; QT_SCALE_FACTOR=2
+// gives the pictures at twice the size.
+#include "acquisition/ktPorts.h"
+#include "eventlog/uEventStatistics.h"
 #include "eventlog/uLog.h"
 #include "settings/uUserPrefs.h"
 #include "ui/widgets/frmAbout.h"
+#include "ui/widgets/frmMain.h"
 #include "ui/widgets/frmOptions.h"
 #include "ui/widgets/frmPrintOptions.h"
 #include "ui/widgets/frmReport01.h"
+#include "ui/widgets/frmStatistics.h"
 #include "ui/widgets/ktTranslations.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
 #include <QProcess>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -24,6 +34,7 @@ namespace {
 
 bool Save(QWidget& w, const QString& name)
 {
+    QApplication::processEvents(); // pending layouts: scroll bars, wrapped bars
     const bool ok = w.grab().save(name);
     std::fprintf(ok ? stdout : stderr, "%s %s\n", ok ? "écrit" : "échec :", qPrintable(name));
     return ok;
@@ -56,6 +67,72 @@ bool SmallDialogs(const QString& dir)
     TfmPrintOptions printOptions;
     return Save(about, dir + QStringLiteral("/about.png")) &&
            Save(printOptions, dir + QStringLiteral("/printoptions.png"));
+}
+
+// Rows of a day of work: a door, a press and a pressure switch.
+void AddDay(TEventList& list, const TUserPrefs& prefs, int count)
+{
+    const QDateTime newest(QDate(2026, 12, 8), QTime(17, 45, 12));
+    for (int r = count - 1; r >= 0; --r) {
+        const int input = (r * 7) % 13;
+        const EventRecord rec{prefs.LogEventLabel[std::size_t(input)], input,
+                              DateTimeFromQt(newest.addSecs(-37 * r)), 120 + r * 131};
+        list.AddEvent(rec, true, r % 2 == 0, true);
+    }
+}
+
+bool MainWindowShots(const QString& dir)
+{
+    QTemporaryDir program;
+    QFile(program.filePath(QStringLiteral("evtrak.portable"))).open(QIODevice::WriteOnly);
+    const QString portFile = program.filePath(QStringLiteral("port.bin"));
+    QFile port(portFile);
+    if (!port.open(QIODevice::WriteOnly))
+        return false;
+    QByteArray space(65536, '\0');
+    space[0x379] = char(0x80); // status lines idle
+    port.write(space);
+    port.close();
+    PortStartOptions o;
+    o.portDevice = portFile;
+    const std::unique_ptr<PortAccess> ports = StartPortDriver(o);
+    MainWindowSetup setup;
+    setup.exeDir = program.path();
+    setup.ports = ports.get();
+    setup.portMode = QStringLiteral("fichier");
+    setup.pauseMs = 0;
+    TfmMain w(setup);
+    w.FormCreate();
+    w.EndStartup();
+    TUserPrefs& prefs = w.prefs();
+    prefs.LogUseColors = true;
+    prefs.LogEventLabel[3] = QStringLiteral("Porte du local");
+    prefs.LogEventTextColor[3] = 0x0000FF;
+    prefs.LogEventBGColor[3] = 0x00FFFF;
+    prefs.LogEventLabel[5] = QStringLiteral("Capteur de pression");
+    prefs.LogEventTextColor[5] = 0xFFFFFF;
+    prefs.LogEventBGColor[5] = 0x800000;
+    w.ApplyUserPrefs();
+    AddDay(w.eventList(), prefs, 40);
+    w.show();
+    w.action(QStringLiteral("ActLogFind"))->trigger();
+    if (auto* text = w.findChild<QLineEdit*>(QStringLiteral("edFilterText")))
+        text->setText(QStringLiteral("Porte"));
+    QElapsedTimer pause; // the filter applies once the typing pauses
+    pause.start();
+    while (pause.elapsed() < 400)
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    bool ok = Save(w, dir + QStringLiteral("/search-bar.png"));
+    std::vector<int> rows(std::size_t(w.eventList().rowCount()));
+    for (int i = 0; i < int(rows.size()); ++i)
+        rows[std::size_t(i)] = i;
+    TfmStatistics stats(ComputeStatistics(w.eventList(), rows), prefs,
+                        QStringLiteral("40 évenements"), &w);
+    stats.show();
+    QApplication::processEvents();
+    ok = ok && Save(stats, dir + QStringLiteral("/statistics.png"));
+    w.eventList().SetModified(false);
+    return ok;
 }
 
 bool ReportPages(const QString& dir)
@@ -95,7 +172,8 @@ bool ReportPages(const QString& dir)
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     InstallFrenchTranslations(app);
@@ -109,6 +187,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "dossier impossible à créer : %s\n", qPrintable(dir));
         return 2;
     }
-    const bool ok = OptionsPages(dir) && SmallDialogs(dir) && ReportPages(dir);
+    const bool ok =
+        OptionsPages(dir) && SmallDialogs(dir) && MainWindowShots(dir) && ReportPages(dir);
     return ok ? 0 : 1;
 }

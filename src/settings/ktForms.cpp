@@ -5,6 +5,7 @@
 
 #include <QFileInfo>
 #include <QStringList>
+#include <algorithm>
 #include <cstdint>
 
 namespace evtrak {
@@ -49,6 +50,17 @@ QRect PlaceForm(QRect current, int left, int top, int width, int height, bool re
     }
     return QRect(static_cast<int>(l), static_cast<int>(t), static_cast<int>(w),
                  static_cast<int>(h));
+}
+
+QRect KeepInside(QRect outer, QRect area)
+{
+    if (!area.isValid())
+        return outer;
+    const int w = std::min(outer.width(), area.width());
+    const int h = std::min(outer.height(), area.height());
+    const int l = std::clamp(outer.left(), area.left(), area.left() + area.width() - w);
+    const int t = std::clamp(outer.top(), area.top(), area.top() + area.height() - h);
+    return QRect(l, t, w, h);
 }
 
 QList<TFormPlacement> ReadFormsSizeAndPos(const QString& fileName, const QStringList& names)

@@ -36,6 +36,10 @@ struct TFormPlacement
 QRect PlaceForm(QRect current, int left, int top, int width, int height, bool resizable,
                 QSize screen);
 
+// A window's outer rectangle moved (and, when it is larger, shrunk) so that it lies
+// wholly inside area, the part of the screen free of panels.
+QRect KeepInside(QRect outer, QRect area);
+
 // The stored values for each name, in order (-1 for missing or unreadable values).
 // Returns an empty list when the file does not exist.
 QList<TFormPlacement> ReadFormsSizeAndPos(const QString& fileName, const QStringList& names);

@@ -46,8 +46,10 @@ private Q_SLOTS:
         QCOMPARE(w.eventList().rowCount(), 0);
         QCOMPARE(w.banner()->text(), ResStr::SystemReady());
         QVERIFY(w.listView()->isEnabled());
-        QCOMPARE(w.pos(), QPoint(375, 246));
+        // The design place, brought inside a screen too narrow for it.
         QCOMPARE(w.size(), QSize(541, 364));
+        QCOMPARE(w.y(), 246);
+        QVERIFY(QGuiApplication::primaryScreen()->availableGeometry().contains(w.geometry()));
         QCOMPARE(w.statusText(2), ResStr::CaptureStoppedStatus());
         QVERIFY(!QFile::exists(rig.logDir() + QStringLiteral("2026_12_07.txt")));
 
@@ -57,7 +59,7 @@ private Q_SLOTS:
             QVERIFY2(ini.SectionExists(QLatin1String(section)), section);
         QCOMPARE(
             ini.ReadInteger(QStringLiteral("FormsSizeAndPos"), QStringLiteral("fmMain_Left"), -1),
-            375);
+            w.x());
         QCOMPARE(ini.ReadInteger(QStringLiteral("GUIControlsSizeAndPos"),
                                  QStringLiteral("EventsList_Column2_Width"), -1),
                  120);

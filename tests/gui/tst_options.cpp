@@ -86,6 +86,7 @@ private Q_SLOTS:
     void versionHistoryLink();
     void execOptionsDialog();
     void networkPage();
+    void inputNamesAndPortChoices();
 };
 
 void TestOptions::interfaceRuleOnChoice_data()
@@ -355,6 +356,7 @@ void TestOptions::outOfRangeChoicesKept()
     s.live.CaptureThreadPriority = 12;
     s.live.Inputs[0].MinDuration = 25000;
     s.live.CaptureSamplingPeriod = 300;
+    s.live.CaptureStallThreshold = 50000;
     s.open();
     QCOMPARE(s.get<QComboBox>("cbCaptureSamplingPeriod")->currentIndex(), -1);
     QCOMPARE(s.get<QGroupBox>("rgLogDurationFormat")->findChildren<QRadioButton*>().size(), 3);
@@ -366,10 +368,36 @@ void TestOptions::outOfRangeChoicesKept()
     QCOMPARE(s.live.CaptureThreadPriority, 12);
     QCOMPARE(s.live.Inputs[0].MinDuration, 25000); // the input was shown, not edited
     QCOMPARE(s.live.CaptureSamplingPeriod, 300);
+    QCOMPARE(s.live.CaptureStallThreshold, 50000);
     s.open();
     s.choose("cbCaptureSamplingPeriod", 4);
+    s.get<QSpinBox>("edCaptureStallThreshold")->setValue(35);
     s.click("btnOK");
     QCOMPARE(s.live.CaptureSamplingPeriod, 1000); // "1 ms"
+    QCOMPARE(s.live.CaptureStallThreshold, 35);
+}
+
+// The input list names each input with its label, following edits; the ports that
+// cannot capture are offered greyed, with the reason.
+void TestOptions::inputNamesAndPortChoices()
+{
+    Session s;
+    s.live.LogEventLabel[3] = QStringLiteral("Porte");
+    s.open();
+    auto* inputs = s.get<QComboBox>("cbInputList");
+    QCOMPARE(inputs->itemText(3), QStringLiteral("Entrée 3 – Porte"));
+    inputs->setCurrentIndex(4);
+    s.get<QLineEdit>("edEventLabel")->setText(QStringLiteral("Presse %1"));
+    QCOMPARE(inputs->itemText(4), QStringLiteral("Entrée 4 – Presse %1"));
+    QCOMPARE(inputs->itemText(3), QStringLiteral("Entrée 3 – Porte"));
+
+    const QAbstractItemModel* ports = s.get<QComboBox>("cbPortsBaseAddressList")->model();
+    for (int i = 0; i < ports->rowCount(); ++i) {
+        const QModelIndex item = ports->index(i, 0);
+        const bool parallel = i == psLPT1 || i == psLPT2;
+        QCOMPARE(bool(ports->flags(item) & Qt::ItemIsEnabled), parallel);
+        QCOMPARE(item.data(Qt::ToolTipRole).toString().isEmpty(), parallel);
+    }
 }
 
 void TestOptions::labelRefusesSeparators()
@@ -485,7 +513,8 @@ void TestOptions::execOptionsDialog()
 }
 
 // The broker settings go back as edited; a keep-alive the field cannot show stays, the
-// password is never shown in clear.
+// password is never shown in clear; a password without a user name is refused, in French,
+// and nothing is applied until a user name is given.
 void TestOptions::networkPage()
 {
     Session s;
@@ -500,6 +529,16 @@ void TestOptions::networkPage()
     s.get<QLineEdit>("edMqttHost")->setText(QStringLiteral(" broker.usine "));
     s.get<QSpinBox>("edMqttPort")->setValue(8884);
     s.click("btnOK");
+    QCOMPARE(s.applied, 0);
+    QCOMPARE(s.live.MqttHost, QStringLiteral("old"));
+    QCOMPARE(s.informed.size(), 1);
+    QVERIFY(s.informed.constFirst().contains(QStringLiteral("nom d'utilisateur")));
+    s.click("btnApply");
+    QCOMPARE(s.applied, 0);
+    s.get<QLineEdit>("edMqttUsername")->setText(QStringLiteral("poste3"));
+    s.click("btnOK");
+    QCOMPARE(s.applied, 1);
+    QCOMPARE(s.live.MqttUsername, QStringLiteral("poste3"));
     QCOMPARE(s.live.MqttHost, QStringLiteral("broker.usine"));
     QCOMPARE(s.live.MqttPort, 8884);
     QCOMPARE(s.live.MqttPassword, QStringLiteral("s3cret"));

@@ -13,6 +13,7 @@
 #include "ui/widgets/ktElidedLabel.h"
 #include "ui/widgets/uEventListDelegate.h"
 #include "ui/widgets/uFilterBar.h"
+#include "ui/widgets/uFormsGeometry.h"
 #include "ui/widgets/uLiveLines.h"
 #include "ui/widgets/uMessagePrompt.h"
 
@@ -22,8 +23,10 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPrinter>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTableView>
+#include <QToolBar>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -94,7 +97,22 @@ TfmMain::TfmMain(const MainWindowSetup& setup, QWidget* parent)
 
     setAcceptDrops(false); // until the first refresh
     move(kDesignLeft, kDesignTop);
-    resize(kDesignWidth, kDesignHeight);
+    resize(FirstSize());
+    FitOnScreen(this);
+}
+
+QSize TfmMain::FirstSize() const
+{
+    // Wide enough for the toolbar, the search bar and the list's four columns, whatever
+    // the font; the design size when that is more.
+    int columns =
+        2 * m_lvEventsList->frameWidth() + m_lvEventsList->verticalScrollBar()->sizeHint().width();
+    for (const int w : kDesignColumnWidths)
+        columns += w;
+    int width = std::max({kDesignWidth, columns, m_filterBar->minimumSizeHint().width()});
+    if (const auto* tools = findChild<QToolBar*>(QStringLiteral("ToolBar1")))
+        width = std::max(width, tools->sizeHint().width());
+    return {width, std::max(kDesignHeight, minimumSizeHint().height())};
 }
 
 TfmMain::~TfmMain()
@@ -188,6 +206,9 @@ void TfmMain::CreateLayout()
     bar->setObjectName(QStringLiteral("StatusBar1"));
     for (int i = 0; i < kPanelCount; ++i) {
         auto* panel = new TElidedLabel(kPanelWidths[size_t(i)], bar);
+        // The capture state is a sentence: it shortens with "..." (its tooltip shows it
+        // whole); the other panels hold short states that always show whole.
+        panel->SetKeepWhole(i != 2);
         panel->setObjectName(QStringLiteral("StatusBar1Panel%1").arg(i));
         panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         // The panels shrink and elide in a narrow window; the last one (the pass rate,
@@ -199,6 +220,7 @@ void TfmMain::CreateLayout()
     m_filterPanel = new TElidedLabel(110, bar);
     m_filterPanel->setObjectName(QStringLiteral("StatusBar1FilterPanel"));
     m_filterPanel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    m_filterPanel->SetKeepWhole(true);
     m_filterPanel->hide();
     bar->addPermanentWidget(m_filterPanel);
     m_mqttPanel = new QLabel(bar);
@@ -240,6 +262,15 @@ void TfmMain::UpdateStatusBar()
     };
     for (int i = 0; i < kPanelCount - 1; ++i)
         m_panels[size_t(i)]->setText(texts[i]);
+    // The port panel keeps the room of its longest name; the last one the room of its
+    // usual texts, so that the rate does not make the bar jump.
+    QStringList ports;
+    for (const int port : {psLPT1, psLPT2})
+        ports << PortPanelText(port);
+    m_panels[1]->SetWholeTexts(ports);
+    m_panels[size_t(kPanelCount - 1)]->SetWholeTexts({ResStr::AppendFailingStatus(),
+                                                      CaptureQualityStatus(true, 9999999, 0),
+                                                      CaptureQualityStatus(false, 0, 0)});
     UpdateLastPanel();
     UpdateFilterCount();
 }
@@ -258,9 +289,9 @@ void TfmMain::UpdateLastPanel()
                                  : QString());
 }
 
-QString TfmMain::PortPanelText() const
+QString TfmMain::PortPanelText(int port) const
 {
-    const QString name = GetPortName(m_prefs.PortBaseAddressIndex);
+    const QString name = GetPortName(port < 0 ? m_prefs.PortBaseAddressIndex : port);
     if (name.isEmpty() || m_setup.portMode.isEmpty())
         return name;
     return QStringLiteral("%1 (%2)").arg(name, m_setup.portMode);

@@ -21,6 +21,7 @@ class QHeaderView;
 class QLabel;
 class QMenu;
 class QPrinter;
+class QShortcut;
 class QTableView;
 class QTimer;
 
@@ -34,6 +35,7 @@ class TEventListDelegate;
 class TInterface;
 class TEventFilterProxy;
 class TFilterBar;
+class TElidedLabel;
 struct EventFilter;
 struct ReportRows;
 class TJournal;
@@ -244,7 +246,10 @@ private:
     static std::unique_ptr<ColumnWidthStore> MakeColumnWidths(QHeaderView* header, int* labelWidth,
                                                               std::function<void()> fit);
     void FitLabelColumn();
-    QString PortPanelText() const;
+    // The port panel's text for port (the chosen port when -1).
+    QString PortPanelText(int port = -1) const;
+    // The size of the window at its first start.
+    QSize FirstSize() const;
     // One row of the action table (frmMainActions.cpp).
     struct ActionDef;
     static std::span<const ActionDef> ActionDefs();
@@ -275,7 +280,7 @@ private:
     std::size_t m_backlogSeen = 0; // events waiting at the previous refresh
     QTableView* m_lvEventsList = nullptr;
     TEventListDelegate* m_delegate = nullptr;
-    std::array<QLabel*, kPanelCount> m_panels{};
+    std::array<TElidedLabel*, kPanelCount> m_panels{};
     QLabel* m_mqttPanel = nullptr; // shown while events are published over MQTT
     QMenu* m_fileMenu = nullptr;
     QMenu* m_confMenu = nullptr;
@@ -293,7 +298,8 @@ private:
     TFilterBar* m_filterBar = nullptr;
     TEventFilterProxy* m_proxy = nullptr;
     QItemSelectionModel* m_proxySelection = nullptr;
-    QLabel* m_filterPanel = nullptr;
+    TElidedLabel* m_filterPanel = nullptr;
+    QShortcut* m_quitWhileCapturing = nullptr; // Ctrl+Q while "Quitter" is off
     bool m_syncingSelection = false;
     int m_signalExit = -1;
 };

@@ -218,6 +218,25 @@ void TfmMain::CreateMenus()
     connect(f10, &QShortcut::activated, this,
             [this] { menuBar()->setActiveAction(m_fileMenu->menuAction()); });
 
+    // F2 edits the label of the current row from any of its columns.
+    auto* f2 = new QShortcut(QKeySequence(Qt::Key_F2), m_lvEventsList, nullptr, nullptr,
+                             Qt::WidgetShortcut);
+    f2->setObjectName(QStringLiteral("EditLabelKey"));
+    connect(f2, &QShortcut::activated, this, [this] {
+        const QModelIndex current = m_lvEventsList->currentIndex();
+        if (!current.isValid())
+            return;
+        const QModelIndex label = current.siblingAtColumn(TEventList::ColLabel);
+        m_lvEventsList->selectionModel()->setCurrentIndex(label, QItemSelectionModel::NoUpdate);
+        m_lvEventsList->edit(label);
+    });
+    // "Quitter" is off during a capture, its Ctrl+Q with it; the key then does what
+    // closing the window does: it asks, stops the capture and saves.
+    m_quitWhileCapturing = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Q")), this);
+    m_quitWhileCapturing->setObjectName(QStringLiteral("QuitWhileCapturingKey"));
+    m_quitWhileCapturing->setEnabled(false);
+    connect(m_quitWhileCapturing, &QShortcut::activated, this, &QWidget::close);
+
     QToolBar* tools = addToolBar(QStringLiteral("Outils"));
     tools->setObjectName(QStringLiteral("ToolBar1"));
     tools->setMovable(false);
@@ -234,6 +253,7 @@ void TfmMain::UpdateActions()
 {
     const bool capturing = m_capture->CaptureRunning();
     setAcceptDrops(!capturing);
+    m_quitWhileCapturing->setEnabled(capturing);
     for (const ActionDef& d : ActionDefs()) {
         QAction* a = action(QLatin1String(d.name));
         switch (d.rule) {

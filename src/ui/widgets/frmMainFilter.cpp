@@ -9,6 +9,7 @@
 #include "ui/widgets/frmGoTo.h"
 #include "ui/widgets/frmReport01.h"
 #include "ui/widgets/frmStatistics.h"
+#include "ui/widgets/ktElidedLabel.h"
 #include "ui/widgets/uFilterBar.h"
 #include "ui/widgets/uMessagePrompt.h"
 

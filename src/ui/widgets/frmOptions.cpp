@@ -4,6 +4,7 @@
 #include "ui/widgets/ktColorPicker.h"
 #include "ui/widgets/ktColors.h"
 #include "ui/widgets/ktShell.h"
+#include "ui/widgets/uFormsGeometry.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -24,6 +25,14 @@ namespace evtrak {
 namespace {
 
 constexpr int kInputsPage = 1;
+constexpr int kNetworkPage = 6;
+constexpr int kMaxStallThreshold = 10000; // ms, the field's range
+
+QString PasswordWithoutUserText()
+{
+    return QStringLiteral("Un mot de passe MQTT ne sert qu'avec un nom d'utilisateur : "
+                          "saisissez l'utilisateur ou effacez le mot de passe.");
+}
 
 // The version history beside the program; the shipped file's name may differ in case.
 QString DefaultLinkTarget()
@@ -87,6 +96,7 @@ void TfmOptions::FormCreate()
     m_linkTarget = DefaultLinkTarget();
     SetListIndex(cbPortsBaseAddressList, m_live.PortBaseAddressIndex);
     cbPortsBaseAddressListChange();
+    FitOnScreen(this);
 }
 
 void TfmOptions::LoadFromSettings()
@@ -118,6 +128,8 @@ void TfmOptions::SettingsToControls()
     m_storedSamplingPeriod = p.CaptureSamplingPeriod;
     cbCaptureSamplingPeriod->setCurrentIndex(
         cbCaptureSamplingPeriod->findData(p.CaptureSamplingPeriod));
+    m_storedStallThreshold = p.CaptureStallThreshold;
+    edCaptureStallThreshold->setValue(std::clamp(p.CaptureStallThreshold, 0, kMaxStallThreshold));
     cbCaptureSaveEdge->setChecked(p.CaptureSaveEdge);
     cbCaptureSaveDuration->setChecked(p.CaptureSaveDuration);
     // Setting the selection runs no handler: the list shows the stored interface.
@@ -142,6 +154,7 @@ void TfmOptions::SettingsToControls()
     edMqttCaFile->setText(p.MqttCaFile);
     edMqttCertFile->setText(p.MqttCertFile);
     edMqttKeyFile->setText(p.MqttKeyFile);
+    RefreshInputNames();
     RefreshInputPreview();
 }
 
@@ -166,6 +179,12 @@ void TfmOptions::ControlsToSettings()
     p.CaptureSamplingPeriod = cbCaptureSamplingPeriod->currentIndex() >= 0
                                   ? cbCaptureSamplingPeriod->currentData().toInt()
                                   : m_storedSamplingPeriod;
+    // A value the field cannot show (edited by hand) stays until the user changes it.
+    if (edCaptureStallThreshold->value() !=
+        std::clamp(m_storedStallThreshold, 0, kMaxStallThreshold))
+        p.CaptureStallThreshold = edCaptureStallThreshold->value();
+    else
+        p.CaptureStallThreshold = m_storedStallThreshold;
     p.CaptureSaveEdge = cbCaptureSaveEdge->isChecked();
     p.CaptureSaveDuration = cbCaptureSaveDuration->isChecked();
     p.PortBaseAddressIndex = ItemIndexOr(cbPortsBaseAddressList->currentIndex(), m_storedPort);
@@ -236,6 +255,27 @@ void TfmOptions::RefreshInputPreview()
     lblEventPreview->setPalette(pal);
 }
 
+void TfmOptions::RefreshInputNames()
+{
+    for (int i = 0; i < cbInputList->count() && i < kInputCount; ++i) {
+        const QString label = m_inputsWorkCopy.LogEventLabel[std::size_t(i)];
+        cbInputList->setItemText(
+            i, label.isEmpty() ? QStringLiteral("Entrée %1").arg(i)
+                               : QStringLiteral("Entrée %1 – %2").arg(QString::number(i), label));
+    }
+}
+
+bool TfmOptions::CheckControls()
+{
+    if (!edMqttPassword->text().isEmpty() && edMqttUsername->text().isEmpty()) {
+        PageControl1->setCurrentIndex(kNetworkPage);
+        m_inform(PasswordWithoutUserText());
+        edMqttUsername->setFocus();
+        return false;
+    }
+    return true;
+}
+
 void TfmOptions::attachInputHandlers(bool attached)
 {
     m_inputHandlersAttached = attached;
@@ -243,13 +283,16 @@ void TfmOptions::attachInputHandlers(bool attached)
 
 void TfmOptions::btnOKClick()
 {
+    if (!CheckControls())
+        return;
     ControlsToSettings();
     accept();
 }
 
 void TfmOptions::btnApplyClick()
 {
-    ControlsToSettings();
+    if (CheckControls())
+        ControlsToSettings();
 }
 
 void TfmOptions::cbInputListChange()
@@ -263,6 +306,7 @@ void TfmOptions::cbInputActiveClick()
     if (!m_inputHandlersAttached)
         return;
     StoreSelectedInput();
+    RefreshInputNames();
     RefreshInputPreview();
 }
 

@@ -13,6 +13,7 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QListWidget;
 class QPushButton;
 class QSpinBox;
 class QTabWidget;
@@ -64,6 +65,12 @@ private:
     void buildMiscPage();
     void buildNetworkPage();
     void attachInputHandlers(bool attached);
+    // The input list shows each input's label after its number.
+    void RefreshInputNames();
+    // false (after saying why, in French) when the edited values cannot be applied.
+    bool CheckControls();
+    // A "..." button beside a file field that opens a file chooser.
+    QWidget* WithBrowseButton(QLineEdit* field, const char* name, const QString& what);
 
     // Handlers.
     void btnOKClick();
@@ -89,14 +96,17 @@ private:
     std::int32_t m_storedDurationFormat = 0;
     std::int32_t m_storedSorting = 0;
     std::int32_t m_storedSamplingPeriod = 0;
+    std::int32_t m_storedStallThreshold = 0;
 
-    QTabWidget* PageControl1 = nullptr;
+    QTabWidget* PageControl1 = nullptr; // the pages; their list at the left chooses
+    QListWidget* lstPages = nullptr;
     // Acquisition
     QCheckBox* cbMiscRunAppAtWindowsStartup = nullptr;
     QCheckBox* cbCaptureRunAtAppStartup = nullptr;
     QComboBox* cbPortsBaseAddressList = nullptr;
     QComboBox* cbCaptureThreadPriority = nullptr;
     QComboBox* cbCaptureSamplingPeriod = nullptr;
+    QSpinBox* edCaptureStallThreshold = nullptr;
     QCheckBox* cbCaptureSaveEdge = nullptr;
     QCheckBox* cbCaptureSaveDuration = nullptr;
     // Entrées

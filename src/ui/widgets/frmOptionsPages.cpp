@@ -2,24 +2,34 @@
 #include "ui/widgets/frmOptions.h"
 
 #include "acquisition/uCaptureQuality.h"
+#include "base/uResStr.h"
 #include "ui/widgets/ktColorPicker.h"
+#include "ui/widgets/ktIcons.h"
 #include "ui/widgets/uEventListDelegate.h"
+#include "ui/widgets/uFormsGeometry.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QSpinBox>
+#include <QStandardItemModel>
 #include <QSysInfo>
+#include <QTabBar>
 #include <QTabWidget>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace evtrak {
@@ -62,6 +72,19 @@ QGroupBox* RadioGroup(const char* name, const QString& caption, const QStringLis
     return box;
 }
 
+// A page scrolls when the screen is too small for it, and otherwise asks for the room
+// its whole content needs (a plain scroll area caps its size hint at a few hundred
+// pixels).
+class TPageScroll : public QScrollArea
+{
+public:
+    QSize sizeHint() const override
+    {
+        const int frame = 2 * frameWidth();
+        return widget()->sizeHint() + QSize(frame + verticalScrollBar()->sizeHint().width(), frame);
+    }
+};
+
 QWidget* Page(std::initializer_list<QWidget*> widgets)
 {
     auto* page = new QWidget;
@@ -69,7 +92,20 @@ QWidget* Page(std::initializer_list<QWidget*> widgets)
     for (QWidget* w : widgets)
         layout->addWidget(w);
     layout->addStretch(1);
-    return page;
+    auto* scroll = new TPageScroll;
+    scroll->setWidget(page);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    return scroll;
+}
+
+// A group of labelled fields: the labels take the fields as buddies, so their letters
+// move the focus.
+QFormLayout* Form(QWidget* parent)
+{
+    auto* form = new QFormLayout(parent);
+    form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+    return form;
 }
 
 } // namespace
@@ -78,7 +114,10 @@ void TfmOptions::buildPages()
 {
     setWindowTitle(QStringLiteral("Options"));
     setObjectName(QStringLiteral("fmOptions"));
+    // Seven pages do not fit side by side as tabs: their list at the left chooses them.
     PageControl1 = Named(new QTabWidget(this), "PageControl1");
+    PageControl1->tabBar()->hide();
+    PageControl1->setDocumentMode(true);
     buildAcquisitionPage();
     buildInputsPage();
     buildFormattingPage();
@@ -86,6 +125,13 @@ void TfmOptions::buildPages()
     buildSavingPage();
     buildMiscPage();
     buildNetworkPage();
+    lstPages = Named(new QListWidget, "lstPages");
+    for (int i = 0; i < PageControl1->count(); ++i)
+        lstPages->addItem(PageControl1->tabText(i));
+    lstPages->setCurrentRow(0);
+    lstPages->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+    lstPages->setFixedWidth(lstPages->sizeHintForColumn(0) + 2 * lstPages->frameWidth() +
+                            fontMetrics().horizontalAdvance(QStringLiteral("MM")));
 
     btnApply = Named(new QPushButton(QStringLiteral("A&ppliquer")), "btnApply");
     btnOK = Named(new QPushButton(QStringLiteral("O&K")), "btnOK");
@@ -96,25 +142,58 @@ void TfmOptions::buildPages()
     buttons->addWidget(btnApply);
     buttons->addWidget(btnOK);
     buttons->addWidget(btnCancel);
+    auto* pages = new QHBoxLayout;
+    pages->addWidget(lstPages);
+    pages->addWidget(PageControl1, 1);
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(PageControl1);
+    layout->addLayout(pages, 1);
     layout->addLayout(buttons);
 
     connect(btnOK, &QPushButton::clicked, this, &TfmOptions::btnOKClick);
     connect(btnApply, &QPushButton::clicked, this, &TfmOptions::btnApplyClick);
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(PageControl1, &QTabWidget::currentChanged, this, &TfmOptions::PageControl1Change);
+    connect(PageControl1, &QTabWidget::currentChanged, lstPages,
+            [this](int index) { lstPages->setCurrentRow(index); });
+    connect(lstPages, &QListWidget::currentRowChanged, PageControl1, [this](int row) {
+        if (row >= 0)
+            PageControl1->setCurrentIndex(row);
+    });
     // Ctrl+Tab and Ctrl+Shift+Tab turn the pages wherever the focus is, buttons included.
+    // One shortcut a direction: two that match the same keys would cancel each other.
+    // Ctrl+Shift+Tab arrives as Backtab (X11) or as Tab with Shift; Qt tries the second
+    // when nothing takes the first.
     const auto turn = [this](int step) {
         const int n = PageControl1->count();
         PageControl1->setCurrentIndex((PageControl1->currentIndex() + step + n) % n);
     };
-    for (const QKeySequence& key : {QKeySequence(Qt::CTRL | Qt::Key_Tab)})
-        connect(new QShortcut(key, this), &QShortcut::activated, this, [turn] { turn(1); });
-    for (const QKeySequence& key : {QKeySequence(Qt::CTRL | Qt::Key_Backtab),
-                                    QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab),
-                                    QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab)})
-        connect(new QShortcut(key, this), &QShortcut::activated, this, [turn] { turn(-1); });
+    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Tab), this), &QShortcut::activated, this,
+            [turn] { turn(1); });
+    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab), this),
+            &QShortcut::activated, this, [turn] { turn(-1); });
+}
+
+QWidget* TfmOptions::WithBrowseButton(QLineEdit* field, const char* name, const QString& what)
+{
+    auto* browse = Named(new QToolButton, name);
+    browse->setIcon(ActionIcon("document-open"));
+    browse->setToolTip(QStringLiteral("Choisir le fichier : %1").arg(what));
+    browse->setAccessibleName(browse->toolTip());
+    connect(browse, &QToolButton::clicked, this, [this, field, what] {
+        const QString start = field->text().trimmed();
+        const QString file = QFileDialog::getOpenFileName(
+            this, what, start,
+            QStringLiteral("Certificats et clés (*.pem *.crt *.cer *.key);;Tous les fichiers (*)"));
+        if (!file.isEmpty())
+            field->setText(file);
+    });
+    auto* row = new QWidget;
+    auto* box = new QHBoxLayout(row);
+    box->setContentsMargins(0, 0, 0, 0);
+    box->addWidget(field, 1);
+    box->addWidget(browse);
+    row->setFocusProxy(field);
+    return row;
 }
 
 void TfmOptions::buildAcquisitionPage()
@@ -131,6 +210,17 @@ void TfmOptions::buildAcquisitionPage()
          QStringLiteral("Port série COM 3"), QStringLiteral("Port série COM 4"),
          QStringLiteral("Port parallèle LPT 1"), QStringLiteral("Port parallèle LPT 2"),
          QStringLiteral("Port joystick JOY 1")});
+    // The serial and joystick ports stay in the list (the stored index counts them) but
+    // cannot be chosen; their tooltip says why.
+    if (auto* model = qobject_cast<QStandardItemModel*>(cbPortsBaseAddressList->model())) {
+        for (int i = 0; i < model->rowCount(); ++i) {
+            if (i == psLPT1 || i == psLPT2)
+                continue;
+            QStandardItem* item = model->item(i);
+            item->setEnabled(false);
+            item->setToolTip(ResStr::OnlyParallelPorts());
+        }
+    }
     cbCaptureThreadPriority = Named(new QComboBox, "cbCaptureThreadPriority");
     cbCaptureThreadPriority->addItems({QStringLiteral("Minimale"), QStringLiteral("Très faible"),
                                        QStringLiteral("Faible"), QStringLiteral("Normale"),
@@ -147,21 +237,31 @@ void TfmOptions::buildAcquisitionPage()
             text = QStringLiteral("%1 ms").arg(us / 1000);
         cbCaptureSamplingPeriod->addItem(text, us);
     }
+    edCaptureStallThreshold = Named(new QSpinBox, "edCaptureStallThreshold");
+    edCaptureStallThreshold->setRange(0, 10000);
+    edCaptureStallThreshold->setSuffix(QStringLiteral(" ms"));
+    edCaptureStallThreshold->setSpecialValueText(QStringLiteral("jamais"));
+    edCaptureStallThreshold->setToolTip(
+        QStringLiteral("Un intervalle plus long entre deux lectures du port est noté dans le "
+                       "journal de l'acquisition : une impulsion plus courte a pu passer "
+                       "inaperçue."));
     cbCaptureSaveEdge =
         CheckBox("cbCaptureSaveEdge", QStringLiteral("&Enregistrer les changements d'état"));
     cbCaptureSaveDuration =
         CheckBox("cbCaptureSaveDuration", QStringLiteral("Enregistrer la durée des é&venements"));
 
-    PageControl1->addTab(
-        Page({Group(QStringLiteral("Démarrage automatique"),
-                    {cbMiscRunAppAtWindowsStartup, cbCaptureRunAtAppStartup}),
-              Group(QStringLiteral("Interface matérielle utilisée pour l'acquisition"),
-                    {cbPortsBaseAddressList}),
-              Group(QStringLiteral("Priorité de l'acquisition"), {cbCaptureThreadPriority}),
-              Group(QStringLiteral("Période d'échantillonnage"), {cbCaptureSamplingPeriod}),
-              Group(QStringLiteral("Mode d'enregistrement des changements d'état"),
-                    {cbCaptureSaveEdge, cbCaptureSaveDuration})}),
-        QStringLiteral("Acquisition"));
+    auto* hardware = new QGroupBox(QStringLiteral("Acquisition"));
+    auto* form = Form(hardware);
+    form->addRow(QStringLiteral("&Interface matérielle"), cbPortsBaseAddressList);
+    form->addRow(QStringLiteral("P&riorité"), cbCaptureThreadPriority);
+    form->addRow(QStringLiteral("Péri&ode d'échantillonnage"), cbCaptureSamplingPeriod);
+    form->addRow(QStringLiteral("Signaler une in&terruption de plus de"), edCaptureStallThreshold);
+    PageControl1->addTab(Page({Group(QStringLiteral("Démarrage automatique"),
+                                     {cbMiscRunAppAtWindowsStartup, cbCaptureRunAtAppStartup}),
+                               hardware,
+                               Group(QStringLiteral("Mode d'enregistrement des changements d'état"),
+                                     {cbCaptureSaveEdge, cbCaptureSaveDuration})}),
+                         QStringLiteral("Acquisition"));
 
     // A user's choice only: setting the selection from code runs no rule.
     connect(cbPortsBaseAddressList, &QComboBox::activated, this,
@@ -205,13 +305,15 @@ void TfmOptions::buildInputsPage()
     previewStack->addWidget(lblEventPreview, 0, 0);
 
     auto* params = new QGroupBox(QStringLiteral("Paramètres de l'entrée sélectionnée"));
-    auto* form = new QFormLayout;
-    form->addRow(QStringLiteral("Durée minimale pour prise en compte (en ms)"), edInputMinDuration);
-    form->addRow(QStringLiteral("Anti-rebond (en ms, 0 : aucun)"), edInputDebounce);
-    form->addRow(QStringLiteral("Libellé"), edEventLabel);
-    form->addRow(QStringLiteral("Couleur du texte"), ccLogEventTextColor);
-    form->addRow(QStringLiteral("Couleur de fond"), ccLogEventBGColor);
-    form->addRow(QStringLiteral("Apperçu"), previewBox);
+    auto* form = Form(nullptr);
+    form->addRow(QStringLiteral("&Durée minimale pour prise en compte (en ms)"),
+                 edInputMinDuration);
+    form->addRow(QStringLiteral("Anti-re&bond (en ms, 0 : aucun)"), edInputDebounce);
+    form->addRow(QStringLiteral("&Libellé"), edEventLabel);
+    form->addRow(QStringLiteral("Couleur du &texte"), ccLogEventTextColor);
+    form->addRow(QStringLiteral("Couleur de &fond"), ccLogEventBGColor);
+    // The preview takes no focus: its caption has no letter.
+    form->addRow(Named(new QLabel(QStringLiteral("Apperçu")), "lblPreviewCaption"), previewBox);
     auto* paramsLayout = new QVBoxLayout(params);
     paramsLayout->addWidget(cbInputActive);
     paramsLayout->addWidget(cbInputInvert);
@@ -219,7 +321,11 @@ void TfmOptions::buildInputsPage()
 
     cbLogUseColors =
         CheckBox("cbLogUseColors", QStringLiteral("Différencier les évenements en les &colorant"));
-    PageControl1->addTab(Page({cbInputList, params, cbLogUseColors}), QStringLiteral("Entrées"));
+    auto* choice = new QWidget;
+    auto* choiceForm = Form(choice);
+    choiceForm->setContentsMargins(0, 0, 0, 0);
+    choiceForm->addRow(QStringLiteral("&Entrée"), cbInputList);
+    PageControl1->addTab(Page({choice, params, cbLogUseColors}), QStringLiteral("Entrées"));
 
     connect(cbInputList, &QComboBox::currentIndexChanged, this, &TfmOptions::cbInputListChange);
     connect(cbInputActive, &QCheckBox::toggled, this, &TfmOptions::cbInputActiveClick);
@@ -251,9 +357,9 @@ void TfmOptions::buildReportPage()
     edReportSubTitle = Named(new QLineEdit, "edReportSubTitle");
     auto* titles =
         new QGroupBox(QStringLiteral("Titre principal et sous-titre du rapport imprimé"));
-    auto* form = new QFormLayout(titles);
-    form->addRow(QStringLiteral("Titre principal"), edReportMainTitle);
-    form->addRow(QStringLiteral("Sous-titre"), edReportSubTitle);
+    auto* form = Form(titles);
+    form->addRow(QStringLiteral("T&itre principal"), edReportMainTitle);
+    form->addRow(QStringLiteral("&Sous-titre"), edReportSubTitle);
     rgReportSorting = RadioGroup("rgReportSorting", QStringLiteral("Ordre des évenements imprimés"),
                                  // 0 prints the list's top row (the newest) first.
                                  {QStringLiteral("Tri desce&ndant (le plus récent en premier)"),
@@ -312,8 +418,10 @@ void TfmOptions::buildMiscPage()
               "lnkVersionHistory");
     lnkVersionHistory->setTextFormat(Qt::RichText);
     lnkVersionHistory->setTextInteractionFlags(Qt::TextBrowserInteraction);
+    auto* title = new QGroupBox(QStringLiteral("Fenêtre principale"));
+    Form(title)->addRow(QStringLiteral("&Titre"), edAppMainTitle);
     PageControl1->addTab(
-        Page({Group(QStringLiteral("Titre de la fenêtre principale"), {edAppMainTitle}),
+        Page({title,
               Group(QStringLiteral("Interface graphique"),
                     {cbMiscMenuAsXPStyle, cbLogShowGridLines}),
               Group(QStringLiteral("Lors d'une erreur grave"), {cbMiscShowErrorMessages}),
@@ -346,26 +454,36 @@ void TfmOptions::buildNetworkPage()
     edMqttCertFile = Named(new QLineEdit, "edMqttCertFile");
     edMqttKeyFile = Named(new QLineEdit, "edMqttKeyFile");
 
-    auto* server = new QGroupBox(QStringLiteral("Serveur MQTT"));
-    auto* serverForm = new QFormLayout(server);
-    serverForm->addRow(QStringLiteral("Serveur"), edMqttHost);
-    serverForm->addRow(QStringLiteral("Port"), edMqttPort);
-    serverForm->addRow(QStringLiteral("Maintien de la connexion"), edMqttKeepAlive);
-    auto* topics =
-        new QGroupBox(QStringLiteral("Sujets : <préfixe>/<poste>/events, status, lines"));
-    auto* topicsForm = new QFormLayout(topics);
-    topicsForm->addRow(QStringLiteral("Préfixe"), edMqttTopicPrefix);
-    topicsForm->addRow(QStringLiteral("Poste"), edMqttStation);
-    auto* security = new QGroupBox(QStringLiteral("Identification et chiffrement (TLS)"));
-    auto* securityForm = new QFormLayout(security);
-    securityForm->addRow(QStringLiteral("Utilisateur"), edMqttUsername);
-    securityForm->addRow(QStringLiteral("Mot de passe"), edMqttPassword);
-    securityForm->addRow(QStringLiteral("Certificat de l'autorité (CA)"), edMqttCaFile);
-    securityForm->addRow(QStringLiteral("Certificat du client"), edMqttCertFile);
-    securityForm->addRow(QStringLiteral("Clé du client"), edMqttKeyFile);
-    for (QGroupBox* box : {server, topics, security})
-        connect(cbMqttEnabled, &QCheckBox::toggled, box, &QWidget::setEnabled);
-    PageControl1->addTab(Page({cbMqttEnabled, server, topics, security}), QStringLiteral("Réseau"));
+    // One form for the whole page: every field starts at the same place.
+    auto* fields = new QWidget;
+    auto* form = Form(fields);
+    form->setContentsMargins(0, 0, 0, 0);
+    const auto heading = [form](const QString& text) {
+        auto* l = new QLabel(QStringLiteral("<b>%1</b>").arg(text.toHtmlEscaped()));
+        l->setTextFormat(Qt::RichText);
+        form->addRow(l);
+    };
+    heading(QStringLiteral("Serveur MQTT"));
+    form->addRow(QStringLiteral("&Serveur"), edMqttHost);
+    form->addRow(QStringLiteral("P&ort"), edMqttPort);
+    form->addRow(QStringLiteral("&Maintien de la connexion"), edMqttKeepAlive);
+    heading(QStringLiteral("Sujets : <préfixe>/<poste>/events, status, lines"));
+    form->addRow(QStringLiteral("Pré&fixe"), edMqttTopicPrefix);
+    form->addRow(QStringLiteral("Pos&te"), edMqttStation);
+    heading(QStringLiteral("Identification et chiffrement (TLS)"));
+    form->addRow(QStringLiteral("Utilisat&eur"), edMqttUsername);
+    form->addRow(QStringLiteral("Mot &de passe"), edMqttPassword);
+    form->addRow(QStringLiteral("&Certificat de l'autorité (CA)"),
+                 WithBrowseButton(edMqttCaFile, "btnMqttCaFile",
+                                  QStringLiteral("certificat de l'autorité (CA)")));
+    form->addRow(QStringLiteral("Certificat du c&lient"),
+                 WithBrowseButton(edMqttCertFile, "btnMqttCertFile",
+                                  QStringLiteral("certificat du client")));
+    form->addRow(
+        QStringLiteral("Clé du cl&ient"),
+        WithBrowseButton(edMqttKeyFile, "btnMqttKeyFile", QStringLiteral("clé du client")));
+    connect(cbMqttEnabled, &QCheckBox::toggled, fields, &QWidget::setEnabled);
+    PageControl1->addTab(Page({cbMqttEnabled, fields}), QStringLiteral("Réseau"));
 }
 
 } // namespace evtrak

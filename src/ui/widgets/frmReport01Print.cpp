@@ -3,6 +3,7 @@
 
 #include "base/uResStr.h"
 #include "eventlog/uLog.h"
+#include "ui/widgets/uFormsGeometry.h"
 
 #include <QMessageBox>
 #include <QPageLayout>
@@ -34,6 +35,7 @@ ReportDialogs StandardReportDialogs(QWidget* parent)
         QPrintPreviewDialog dialog(&printer, parent);
         dialog.setWindowTitle(QStringLiteral("Aperçu avant impression"));
         dialog.resize(900, 1000);
+        FitOnScreen(&dialog); // smaller on a small screen: the page preview zooms
         QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog, render);
         dialog.exec();
     };

@@ -1,5 +1,7 @@
 #include "ui/widgets/frmStatistics.h"
 
+#include "ui/widgets/uFormsGeometry.h"
+
 #include <QApplication>
 #include <QClipboard>
 #include <QDialogButtonBox>
@@ -56,6 +58,7 @@ TfmStatistics::TfmStatistics(const std::vector<InputStatistics>& stats, const TU
     layout->addWidget(m_table, 1);
     layout->addWidget(buttons);
     resize(m_table->horizontalHeader()->length() + 60, 320);
+    FitOnScreen(this); // the table scrolls on a small screen
 }
 
 } // namespace evtrak

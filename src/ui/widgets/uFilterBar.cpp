@@ -1,5 +1,6 @@
 #include "ui/widgets/uFilterBar.h"
 
+#include <QBoxLayout>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTimeEdit>
@@ -33,7 +34,12 @@ TFilterBar::TFilterBar(QWidget* parent) : QWidget(parent)
     m_inputs = new QLineEdit(this);
     m_inputs->setObjectName(QStringLiteral("edFilterInputs"));
     m_inputs->setPlaceholderText(QStringLiteral("0, 3, 5-7"));
-    m_inputs->setMaximumWidth(80);
+    // "0, 3, 5-7" fits whole; the label text gets room for a word or two at least.
+    m_inputs->setMinimumWidth(
+        m_inputs->fontMetrics().horizontalAdvance(QStringLiteral("0, 3, 5-7")) + 16);
+    m_inputs->setMaximumWidth(m_inputs->minimumWidth() * 2);
+    m_text->setMinimumWidth(
+        m_text->fontMetrics().horizontalAdvance(QStringLiteral("texte du libellé")) + 24);
     m_useFrom = new QCheckBox(QStringLiteral("&Du"), this);
     m_useFrom->setObjectName(QStringLiteral("cbFilterFrom"));
     m_useTo = new QCheckBox(QStringLiteral("A&u"), this);
@@ -57,20 +63,33 @@ TFilterBar::TFilterBar(QWidget* parent) : QWidget(parent)
     close->setToolTip(QStringLiteral("Fermer la recherche (Échap)"));
     close->setAutoRaise(true);
 
-    auto* row = new QHBoxLayout(this);
-    row->setContentsMargins(4, 2, 4, 2);
-    row->addWidget(Buddy(QStringLiteral("&Libellé :"), m_text, this));
-    row->addWidget(m_text, 2);
-    row->addWidget(Buddy(QStringLiteral("E&ntrées :"), m_inputs, this));
-    row->addWidget(m_inputs);
-    row->addWidget(m_useFrom);
-    row->addWidget(m_from);
-    row->addWidget(m_useTo);
-    row->addWidget(m_to);
-    row->addWidget(Buddy(QStringLiteral("É&tat :"), m_state, this));
-    row->addWidget(m_state);
-    row->addStretch(1);
-    row->addWidget(close);
+    // Two groups, side by side when the window is wide enough, else one above the other:
+    // the fields keep a usable width at any window size.
+    m_what = new QWidget(this);
+    auto* what = new QHBoxLayout(m_what);
+    what->setContentsMargins(0, 0, 0, 0);
+    what->addWidget(Buddy(QStringLiteral("&Libellé :"), m_text, this));
+    what->addWidget(m_text, 2);
+    what->addWidget(Buddy(QStringLiteral("E&ntrées :"), m_inputs, this));
+    what->addWidget(m_inputs);
+    what->addWidget(Buddy(QStringLiteral("É&tat :"), m_state, this));
+    what->addWidget(m_state);
+    what->addWidget(close);
+    m_when = new QWidget(this);
+    auto* when = new QHBoxLayout(m_when);
+    when->setContentsMargins(0, 0, 0, 0);
+    when->addWidget(m_useFrom);
+    when->addWidget(m_from);
+    when->addWidget(m_useTo);
+    when->addWidget(m_to);
+    when->addStretch(1);
+    m_rows = new QBoxLayout(QBoxLayout::LeftToRight, this);
+    m_rows->setContentsMargins(4, 2, 4, 2);
+    m_rows->addWidget(m_what, 1);
+    m_rows->addWidget(m_when);
+    QWidget* const order[] = {m_text, m_inputs, m_state, close, m_useFrom, m_from, m_useTo, m_to};
+    for (std::size_t i = 0; i + 1 < std::size(order); ++i)
+        setTabOrder(order[i], order[i + 1]);
 
     m_delay = new QTimer(this);
     m_delay->setSingleShot(true);
@@ -114,6 +133,33 @@ void TFilterBar::proposeDates(const QDateTime& from, const QDateTime& to)
         m_from->setDateTime(from);
     if (!m_useTo->isChecked() && to.isValid())
         m_to->setDateTime(to);
+}
+
+bool TFilterBar::IsWrapped() const
+{
+    return m_rows->direction() == QBoxLayout::TopToBottom;
+}
+
+QSize TFilterBar::minimumSizeHint() const
+{
+    // The bar can always wrap: it needs the width of its wider group only.
+    const QMargins m = m_rows->contentsMargins();
+    const int width =
+        std::max(m_what->minimumSizeHint().width(), m_when->minimumSizeHint().width());
+    return {width + m.left() + m.right(), QWidget::minimumSizeHint().height()};
+}
+
+void TFilterBar::resizeEvent(QResizeEvent* event)
+{
+    const QMargins m = m_rows->contentsMargins();
+    const int oneRow = m_what->minimumSizeHint().width() + m_when->minimumSizeHint().width() +
+                       m_rows->spacing() + m.left() + m.right();
+    const auto direction = width() >= oneRow ? QBoxLayout::LeftToRight : QBoxLayout::TopToBottom;
+    if (direction != m_rows->direction()) {
+        m_rows->setDirection(direction);
+        updateGeometry(); // one row or two: the bar's height changes
+    }
+    QWidget::resizeEvent(event);
 }
 
 void TFilterBar::keyPressEvent(QKeyEvent* event)

@@ -7,6 +7,7 @@
 
 #include <QWidget>
 
+class QBoxLayout;
 class QCheckBox;
 class QComboBox;
 class QDateTimeEdit;
@@ -26,6 +27,9 @@ public:
     void focusText();
     // Starts the date range at a day (the list's newest event) when it is not set yet.
     void proposeDates(const QDateTime& from, const QDateTime& to);
+    // True while the dates sit on a row of their own (a narrow window).
+    bool IsWrapped() const;
+    QSize minimumSizeHint() const override;
 
 Q_SIGNALS:
     void filterChanged();
@@ -33,6 +37,7 @@ Q_SIGNALS:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     QLineEdit* m_text = nullptr;
@@ -43,6 +48,9 @@ private:
     QDateTimeEdit* m_to = nullptr;
     QComboBox* m_state = nullptr;
     QTimer* m_delay = nullptr;
+    QBoxLayout* m_rows = nullptr;
+    QWidget* m_what = nullptr; // text, inputs, state, close
+    QWidget* m_when = nullptr; // the date range
 };
 
 } // namespace evtrak

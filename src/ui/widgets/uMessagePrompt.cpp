@@ -19,9 +19,9 @@ void FrenchButtons(QMessageBox& box)
     {
         QMessageBox::StandardButton button;
         const char* text;
-    } captions[] = {{QMessageBox::Yes, "Oui"},
-                    {QMessageBox::No, "Non"},
-                    {QMessageBox::Cancel, "Annuler"},
+    } captions[] = {{QMessageBox::Yes, "&Oui"},
+                    {QMessageBox::No, "&Non"},
+                    {QMessageBox::Cancel, "&Annuler"},
                     {QMessageBox::Ok, "OK"}};
     for (const auto& c : captions)
         if (QAbstractButton* b = box.button(c.button))
