@@ -75,7 +75,7 @@ void AddDay(TEventList& list, const TUserPrefs& prefs, int count)
     const QDateTime newest(QDate(2026, 12, 8), QTime(17, 45, 12));
     for (int r = count - 1; r >= 0; --r) {
         const int input = (r * 7) % 13;
-        const EventRecord rec{prefs.LogEventLabel[std::size_t(input)], input,
+        const EventRecord rec{prefs.Inputs[std::size_t(input)].Label, input,
                               DateTimeFromQt(newest.addSecs(-37 * r)), 120 + r * 131};
         list.AddEvent(rec, true, r % 2 == 0, true);
     }
@@ -106,12 +106,12 @@ bool MainWindowShots(const QString& dir)
     w.EndStartup();
     TUserPrefs& prefs = w.prefs();
     prefs.LogUseColors = true;
-    prefs.LogEventLabel[3] = QStringLiteral("Porte du local");
-    prefs.LogEventTextColor[3] = 0x0000FF;
-    prefs.LogEventBGColor[3] = 0x00FFFF;
-    prefs.LogEventLabel[5] = QStringLiteral("Capteur de pression");
-    prefs.LogEventTextColor[5] = 0xFFFFFF;
-    prefs.LogEventBGColor[5] = 0x800000;
+    prefs.Inputs[3].Label = QStringLiteral("Porte du local");
+    prefs.Inputs[3].TextColor = 0x0000FF;
+    prefs.Inputs[3].BGColor = 0x00FFFF;
+    prefs.Inputs[5].Label = QStringLiteral("Capteur de pression");
+    prefs.Inputs[5].TextColor = 0xFFFFFF;
+    prefs.Inputs[5].BGColor = 0x800000;
     w.ApplyUserPrefs();
     AddDay(w.eventList(), prefs, 40);
     w.show();

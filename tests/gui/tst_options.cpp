@@ -382,7 +382,7 @@ void TestOptions::outOfRangeChoicesKept()
 void TestOptions::inputNamesAndPortChoices()
 {
     Session s;
-    s.live.LogEventLabel[3] = QStringLiteral("Porte");
+    s.live.Inputs[3].Label = QStringLiteral("Porte");
     s.open();
     auto* inputs = s.get<QComboBox>("cbInputList");
     QCOMPARE(inputs->itemText(3), QStringLiteral("Entrée 3 – Porte"));

@@ -258,7 +258,7 @@ void TfmOptions::RefreshInputPreview()
 void TfmOptions::RefreshInputNames()
 {
     for (int i = 0; i < cbInputList->count() && i < kInputCount; ++i) {
-        const QString label = m_inputsWorkCopy.LogEventLabel[std::size_t(i)];
+        const QString label = m_inputsWorkCopy.Inputs[std::size_t(i)].Label;
         cbInputList->setItemText(
             i, label.isEmpty() ? QStringLiteral("Entrée %1").arg(i)
                                : QStringLiteral("Entrée %1 – %2").arg(QString::number(i), label));
