@@ -124,10 +124,10 @@ int RunHeadless(const CommandLineOptions& options)
         };
         auto reportStalls = [&capture] {
             for (const StallReport& r : capture.Quality().TakeStalls())
-                PrintErr(QStringLiteral("%1 %2").arg(
-                    QDateTime::fromMSecsSinceEpoch(r.WallMs).toString(
-                        QStringLiteral("dd/MM/yyyy hh:mm:ss")),
-                    StallText(r.LengthMs)));
+                PrintErr(
+                    QStringLiteral("%1 %2").arg(QDateTime::fromMSecsSinceEpoch(r.WallMs).toString(
+                                                    QStringLiteral("dd/MM/yyyy hh:mm:ss")),
+                                                StallText(r.LengthMs)));
         };
         QTimer stallTimer;
         QObject::connect(&stallTimer, &QTimer::timeout, [&capture, &mqtt, &reportStalls] {
@@ -149,8 +149,7 @@ int RunHeadless(const CommandLineOptions& options)
         // Measurement hook: EVTRAK_PASS_RATE=1 prints the sampling rate at the end.
         if (qEnvironmentVariableIntValue("EVTRAK_PASS_RATE") != 0) {
             const double s =
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - started)
-                    .count();
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
             PrintErr(QStringLiteral("passes/s %1 (%2 passes en %3 s)")
                          .arg(qRound64(double(capture.Passes()) / s))
                          .arg(capture.Passes())

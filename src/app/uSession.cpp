@@ -83,11 +83,8 @@ private:
 } // namespace
 
 TSession::TSession(const SessionSetup& setup, QObject* parent)
-    : QObject(parent),
-      m_clock(setup.clock ? *setup.clock : SystemClock()),
-      m_exeDir(setup.exeDir),
-      m_prompt(std::make_unique<Prompt>()),
-      m_prefs(DefaultUserPrefs()),
+    : QObject(parent), m_clock(setup.clock ? *setup.clock : SystemClock()), m_exeDir(setup.exeDir),
+      m_prompt(std::make_unique<Prompt>()), m_prefs(DefaultUserPrefs()),
       m_lock(std::make_unique<TFolderLock>())
 {
     m_prompt->front = setup.prompt;
@@ -135,21 +132,6 @@ void TSession::SetPrompt(UserPrompt* prompt)
     m_prompt->front = prompt;
 }
 
-void TSession::SetNoQuestions(bool on)
-{
-    m_prompt->noQuestions = on;
-}
-
-bool TSession::NoQuestions() const
-{
-    return !m_prompt->Asking();
-}
-
-UserPrompt& TSession::prompt()
-{
-    return *m_prompt;
-}
-
 bool TSession::ReadSettings()
 {
     m_paths = InitPaths(m_exeDir, m_clock);
@@ -192,7 +174,6 @@ void TSession::StartPort(PortStartOptions options)
 void TSession::UsePort(PortAccess& ports)
 {
     Q_ASSERT(!m_capture);
-    m_ports = &ports;
     m_capture = std::make_unique<TCaptureController>(m_prefs, ports, m_interface, *m_list,
                                                      *m_policy, m_clock);
     m_capture->setJournal(m_journal.get());
@@ -266,7 +247,7 @@ TSession::EndResult TSession::End(EndMode mode, std::chrono::milliseconds mqttGr
     if (m_ended)
         return EndResult::Done;
     if (mode == EndMode::NoQuestions)
-        SetNoQuestions(true);
+        m_prompt->noQuestions = true;
     // Every event the worker recorded is in the list before anything is saved.
     if (m_capture) {
         if (m_capture->CaptureRunning())
@@ -277,7 +258,10 @@ TSession::EndResult TSession::End(EndMode mode, std::chrono::milliseconds mqttGr
     bool saveFailed = false;
     if (mode == EndMode::Ask) {
         // Asks per LogSaveAutoOnExit; a failed save keeps the program going, like a cancel.
-        if (!m_policy->SaveIfModified(!m_prefs.LogSaveAutoOnExit))
+        const bool goOn = m_policy->SaveIfModified(!m_prefs.LogSaveAutoOnExit);
+        if (m_ended)
+            return EndResult::Done; // a stop signal while the question was open ended it all
+        if (!goOn)
             return EndResult::Cancelled;
     } else if (m_list->Modified()) {
         QString file = m_policy->CurrentEventFile();

@@ -32,9 +32,9 @@ class TStopSignals;
 
 struct SessionSetup
 {
-    QString exeDir;                 // the executable's folder (the paths are found from it)
-    const Clock* clock = nullptr;   // nullptr: the system clock
-    UserPrompt* prompt = nullptr;   // the front-end's questions and boxes; nullptr: none
+    QString exeDir;               // the executable's folder (the paths are found from it)
+    const Clock* clock = nullptr; // nullptr: the system clock
+    UserPrompt* prompt = nullptr; // the front-end's questions and boxes; nullptr: none
 };
 
 class TSession : public QObject
@@ -48,20 +48,14 @@ public:
     // SIGINT, SIGTERM and SIGHUP ask for a stop, SIGUSR1 for the figures (see
     // stopRequested and figuresRequested). false when they could not be installed.
     bool InstallStopSignals();
-    // A stop was asked for (by a signal or by the front-end): a question open meanwhile
-    // decides nothing.
+    // A stop signal came: a question open meanwhile decides nothing.
     bool StopRequested() const { return m_stopRequested; }
-    void RequestStop() { m_stopRequested = true; }
 
     // The front-end's questions and boxes (the window gives its own once it exists).
     void SetPrompt(UserPrompt* prompt);
-    // No question is asked and no box shown any more: what would be asked gets Yes, what
-    // would be shown goes to standard error. Headless runs are in this mode from the
-    // start, the window from a stop signal on. The settings are not touched.
-    void SetNoQuestions(bool on);
-    bool NoQuestions() const;
-    // The session's own prompt: what the saving policy asks through.
-    UserPrompt& prompt();
+    // Without a prompt (headless runs, and the window from a stop signal on: see End) no
+    // question is asked and no box shown: what would be asked gets Yes, what would be
+    // shown goes to standard error. No setting is touched for it.
 
     // 1. The folders and the settings file; the stored column widths are kept for the
     // window (StoredColumnWidth). false when the file exists but cannot be read (the
@@ -76,7 +70,6 @@ public:
     // 3. The port: started here for the stored parallel-port selection, or given (tests).
     void StartPort(PortStartOptions options);
     void UsePort(PortAccess& ports);
-    PortAccess& ports() { return *m_ports; }
     // 4. Reads the journal an interrupted run left (cutting a torn tail off its day's
     // file first), then loads or begins the day's file. false when the day's file
     // exists but was refused (the list is then untitled).
@@ -126,9 +119,7 @@ public:
     TEventList& eventList() { return *m_list; }
     TSavingPolicy& savingPolicy() { return *m_policy; }
     TCaptureController& capture() { return *m_capture; }
-    bool HasCapture() const { return m_capture != nullptr; }
     TMqttStation& mqtt() { return *m_mqtt; }
-    TJournal* journal() { return m_journal.get(); }
     // Publishing follows the settings (the port's name goes into the messages).
     void ConfigureMqtt();
 
@@ -142,7 +133,6 @@ Q_SIGNALS:
 
 private:
     class Prompt;
-    void WirePort();
 
     const Clock& m_clock;
     QString m_exeDir;
@@ -156,7 +146,6 @@ private:
     std::unique_ptr<TJournal> m_journal;
     std::unique_ptr<TFolderLock> m_lock;
     std::unique_ptr<PortAccess> m_ownPorts;
-    PortAccess* m_ports = nullptr;
     TInterface m_interface;
     std::unique_ptr<TCaptureController> m_capture;
     std::unique_ptr<TStopSignals> m_signals;

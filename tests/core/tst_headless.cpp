@@ -2,8 +2,8 @@
 // reads the lines the program prints, stops it with a signal and reads the day's file.
 // Also the command line's exits, one owner per Log folder and the figures signal.
 #include "base/ktMisc.h"
-#include "eventlog/uJournal.h"
 #include "capture_support.h" // the thread checker's view of Qt Test
+#include "eventlog/uJournal.h"
 #include "mosquitto_support.h"
 #include "testsupport.h"
 

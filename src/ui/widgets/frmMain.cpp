@@ -50,15 +50,10 @@ void SetRole(QPalette& pal, QPalette::ColorRole role, const QColor& c)
 } // namespace
 
 TfmMain::TfmMain(const MainWindowSetup& setup, QWidget* parent)
-    : QMainWindow(parent),
-      m_setup(setup),
-      m_session(setup.session),
-      m_prefs(setup.session->prefs()),
-      m_paths(setup.session->paths()),
-      m_list(&setup.session->eventList()),
-      m_policy(&setup.session->savingPolicy()),
-      m_capture(&setup.session->capture()),
-      m_mqtt(&setup.session->mqtt())
+    : QMainWindow(parent), m_setup(setup), m_session(setup.session),
+      m_prefs(setup.session->prefs()), m_paths(setup.session->paths()),
+      m_list(&setup.session->eventList()), m_policy(&setup.session->savingPolicy()),
+      m_capture(&setup.session->capture()), m_mqtt(&setup.session->mqtt())
 {
     setObjectName(QStringLiteral("fmMain"));
     setWindowTitle(ResStr::DefaultMainTitle());

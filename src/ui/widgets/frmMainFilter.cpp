@@ -112,8 +112,7 @@ void TfmMain::CloseFilter()
 
 void TfmMain::UseFilteredView(bool filtered)
 {
-    QAbstractItemModel* wanted =
-        filtered ? static_cast<QAbstractItemModel*>(m_proxy) : m_list;
+    QAbstractItemModel* wanted = filtered ? static_cast<QAbstractItemModel*>(m_proxy) : m_list;
     if (m_lvEventsList->model() != wanted) {
         // A new model resets the header: the widths the user set are kept.
         QHeaderView* cols = m_lvEventsList->horizontalHeader();
