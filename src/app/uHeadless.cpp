@@ -159,7 +159,8 @@ int RunHeadless(const CommandLineOptions& options)
     // The same end as the window's on a stop signal: the journal stays when the rows did
     // not reach their file, and the next run offers them back.
     if (session.End(TSession::EndMode::NoQuestions, std::chrono::seconds(2)) ==
-        TSession::EndResult::SaveFailed)
+            TSession::EndResult::SaveFailed &&
+        status == 0)
         status = 1;
     return status;
 }
