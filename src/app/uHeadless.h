@@ -16,6 +16,9 @@ namespace evtrak {
 // saved; 1 when the final save failed; 2 when the interface was refused ("Accès au
 // port sélectionné impossible.") or is not a parallel port ("Not LPT !"), and when the
 // Log folder is held by another process or cannot be locked (then nothing is touched).
+// Once the day's file is open, the run ends like the window closed by a signal
+// (TSession::End): rows recovered from an interrupted run are saved even when the
+// capture never started.
 int RunHeadless(const CommandLineOptions& options);
 
 } // namespace evtrak

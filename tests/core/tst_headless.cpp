@@ -3,6 +3,7 @@
 // Also the command line's exits, one owner per Log folder and the figures signal.
 #include "base/ktMisc.h"
 #include "capture_support.h" // the thread checker's view of Qt Test
+#include "eventlog/uJournal.h"
 #include "mosquitto_support.h"
 #include "testsupport.h"
 
@@ -177,6 +178,8 @@ private Q_SLOTS:
     void windowClosesInOrderOnSignal();
     void signalDuringRecoveryQuestionKeepsJournal_data() { windowClosesInOrderOnSignal_data(); }
     void signalDuringRecoveryQuestionKeepsJournal();
+    void failedSaveAtStopKeepsJournal_data();
+    void failedSaveAtStopKeepsJournal();
     void refusedInterfaceExits2_data();
     void refusedInterfaceExits2();
     void refusedDayFileExits2BeforeCapture_data();
@@ -414,6 +417,41 @@ void TestHeadless::signalDuringRecoveryQuestionKeepsJournal()
     ::kill(pid_t(again.processId()), SIGTERM);
     QVERIFY(again.waitForFinished(20000));
     QCOMPARE(box.dailyFileLines(), QStringList{event});
+}
+
+// A stop whose save fails, in either mode: no box waits for an answer (the window would
+// hang), the failure is said once and in the status, the journal stays for the next start,
+// and the settings file keeps the user's choice about error boxes.
+void TestHeadless::failedSaveAtStopKeepsJournal_data()
+{
+    QTest::addColumn<bool>("window");
+    QTest::newRow("window") << true;
+    QTest::newRow("headless") << false;
+}
+
+void TestHeadless::failedSaveAtStopKeepsJournal()
+{
+    QFETCH(bool, window);
+    Sandbox box;
+    box.writeSettings("CaptureRunAtAppStartup=1\r\nMiscShowErrorMessages=1\r\n");
+    QProcess p;
+    QByteArray err;
+    QVERIFY(StartCapture(box, p, window, &err));
+    const QString journal = box.dir.filePath(QStringLiteral("Log/evtrak_journal.bin"));
+    box.setPortByte(0x378, 0x04);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(journal).size() >= 24, 20000);
+    // Nothing can replace a FIFO, root or not.
+    QFile::remove(box.dailyFile());
+    QCOMPARE(::mkfifo(QFile::encodeName(box.dailyFile()).constData(), 0644), 0);
+    ::kill(pid_t(p.processId()), SIGTERM);
+    QVERIFY(p.waitForFinished(20000));
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), 1);
+    err += p.readAllStandardError();
+    QCOMPARE(QString::fromUtf8(err).count(QStringLiteral("La sauvegarde dans le fichier")), 1);
+    QVERIFY(!evtrak::TJournal::ReadEvents(journal).empty());
+    QVERIFY(ReadBytes(box.dir.filePath(QStringLiteral("evtrak.ini")))
+                .contains("MiscShowErrorMessages=1"));
 }
 
 void TestHeadless::refusedInterfaceExits2_data()

@@ -3,6 +3,7 @@
 // dialogs, a program folder of its own, and a port file standing for the port space.
 
 #include "acquisition/ktPorts.h"
+#include "app/uSession.h"
 #include "eventlog/uLog.h"
 #include "testsupport.h"
 #include "ui/widgets/frmMain.h"
@@ -87,6 +88,7 @@ struct WindowRig
     std::unique_ptr<PortAccess> ports;
     FakeClock clock;
     FakeWindowPrompt prompt;
+    std::unique_ptr<TSession> session; // outlives the window, as in the program
     std::unique_ptr<TfmMain> window;
     QString portMode; // shown after the port's name
 
@@ -112,6 +114,7 @@ struct WindowRig
         if (window)
             window->hide();
         window.reset();
+        session.reset();
     }
 
     QString path(const QString& name) const { return dir.filePath(name); }
@@ -127,14 +130,18 @@ struct WindowRig
         f.write(reinterpret_cast<const char*>(&value), 1);
     }
 
-    // Creates the window without starting it.
+    // Creates the session (settings read, the rig's port) and the window, without
+    // starting it.
     TfmMain& create(int pauseMs = 0)
     {
+        window.reset();
+        session.reset();
+        session = std::make_unique<TSession>(SessionSetup{dir.path(), &clock, &prompt});
+        session->ReadSettings();
+        session->UsePort(*ports);
         MainWindowSetup s;
-        s.exeDir = dir.path();
-        s.ports = ports.get();
+        s.session = session.get();
         s.prompt = &prompt;
-        s.clock = &clock;
         s.pauseMs = pauseMs;
         s.portMode = portMode;
         window = std::make_unique<TfmMain>(s);

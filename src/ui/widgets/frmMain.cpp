@@ -3,6 +3,7 @@
 
 #include "acquisition/uCaptureControl.h"
 #include "acquisition/uPortSelection.h"
+#include "app/uSession.h"
 #include "base/uResStr.h"
 #include "eventlog/uLog.h"
 #include "eventlog/uSavingPolicy.h"
@@ -52,9 +53,11 @@ void SetRole(QPalette& pal, QPalette::ColorRole role, const QColor& c)
 } // namespace
 
 TfmMain::TfmMain(const MainWindowSetup& setup, QWidget* parent)
-    : QMainWindow(parent), m_setup(setup), m_prefs(DefaultUserPrefs())
+    : QMainWindow(parent), m_setup(setup), m_session(setup.session),
+      m_prefs(setup.session->prefs()), m_paths(setup.session->paths()),
+      m_list(&setup.session->eventList()), m_policy(&setup.session->savingPolicy()),
+      m_capture(&setup.session->capture()), m_mqtt(&setup.session->mqtt())
 {
-    Q_ASSERT(setup.ports);
     setObjectName(QStringLiteral("fmMain"));
     setWindowTitle(ResStr::DefaultMainTitle());
     setFont(QFont(QStringLiteral("Arial"), 8));
@@ -64,32 +67,25 @@ TfmMain::TfmMain(const MainWindowSetup& setup, QWidget* parent)
         m_ownPrompt = std::make_unique<TMessagePrompt>(this);
         m_prompt = m_ownPrompt.get();
     }
-    const Clock& clock = setup.clock ? *setup.clock : SystemClock();
-    m_list = std::make_unique<TEventList>(m_prefs);
-    m_policy = std::make_unique<TSavingPolicy>(*m_list, m_prefs, *m_prompt, clock);
+    // The session's questions and boxes are the window's from now on.
+    m_session->SetPrompt(m_prompt);
     m_conf = std::make_unique<TConf>();
-    m_interface = std::make_unique<TInterface>();
-    m_capture = std::make_unique<TCaptureController>(m_prefs, *setup.ports, *m_interface, *m_list,
-                                                     *m_policy, clock);
-    m_mqtt = std::make_unique<TMqttStation>(m_prefs);
-    m_capture->setRecordedHook(
-        [this](std::span<const CapturedEvent> events) { m_mqtt->Feed(events); });
 
     CreateLayout();
     CreateActions();
     CreateMenus();
     CreateQualityParts();
 
-    connect(m_policy.get(), &TSavingPolicy::captionChanged, this, &QWidget::setWindowTitle);
-    connect(m_list.get(), &TEventList::bannerChanged, this, &TfmMain::ShowBanner);
+    connect(m_policy, &TSavingPolicy::captionChanged, this, &QWidget::setWindowTitle);
+    connect(m_list, &TEventList::bannerChanged, this, &TfmMain::ShowBanner);
     // The "*" and the counters follow the list at once rather than at the next refresh.
-    connect(m_list.get(), &TEventList::modifiedChanged, this, &TfmMain::UpdateStatusBar);
-    connect(m_policy.get(), &TSavingPolicy::appendFailingChanged, this, &TfmMain::UpdateLastPanel);
-    connect(m_capture.get(), &TCaptureController::eventsArrived, this, &TfmMain::UpdateStatusBar);
+    connect(m_list, &TEventList::modifiedChanged, this, &TfmMain::UpdateStatusBar);
+    connect(m_policy, &TSavingPolicy::appendFailingChanged, this, &TfmMain::UpdateLastPanel);
+    connect(m_capture, &TCaptureController::eventsArrived, this, &TfmMain::UpdateStatusBar);
     // Also reached when the worker ends by itself.
-    connect(m_capture.get(), &TCaptureController::captureStateChanged, this, &TfmMain::UpdateGui);
+    connect(m_capture, &TCaptureController::captureStateChanged, this, &TfmMain::UpdateGui);
     connect(m_delegate, &TEventListDelegate::labelEdited, this, &TfmMain::lvEventsListEdited);
-    connect(m_mqtt.get(), &TMqttStation::statusChanged, this, [this](const QString& text) {
+    connect(m_mqtt, &TMqttStation::statusChanged, this, [this](const QString& text) {
         m_mqttPanel->setText(text);
         m_mqttPanel->setToolTip(m_mqtt->ErrorText());
         m_mqttPanel->setVisible(!text.isEmpty());
@@ -117,9 +113,8 @@ QSize TfmMain::FirstSize() const
 
 TfmMain::~TfmMain()
 {
-    // The worker must be gone before the list and the policy it feeds.
-    m_capture.reset();
-    m_mqtt.reset();
+    // The prompt goes with the window; the session outlives it.
+    m_session->SetPrompt(nullptr);
 }
 
 void TfmMain::CreateLayout()
@@ -151,7 +146,7 @@ void TfmMain::CreateLayout()
     m_delegate = new TEventListDelegate(m_prefs, this);
     m_lvEventsList = new QTableView(central);
     m_lvEventsList->setObjectName(QStringLiteral("lvEventsList"));
-    m_lvEventsList->setModel(m_list.get());
+    m_lvEventsList->setModel(m_list);
     QItemSelectionModel* own = m_lvEventsList->selectionModel();
     m_lvEventsList->setSelectionModel(m_list->selectionModel());
     delete own;

@@ -27,20 +27,17 @@ class QTimer;
 
 namespace evtrak {
 
-class PortAccess;
 class TCaptureController;
 class TConf;
 class TEventList;
 class TEventListDelegate;
-class TInterface;
 class TEventFilterProxy;
 class TFilterBar;
 class TElidedLabel;
 struct EventFilter;
 struct ReportRows;
-class TJournal;
-struct JournalFindings;
 class TSavingPolicy;
+class TSession;
 class TfmCaptureJournal;
 class TfmPrintOptions;
 class TLiveLines;
@@ -50,10 +47,10 @@ class WindowPrompt;
 // What the window needs from outside; tests replace any of it.
 struct MainWindowSetup
 {
-    QString exeDir;                 // the executable's folder (InitPaths looks there)
-    PortAccess* ports = nullptr;    // the port access layer, not owned (required)
+    // The session the window is a front-end of, not owned (required): its settings read
+    // and its port set (TSession::ReadSettings, then StartPort or UsePort).
+    TSession* session = nullptr;
     WindowPrompt* prompt = nullptr; // nullptr: message boxes and file dialogs
-    const Clock* clock = nullptr;   // nullptr: the system clock
     int pauseMs = 200;              // pause of "Réinitialiser système" and "Test système"
     QString portMode;               // "démo", "fichier" or empty: shown after the port name
 };
@@ -75,15 +72,17 @@ public:
     explicit TfmMain(const MainWindowSetup& setup, QWidget* parent = nullptr);
     ~TfmMain() override;
 
-    // The start-up of the window: paths, settings read and applied (possibly starting
-    // the capture), the day's file, the interface initialised and tested, the refresh.
+    // The start-up of the window, after the session read the settings and took the Log
+    // folder and the port: the day's file, the journal's recovery (asked), the settings
+    // applied, the capture when it starts with the program, the interface initialised
+    // and tested, the refresh.
     void FormCreate();
     // The print-options dialog, created hidden; lives as long as the window.
     TfmPrintOptions* CreatePrintOptions();
-    // SIGTERM, SIGHUP or SIGINT: closes in order without asking anything (nobody is
-    // there to answer): stops the capture, saves unsaved rows to the current file (the
-    // day's file for an untitled list), writes the settings and leaves the event loop
-    // with 0, or 1 when the save failed.
+    // SIGTERM, SIGHUP or SIGINT: closes in order without asking anything and without a
+    // box (nobody is there to answer): the session's end without questions (capture
+    // stopped, unsaved rows to the current file or the day's file for an untitled list),
+    // the settings written, and the event loop left with 0, or 1 when the save failed.
     void CloseBySignal();
     // The status CloseBySignal left with; -1 while it has not run.
     int SignalExitStatus() const { return m_signalExit; }
@@ -116,6 +115,7 @@ public:
     QString PrintJobName() const;
     TfmPrintOptions* printOptions() const { return m_printOptions; }
 
+    TSession& session() { return *m_session; }
     TUserPrefs& prefs() { return m_prefs; }
     TEventList& eventList() { return *m_list; }
     TSavingPolicy& savingPolicy() { return *m_policy; }
@@ -182,10 +182,6 @@ private:
     void QueueTestStep(bool first);
     // A command arriving while steps run waits for them (as keys and clicks did).
     void RunCommand(void (TfmMain::*handler)());
-    // Start-up: the events a journal of an interrupted session holds that the day's
-    // file lacks are offered back (Oui: into the list; Non: the journal is set aside).
-    // false when a stop signal came while the question was open.
-    bool RecoverJournal(JournalFindings found);
 
     // Handlers, one per action.
     void ActFileNewExecute();
@@ -257,16 +253,16 @@ private:
     MainWindowSetup m_setup;
     WindowPrompt* m_prompt = nullptr;
     std::unique_ptr<WindowPrompt> m_ownPrompt;
-    TUserPrefs m_prefs;
-    AppPaths m_paths;
+    // What a capture needs, owned by the session (which outlives the window).
+    TSession* m_session;
+    TUserPrefs& m_prefs;
+    const AppPaths& m_paths;
+    TEventList* m_list;
+    TSavingPolicy* m_policy;
+    TCaptureController* m_capture;
+    TMqttStation* m_mqtt;
     bool m_appStarting = true;
-    std::unique_ptr<TEventList> m_list;
-    std::unique_ptr<TSavingPolicy> m_policy;
     std::unique_ptr<TConf> m_conf;
-    std::unique_ptr<TInterface> m_interface; // the port in use; outlives the capture
-    std::unique_ptr<TJournal> m_journal;     // outlives the capture, which writes it
-    std::unique_ptr<TCaptureController> m_capture;
-    std::unique_ptr<TMqttStation> m_mqtt;
     std::unique_ptr<ColumnWidthStore> m_columns;
     std::unique_ptr<QPrinter> m_printer;
     TfmPrintOptions* m_printOptions = nullptr;

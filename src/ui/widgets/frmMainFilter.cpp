@@ -76,7 +76,7 @@ void TfmMain::ActLogFindExecute()
                     [this] { SyncSelection(false); });
             // Both counts follow rows recorded, deleted or loaded while the bar is open.
             for (QAbstractItemModel* m : {static_cast<QAbstractItemModel*>(m_proxy),
-                                          static_cast<QAbstractItemModel*>(m_list.get())}) {
+                                          static_cast<QAbstractItemModel*>(m_list)}) {
                 connect(m, &QAbstractItemModel::rowsInserted, this, &TfmMain::UpdateFilterCount);
                 connect(m, &QAbstractItemModel::rowsRemoved, this, &TfmMain::UpdateFilterCount);
                 connect(m, &QAbstractItemModel::modelReset, this, &TfmMain::UpdateFilterCount);
@@ -113,8 +113,7 @@ void TfmMain::CloseFilter()
 
 void TfmMain::UseFilteredView(bool filtered)
 {
-    QAbstractItemModel* wanted =
-        filtered ? static_cast<QAbstractItemModel*>(m_proxy) : m_list.get();
+    QAbstractItemModel* wanted = filtered ? static_cast<QAbstractItemModel*>(m_proxy) : m_list;
     if (m_lvEventsList->model() != wanted) {
         // A new model resets the header: the widths the user set are kept.
         QHeaderView* cols = m_lvEventsList->horizontalHeader();

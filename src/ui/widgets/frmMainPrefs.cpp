@@ -5,6 +5,7 @@
 #include "acquisition/uCaptureControl.h"
 #include "acquisition/uPortSelection.h"
 #include "app/ktAutostart.h"
+#include "app/uSession.h"
 #include "eventlog/uLog.h"
 #include "eventlog/uSavingPolicy.h"
 #include "mqtt/uMqttStation.h"
@@ -69,17 +70,9 @@ void TfmMain::ApplyUserPrefs()
     const bool wasModified = m_list->Modified();
     m_list->ReformatDurations(true);
     m_list->SetModified(wasModified);
-    // Before a capture started here records anything: its events go to the outbox.
-    m_mqtt->Configure(m_paths.LogDir, GetPortName(m_prefs.PortBaseAddressIndex));
-
-    if (m_appStarting && m_prefs.CaptureRunAtAppStartup) {
-        // The worker must find the channels and the interface set up at its first pass:
-        // initialise them now; the start-up's own "Réinitialiser système" then leaves
-        // the running capture alone.
-        m_capture->CaptureInitSystem();
-        m_capture->TestSystem();
-        ShowStartResult(int(m_capture->CaptureStart()));
-    }
+    // Before a capture started with the program records anything: its events go to the
+    // outbox.
+    m_session->ConfigureMqtt();
 
     m_lvEventsList->setShowGrid(m_prefs.LogShowGridLines);
     Q_EMIT m_list->headerDataChanged(Qt::Horizontal, 0, kColumnCount - 1);

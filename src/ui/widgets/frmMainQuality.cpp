@@ -34,7 +34,7 @@ void TfmMain::CreateQualityParts()
     m_qualityTimer = new QTimer(this);
     m_qualityTimer->setInterval(kQualityRefreshMs);
     connect(m_qualityTimer, &QTimer::timeout, this, &TfmMain::RefreshCaptureQuality);
-    connect(m_capture.get(), &TCaptureController::captureStateChanged, this,
+    connect(m_capture, &TCaptureController::captureStateChanged, this,
             &TfmMain::CaptureRunningChanged);
     QAction* show = action(QStringLiteral("ActCaptureShowLines"));
     show->setCheckable(true);

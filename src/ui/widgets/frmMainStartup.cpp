@@ -3,11 +3,11 @@
 
 #include "acquisition/ktPorts.h"
 #include "acquisition/uCaptureControl.h"
+#include "app/uSession.h"
+#include "base/ktMisc.h"
 #include "base/uResStr.h"
-#include "eventlog/uJournal.h"
 #include "eventlog/uLog.h"
 #include "eventlog/uSavingPolicy.h"
-#include "mqtt/uMqttStation.h"
 #include "settings/uConf.h"
 #include "ui/widgets/frmPrintOptions.h"
 #include "ui/widgets/uFormsGeometry.h"
@@ -31,13 +31,11 @@ namespace evtrak {
 
 void TfmMain::InitPaths()
 {
-    const Clock& clock = m_setup.clock ? *m_setup.clock : SystemClock();
-    m_paths = evtrak::InitPaths(m_setup.exeDir, clock);
-    for (const QString& error : std::as_const(m_paths.Errors))
-        m_prompt->ShowError(error);
-    m_policy->SetLogDir(m_paths.LogDir);
-    m_policy->InitDay();
     m_conf->SetConfDir(m_paths.ConfDir);
+    // What the settings file said of the columns (read before the window existed).
+    for (int i = 0; i < kColumnCount; ++i)
+        if (const int width = m_session->StoredColumnWidth(i); width >= 0)
+            m_columns->SetColumnWidth(i, width);
 
     // The help command is offered when the help page is there at start-up.
     QAction* help = action(QStringLiteral("ActHelpIndex"));
@@ -51,48 +49,18 @@ void TfmMain::FormCreate()
 {
     m_appStarting = true;
     InitPaths();
-    QString reason;
-    if (!ReadUserPrefs(m_prefs, m_paths.PrefsFileName, m_columns.get(), &reason))
-        m_prompt->ShowError(ResStr::CannotRead(m_paths.PrefsFileName, reason));
-    // A journal left by an interrupted session is read before anything is captured into
-    // this session's.
-    m_journal = std::make_unique<TJournal>(TJournal::PathIn(m_paths.LogDir));
-    JournalFindings found = m_journal->Scan();
-    if (!found.Problem.isEmpty())
-        m_prompt->ShowError(found.Problem);
-    m_policy->setJournal(m_journal.get());
-    m_capture->setJournal(m_journal.get());
-    m_policy->OpenDailyFile();
-    if (!RecoverJournal(std::move(found)))
-        return;       // a stop signal while the question was open: the journal waits
-    ApplyUserPrefs(); // may start the capture (CaptureRunAtAppStartup)
+    m_session->OpenDayFile(); // a refused day's file leaves the list untitled
+    if (m_session->RecoverJournal() == TSession::Recovery::Stopped)
+        return; // a stop signal while the question was open: the journal waits
+    ApplyUserPrefs();
+    if (m_prefs.CaptureRunAtAppStartup) {
+        // Before the start-up's own "Réinitialiser système", which then leaves the
+        // running capture alone.
+        ShowStartResult(int(m_session->StartCapture()));
+    }
     m_conf->SetConfFileName(ResStr::UntitledName());
     ActCaptureInitSystemExecute(); // ends with a test
     ActCaptureTestSystemExecute(); // each test ends with UpdateGui
-}
-
-bool TfmMain::RecoverJournal(JournalFindings found)
-{
-    if (!found.Events.empty()) {
-        const Answer answer =
-            m_prompt->AskYesNo(ResStr::AskRecoverJournal(int(found.Events.size())));
-        // Closed by a signal meanwhile: nothing was decided, the next start asks again.
-        if (m_signalExit >= 0)
-            return false;
-        if (answer == Answer::Yes) {
-            const Clock& clock = m_setup.clock ? *m_setup.clock : SystemClock();
-            const RecoveryResult r = RecoverEvents(*m_journal, found, *m_list, m_prefs,
-                                                   m_paths.LogDir, clock.now().date());
-            for (const QString& message : r.Messages)
-                m_prompt->ShowError(message);
-        } else {
-            const QString aside = m_journal->KeepAside(QDateTime::currentDateTime());
-            qCInfo(lcMain) << "recovered events kept aside in" << aside;
-        }
-    }
-    if (!m_journal->IsOpen() && !m_journal->Open())
-        qCWarning(lcMain) << "no recovery journal:" << m_journal->Path();
-    return true;
 }
 
 TfmPrintOptions* TfmMain::CreatePrintOptions()
@@ -167,19 +135,20 @@ bool TfmMain::FormClose()
     const QString prefsError = WriteUserPrefs(m_prefs, m_paths.PrefsFileName, m_columns.get());
     if (!prefsError.isEmpty())
         m_prompt->ShowError(prefsError); // the events still deserve their question
-    if (!m_policy->SaveIfModified(!m_prefs.LogSaveAutoOnExit))
-        return false; // cancelled: the program goes on
+    // Saves as LogSaveAutoOnExit says (asking or not), finishes the journal and gives the
+    // broker a moment; cancelled: the program goes on.
+    if (m_session->End(TSession::EndMode::Ask, std::chrono::seconds(1)) ==
+        TSession::EndResult::Cancelled)
+        return false;
     const QString formsError = SaveFormsSizeAndPos(m_paths.PrefsFileName);
     if (!formsError.isEmpty() && prefsError.isEmpty())
         m_prompt->ShowError(formsError);
-    // The broker gets a moment for what is pending; the rest waits in the outbox.
-    m_mqtt->Shutdown(std::chrono::seconds(1));
     return true;
 }
 
 void TfmMain::closeEvent(QCloseEvent* event)
 {
-    if (m_signalExit >= 0) {
+    if (m_signalExit >= 0 || m_session->Ended()) {
         event->accept(); // already closed in order
         return;
     }
@@ -193,43 +162,24 @@ void TfmMain::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
-    // Every row is saved, or the user chose to drop them: the journal has done its job.
-    if (m_journal)
-        m_journal->Finish();
     event->accept();
 }
 
 void TfmMain::CloseBySignal()
 {
-    if (m_signalExit >= 0)
+    if (m_signalExit >= 0 || m_session->Ended())
         return;
     qCInfo(lcMain) << "stop signal: closing in order";
-    if (m_capture->CaptureRunning())
-        ActCaptureStopExecute();
-    m_capture->DrainNow();
-    int status = 0;
-    if (m_list->Modified()) {
-        QString file = m_policy->CurrentEventFile();
-        if (file.isEmpty())
-            file = m_policy->DailyFileName();
-        // No box may wait for an answer now: a failure goes to the log and the status.
-        const bool showErrors = m_prefs.MiscShowErrorMessages;
-        m_prefs.MiscShowErrorMessages = false;
-        if (!m_policy->SaveEventFile(file)) {
-            std::fprintf(stderr, "%s\n", qPrintable(ResStr::SaveFailed(file)));
-            status = 1;
-        }
-        m_prefs.MiscShowErrorMessages = showErrors;
-    }
+    // Nobody is there to answer: no box and no question from here on; a save that fails
+    // is said on standard error and in the exit status.
+    const TSession::EndResult end =
+        m_session->End(TSession::EndMode::NoQuestions, std::chrono::seconds(1));
+    const int status = end == TSession::EndResult::SaveFailed ? 1 : 0;
     QString error = WriteUserPrefs(m_prefs, m_paths.PrefsFileName, m_columns.get());
     if (error.isEmpty())
         error = SaveFormsSizeAndPos(m_paths.PrefsFileName);
     if (!error.isEmpty())
-        std::fprintf(stderr, "%s\n", qPrintable(error));
-    // The journal stays when the rows did not reach their file: the next start offers
-    // them back.
-    if (status == 0 && m_journal)
-        m_journal->Finish();
+        PrintErr(error);
     m_signalExit = status;
     QCoreApplication::exit(status);
 }

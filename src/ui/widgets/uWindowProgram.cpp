@@ -1,13 +1,12 @@
-// The windowed program: takes the Log folder, starts the port, shows the main window and
-// runs the event loop.
+// The windowed program: a session (settings, the Log folder, the port) with the main
+// window as its front-end, and the event loop.
 #include "ui/widgets/uWindowProgram.h"
 
 #include "acquisition/ktPorts.h"
 #include "app/ktCommandLine.h"
-#include "app/ktStopSignals.h"
+#include "app/uSession.h"
 #include "base/ktMisc.h"
 #include "eventlog/uFolderLock.h"
-#include "settings/ktIniFile.h"
 #include "ui/widgets/frmMain.h"
 #include "ui/widgets/ktIcons.h"
 #include "ui/widgets/ktTranslations.h"
@@ -21,7 +20,6 @@
 #include <QGuiApplication>
 #include <QLoggingCategory>
 #include <QThread>
-#include <cstdio>
 
 Q_LOGGING_CATEGORY(lcRun, "evtrak.ui.main")
 
@@ -43,21 +41,23 @@ void RefuseStart(const QString& text)
 // Returns -1 when it is; otherwise the exit status: 0 when the window already open on
 // the folder came to the front, 2 when a run without a window holds the folder or it
 // cannot be locked.
-int TakeLogFolder(const QString& logDir, TFolderLock& lock)
+int TakeLogFolder(TSession& session)
 {
     // A window that has just taken the folder listens a moment later, and one busy with a
     // long save answers late: ask again for a while.
     const QDeadlineTimer deadline(5000);
     for (;;) {
-        const TFolderLock::Result result = lock.Acquire(logDir, WindowLockMode());
+        const TFolderLock::Result result = session.TakeLogFolder(WindowLockMode());
         if (result == TFolderLock::Result::Acquired)
             return -1;
+        const TFolderLock& lock = session.folderLock();
         const QString holderMode = lock.Holder().Mode;
         if (result == TFolderLock::Result::Failed ||
             (!holderMode.isEmpty() && holderMode != WindowLockMode())) {
             RefuseStart(lock.ErrorText());
             return 2;
         }
+        const QString logDir = session.paths().LogDir;
         if (AskWindowToFront(logDir, 2000)) {
             PrintErr(QStringLiteral("evtrak : une fenêtre d'Evtrak est déjà ouverte sur le "
                                     "dossier Log \"%1\" (pid %2) ; elle passe au premier plan.")
@@ -80,13 +80,15 @@ int RunMainWindow(const CommandLineOptions& options)
     InstallFrenchTranslations(*qApp);
     QApplication::setWindowIcon(AppIcon());
 
-    const QString exeDir = QCoreApplication::applicationDirPath();
-    PortStartOptions portOptions;
-    portOptions.portDevice = options.portDevice;
-    portOptions.demo = options.demo;
+    // Boxes without a parent until the window exists and gives its own.
+    TMessagePrompt boxes(nullptr);
+    TSession session(SessionSetup{QCoreApplication::applicationDirPath(), nullptr, &boxes});
+    session.InstallStopSignals();
+    QObject::connect(&session, &TSession::notice,
+                     [](const QString& text) { qCInfo(lcRun).noquote() << text; });
+    session.ReadSettings();
     // One owner per Log folder, decided before anything shows, the folder's files or the
     // port are touched: a second window hands over to the first and ends.
-    TFolderLock folderLock;
     TfmMain* owner = nullptr;
     TSingleWindowServer singleWindow([&owner] {
         if (owner && owner->isVisible()) {
@@ -103,48 +105,38 @@ int RunMainWindow(const CommandLineOptions& options)
         qCInfo(lcRun) << "brought to the front for a second start on the same Log folder";
         return QStringLiteral("ok");
     });
-    {
-        // The parport to claim is the one of the stored selection.
-        const AppPaths paths = InitPaths(exeDir);
-        const int refused = TakeLogFolder(paths.LogDir, folderLock);
-        if (refused >= 0)
-            return refused;
-        singleWindow.Listen(paths.LogDir);
-        portOptions.lptSelection =
-            TIniFile(paths.PrefsFileName)
-                .ReadInteger(QStringLiteral("UserPrefs"), QStringLiteral("PortBaseAddressIndex"),
-                             portOptions.lptSelection);
-    }
-    std::unique_ptr<PortAccess> ports = StartPortDriver(portOptions);
-    // Which access is used, or why there is none: for the user, like the headless mode.
-    std::fprintf(stderr, "%s\n", ports->Description().toUtf8().constData());
+    if (const int refused = TakeLogFolder(session); refused >= 0)
+        return refused;
+    singleWindow.Listen(session.paths().LogDir);
+    PortStartOptions portOptions;
+    portOptions.portDevice = options.portDevice;
+    portOptions.demo = options.demo;
+    session.StartPort(portOptions);
 
-    int result = 0;
-    {
-        MainWindowSetup setup;
-        setup.exeDir = exeDir;
-        setup.ports = ports.get();
-        if (options.demo)
-            setup.portMode = QStringLiteral("démo");
-        else if (!options.portDevice.isEmpty())
-            setup.portMode = QStringLiteral("fichier");
-        TfmMain window(setup);
-        owner = &window;
-        TStopSignals signals;
-        QObject::connect(&signals, &TStopSignals::stopRequested, &window, &TfmMain::CloseBySignal);
-        // SIGUSR1: the capture's figures on stderr, as a headless run prints them.
-        QObject::connect(&signals, &TStopSignals::figuresRequested, &window,
-                         [&window] { PrintErr(window.CaptureFiguresText()); });
+    MainWindowSetup setup;
+    setup.session = &session;
+    if (options.demo)
+        setup.portMode = QStringLiteral("démo");
+    else if (!options.portDevice.isEmpty())
+        setup.portMode = QStringLiteral("fichier");
+    TfmMain window(setup);
+    owner = &window;
+    QObject::connect(&session, &TSession::stopRequested, &window, &TfmMain::CloseBySignal);
+    // SIGUSR1: the capture's figures on stderr, as a headless run prints them.
+    QObject::connect(&session, &TSession::figuresRequested, &window,
+                     [&window] { PrintErr(window.CaptureFiguresText()); });
+    if (session.StopRequested())
+        window.CloseBySignal(); // asked while a box was open before the window existed
+    else
         window.FormCreate();
-        window.CreatePrintOptions();
-        LoadFormsSizeAndPos(window.paths().PrefsFileName);
-        window.EndStartup();
-        window.show();
-        // A signal during the start-up has already closed everything.
-        result = window.SignalExitStatus() >= 0 ? window.SignalExitStatus() : QApplication::exec();
-        owner = nullptr;
-    }
-    RemovePortDriver(ports);
+    window.CreatePrintOptions();
+    LoadFormsSizeAndPos(window.paths().PrefsFileName);
+    window.EndStartup();
+    window.show();
+    // A signal during the start-up has already closed everything.
+    const int result =
+        window.SignalExitStatus() >= 0 ? window.SignalExitStatus() : QApplication::exec();
+    owner = nullptr;
     return result;
 }
 
