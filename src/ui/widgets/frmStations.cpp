@@ -1,0 +1,572 @@
+#include "ui/widgets/frmStations.h"
+
+#include "base/uUserPrompt.h"
+#include "eventlog/uDateTexts.h"
+#include "mqtt/uMqttMessages.h"
+
+#include <QAbstractTableModel>
+#include <QDateTime>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QSplitter>
+#include <QTableView>
+#include <QTableWidget>
+#include <QThreadPool>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <mutex>
+#include <set>
+
+namespace evtrak {
+
+namespace {
+
+// The merged list keeps the newest events of all stations, no more.
+constexpr int kMaxEventRows = 1000;
+constexpr int kScanIntervalMs = 2000;
+
+QString EventLabel(const TStationEvent& e)
+{
+    return e.Label + (e.State == 1   ? QStringLiteral(" [ON]")
+                      : e.State == 0 ? QStringLiteral(" [OFF]")
+                                     : QString());
+}
+
+QString EventTime(std::int64_t epochMs)
+{
+    return FormatEventDateTime(DateTimeFromQt(QDateTime::fromMSecsSinceEpoch(epochMs)));
+}
+
+// A stored colour as Qt's, when it is a plain one; desktop colours stay the view's.
+QVariant PlainColor(TColor c)
+{
+    if (c < 0)
+        return {};
+    return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF);
+}
+
+QTableWidgetItem* Cell(const QString& text, const QString& tip = {})
+{
+    auto* item = new QTableWidgetItem(text);
+    item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+    if (!tip.isEmpty())
+        item->setToolTip(tip);
+    return item;
+}
+
+} // namespace
+
+// The merged list of the last events of all stations, newest on top, each event once.
+class TStationEventsModel : public QAbstractTableModel
+{
+public:
+    enum Column
+    {
+        ColStation,
+        ColLabel,
+        ColIndex,
+        ColTime,
+        ColDuration,
+        ColumnCount
+    };
+
+    TStationEventsModel(const TUserPrefs& prefs, QString ownStation, QObject* parent)
+        : QAbstractTableModel(parent), m_prefs(prefs), m_own(std::move(ownStation))
+    {}
+
+    int rowCount(const QModelIndex& parent = {}) const override
+    {
+        return parent.isValid() ? 0 : int(m_rows.size());
+    }
+    int columnCount(const QModelIndex& parent = {}) const override
+    {
+        return parent.isValid() ? 0 : ColumnCount;
+    }
+    const TStationEvent& event(int row) const { return m_rows[std::size_t(row)]; }
+
+    QVariant headerData(int section, Qt::Orientation o, int role) const override
+    {
+        if (o != Qt::Horizontal || role != Qt::DisplayRole)
+            return {};
+        static const char* const captions[] = {"Poste", "Libellé", "TS", "Date et heure", "Durée"};
+        return section >= 0 && section < ColumnCount ? QString::fromUtf8(captions[section])
+                                                     : QVariant();
+    }
+
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        if (!index.isValid() || index.row() >= rowCount())
+            return {};
+        const TStationEvent& e = event(index.row());
+        switch (role) {
+        case Qt::DisplayRole:
+            switch (index.column()) {
+            case ColStation:
+                return e.Station;
+            case ColLabel:
+                return EventLabel(e);
+            case ColIndex:
+                return e.Input;
+            case ColTime:
+                return EventTime(e.EpochMs);
+            case ColDuration:
+                return FormatDurationMs(e.DurationMs, m_prefs.LogDurationFormat);
+            }
+            return {};
+        case Qt::ForegroundRole:
+        case Qt::BackgroundRole:
+            // Only this station's inputs are known here: another station may give the
+            // same input another meaning and other colours.
+            if (e.Station != m_own || !m_prefs.LogUseColors || e.Input < 0 ||
+                e.Input >= kInputCount)
+                return {};
+            return PlainColor(role == Qt::ForegroundRole
+                                  ? m_prefs.LogEventTextColor[std::size_t(e.Input)]
+                                  : m_prefs.LogEventBGColor[std::size_t(e.Input)]);
+        default:
+            return {};
+        }
+    }
+
+    // batch: oldest first. An event already shown (a redelivery, a replay) is skipped.
+    void Add(const std::deque<TStationEvent>& batch)
+    {
+        std::vector<TStationEvent> fresh;
+        for (const TStationEvent& e : batch)
+            if (m_seen.insert({e.Station, e.Seq}).second)
+                fresh.push_back(e);
+        if (fresh.empty())
+            return;
+        std::stable_sort(fresh.begin(), fresh.end(),
+                         [](const auto& a, const auto& b) { return a.EpochMs > b.EpochMs; });
+        if (m_rows.empty() || fresh.back().EpochMs >= m_rows.front().EpochMs) {
+            // The usual case: everything is newer than the top row.
+            const int n = int(std::min<std::size_t>(fresh.size(), kMaxEventRows));
+            beginInsertRows({}, 0, n - 1);
+            for (int i = n - 1; i >= 0; --i)
+                m_rows.push_front(std::move(fresh[std::size_t(i)]));
+            endInsertRows();
+        } else {
+            // Older events among them (a replay): each goes to its place by time.
+            beginResetModel();
+            for (TStationEvent& e : fresh) {
+                auto at = std::upper_bound(
+                    m_rows.begin(), m_rows.end(), e.EpochMs,
+                    [](std::int64_t t, const TStationEvent& r) { return t > r.EpochMs; });
+                m_rows.insert(at, std::move(e));
+            }
+            endResetModel();
+        }
+        if (m_rows.size() > std::size_t(kMaxEventRows)) {
+            beginRemoveRows({}, kMaxEventRows, int(m_rows.size()) - 1);
+            while (m_rows.size() > std::size_t(kMaxEventRows)) {
+                m_seen.erase({m_rows.back().Station, m_rows.back().Seq});
+                m_rows.pop_back();
+            }
+            endRemoveRows();
+        }
+    }
+
+private:
+    const TUserPrefs& m_prefs;
+    const QString m_own;
+    std::deque<TStationEvent> m_rows; // newest first
+    std::set<std::pair<QString, std::uint64_t>> m_seen;
+};
+
+// Lets a scan running in the thread pool hand its result to the window, or to nobody
+// once the window is gone.
+struct TfmStations::ScanGuard
+{
+    std::mutex Mutex;
+    TfmStations* Window = nullptr;
+};
+
+TfmStations::TfmStations(const TUserPrefs& prefs, const QString& logDir, UserPrompt& prompt,
+                         std::function<void(const QString&)> openFile, QWidget* parent)
+    : QDialog(parent), m_prefs(prefs), m_logDir(logDir),
+      m_stationsDir(logDir + QStringLiteral("stations/")),
+      m_ownStation(MqttConfigFromPrefs(prefs, {}, {}).Station), m_prompt(prompt),
+      m_openFile(std::move(openFile)), m_scanGuard(std::make_shared<ScanGuard>())
+{
+    setObjectName(QStringLiteral("fmStations"));
+    setWindowTitle(QStringLiteral("Stations"));
+    m_scanGuard->Window = this;
+
+    m_lblBroker = new QLabel(this);
+    m_lblBroker->setObjectName(QStringLiteral("lblBroker"));
+    m_lblBroker->setWordWrap(true);
+    m_lblBroker->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+    m_stations = new QTableWidget(0, ColumnCount, this);
+    m_stations->setObjectName(QStringLiteral("tblStations"));
+    m_stations->setHorizontalHeaderLabels(
+        {QStringLiteral("Poste"), QStringLiteral("État"), QStringLiteral("Interface"),
+         QStringLiteral("Dernier évenement"), QStringLiteral("Heure"),
+         QStringLiteral("Aujourd'hui"), QStringLiteral("Comblés"), QStringLiteral("Perdus")});
+    m_stations->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_stations->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_stations->verticalHeader()->hide();
+    m_stations->horizontalHeader()->setStretchLastSection(true);
+    m_stations->setWordWrap(false);
+    auto* lblStations = new QLabel(QStringLiteral("&Postes :"), this);
+    lblStations->setBuddy(m_stations);
+
+    m_model = new TStationEventsModel(prefs, m_ownStation, this);
+    m_events = new QTableView(this);
+    m_events->setObjectName(QStringLiteral("lvStationEvents"));
+    m_events->setModel(m_model);
+    m_events->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_events->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_events->verticalHeader()->hide();
+    m_events->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_events->horizontalHeader()->setStretchLastSection(true);
+    m_events->setWordWrap(false);
+    auto* lblEvents = new QLabel(QStringLiteral("&Derniers évenements de tous les postes :"), this);
+    lblEvents->setBuddy(m_events);
+
+    auto* left = new QWidget(this);
+    auto* leftLayout = new QVBoxLayout(left);
+    leftLayout->setContentsMargins(0, 0, 0, 0);
+    leftLayout->addWidget(lblStations);
+    leftLayout->addWidget(m_stations);
+    auto* right = new QWidget(this);
+    auto* rightLayout = new QVBoxLayout(right);
+    rightLayout->setContentsMargins(0, 0, 0, 0);
+    rightLayout->addWidget(lblEvents);
+    rightLayout->addWidget(m_events);
+    auto* split = new QSplitter(Qt::Horizontal, this);
+    split->setChildrenCollapsible(false);
+    split->addWidget(left);
+    split->addWidget(right);
+    split->setStretchFactor(0, 3);
+    split->setStretchFactor(1, 2);
+
+    auto* buttons = new QDialogButtonBox(this);
+    m_btnOpen = buttons->addButton(QStringLiteral("&Ouvrir le fichier du jour"),
+                                   QDialogButtonBox::ActionRole);
+    m_btnOpen->setObjectName(QStringLiteral("btnOpen"));
+    m_btnOpen->setAutoDefault(false);
+    // Reached by its letter: the list keeps the focus, and with it the row to open.
+    m_btnOpen->setFocusPolicy(Qt::NoFocus);
+    m_btnOpen->setToolTip(QStringLiteral("Ouvre dans la liste principale le fichier du jour du "
+                                         "poste choisi (double-clic)"));
+    QPushButton* close = buttons->addButton(QStringLiteral("Fermer"), QDialogButtonBox::RejectRole);
+    close->setObjectName(QStringLiteral("btnClose"));
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(m_btnOpen, &QPushButton::clicked, this, &TfmStations::OpenSelected);
+    connect(m_stations, &QTableWidget::cellDoubleClicked, this, [this](int row) {
+        m_stations->selectRow(row);
+        m_stations->setFocus();
+        OpenSelected();
+    });
+    connect(m_events, &QTableView::doubleClicked, this,
+            [this](const QModelIndex& index) { OpenDayFile(DayFileOfEventRow(index.row())); });
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_lblBroker);
+    layout->addWidget(split, 1);
+    layout->addWidget(buttons);
+
+    const TMqttConfig config = MqttConfigFromPrefs(prefs, {}, {});
+    if (!config.Host.isEmpty()) {
+        m_watch = std::make_unique<TMqttWatch>(config);
+        connect(m_watch.get(), &TMqttWatch::changed, this, &TfmStations::TakeFromWatch);
+        m_watch->Start();
+    }
+    m_scanTimer = new QTimer(this);
+    m_scanTimer->setInterval(kScanIntervalMs);
+    connect(m_scanTimer, &QTimer::timeout, this, &TfmStations::ScanArchiveNow);
+    m_scanTimer->start();
+    ScanArchiveNow();
+    UpdateBrokerText();
+    UpdateStations();
+
+    QFontMetrics fm(font());
+    m_stations->setColumnWidth(ColName, fm.horizontalAdvance(QStringLiteral("Poste-atelier-0")));
+    m_stations->setColumnWidth(ColLastEvent,
+                               fm.horizontalAdvance(QStringLiteral("Entrée 12 [OFF]")));
+    m_stations->setColumnWidth(ColLastTime,
+                               fm.horizontalAdvance(QStringLiteral("00/00/0000 00:00:00__")));
+    m_events->setColumnWidth(TStationEventsModel::ColTime,
+                             fm.horizontalAdvance(QStringLiteral("00/00/0000 00:00:00__")));
+    m_events->setColumnWidth(TStationEventsModel::ColIndex,
+                             fm.horizontalAdvance(QStringLiteral("TS__")));
+    PlaceOverParent();
+}
+
+TfmStations::~TfmStations()
+{
+    std::lock_guard lock(m_scanGuard->Mutex);
+    m_scanGuard->Window = nullptr;
+}
+
+void TfmStations::PlaceOverParent()
+{
+    QWidget* over = parentWidget() ? parentWidget()->window() : nullptr;
+    QScreen* screen = over ? over->screen() : this->screen();
+    const QRect avail = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+    // Wide enough for both lists at their usual widths, never beyond the screen.
+    const QSize wanted(fontMetrics().averageCharWidth() * 150, fontMetrics().height() * 28);
+    const QSize size(std::min(wanted.width(), avail.width() * 9 / 10),
+                     std::min(wanted.height(), avail.height() * 9 / 10));
+    resize(size);
+    QRect r(QPoint(0, 0), size);
+    r.moveCenter(over ? over->frameGeometry().center() : avail.center());
+    r.moveLeft(std::clamp(r.left(), avail.left(), avail.right() - r.width() + 1));
+    r.moveTop(std::clamp(r.top(), avail.top(), avail.bottom() - r.height() + 1));
+    move(r.topLeft());
+}
+
+QString TfmStations::brokerText() const
+{
+    return m_lblBroker->text();
+}
+
+void TfmStations::UpdateBrokerText()
+{
+    QString text;
+    if (!m_watch) {
+        text = QStringLiteral("Aucun serveur MQTT dans les options : seuls les dossiers du "
+                              "collecteur de ce poste sont montrés.");
+    } else if (m_watch->Connected()) {
+        text = QStringLiteral("Serveur MQTT %1 : connecté, mises à jour en direct.")
+                   .arg(m_watch->Config().Describe());
+    } else if (const QString error = m_watch->ErrorText(); !error.isEmpty()) {
+        text = QStringLiteral("Serveur MQTT %1 injoignable (%2) : les états montrés sont les "
+                              "derniers connus et ceux des dossiers du collecteur.")
+                   .arg(m_watch->Config().Describe(), error);
+    } else {
+        text = QStringLiteral("Connexion au serveur MQTT %1...").arg(m_watch->Config().Describe());
+    }
+    if (!m_archiveFolder)
+        text += QStringLiteral("\nAucun collecteur sur ce poste (pas de dossier %1) : ni "
+                               "historique ni trous comblés ou perdus.")
+                    .arg(QDir::toNativeSeparators(m_stationsDir));
+    m_lblBroker->setText(text);
+}
+
+void TfmStations::TakeFromWatch()
+{
+    TMqttWatch::Batch batch = m_watch->Take();
+    const QDate today = QDate::currentDate();
+    for (auto& [name, status] : batch.Statuses)
+        m_live[name].Status = status;
+    for (const auto& [name, seqs] : batch.Received) {
+        StationInfo& info = m_live[name];
+        if (info.LiveDay != today) {
+            info.SeqsToday.clear();
+            info.LiveToday = 0;
+            info.LiveDay = today;
+        }
+        for (const std::uint64_t seq : seqs)
+            info.AddSeq(seq);
+    }
+    for (const TStationEvent& e : batch.Events) {
+        StationInfo& info = m_live[e.Station];
+        if (!info.LastLive || e.EpochMs >= info.LastLive->EpochMs)
+            info.LastLive = e;
+    }
+    m_model->Add(batch.Events);
+    UpdateBrokerText();
+    UpdateStations();
+}
+
+void TfmStations::StationInfo::AddSeq(std::uint64_t seq)
+{
+    // The range starting after seq, and the one before it.
+    auto next = SeqsToday.upper_bound(seq);
+    if (next != SeqsToday.begin()) {
+        auto prev = std::prev(next);
+        if (seq <= prev->second)
+            return; // seen already
+        if (prev->second + 1 == seq) {
+            prev->second = seq;
+            if (next != SeqsToday.end() && next->first == seq + 1) {
+                prev->second = next->second;
+                SeqsToday.erase(next);
+            }
+            ++LiveToday;
+            return;
+        }
+    }
+    if (next != SeqsToday.end() && next->first == seq + 1) {
+        const std::uint64_t last = next->second;
+        SeqsToday.erase(next);
+        SeqsToday[seq] = last;
+    } else {
+        SeqsToday[seq] = seq;
+    }
+    ++LiveToday;
+}
+
+void TfmStations::ScanArchiveNow()
+{
+    m_archiveFolder = QFileInfo(m_stationsDir).isDir();
+    if (m_scanning || !m_archiveFolder) {
+        if (!m_archiveFolder && !m_archive.empty()) {
+            m_archive.clear();
+            UpdateStations();
+        }
+        UpdateBrokerText();
+        return;
+    }
+    m_scanning = true;
+    // Counting a day file of millions of lines takes a while the first time: it runs
+    // in the pool, and the window takes the result when it comes.
+    QThreadPool::globalInstance()->start([guard = m_scanGuard, dir = m_stationsDir,
+                                          today = QDate::currentDate(),
+                                          previous = m_archive]() mutable {
+        std::vector<TArchiveStation> scanned = ScanArchive(dir, today, std::move(previous));
+        std::lock_guard lock(guard->Mutex);
+        if (guard->Window)
+            QMetaObject::invokeMethod(
+                guard->Window,
+                [w = guard->Window, s = std::move(scanned)]() mutable {
+                    w->ArchiveScanned(std::move(s));
+                },
+                Qt::QueuedConnection);
+    });
+}
+
+void TfmStations::ArchiveScanned(std::vector<TArchiveStation> scanned)
+{
+    m_scanning = false;
+    m_archive = std::move(scanned);
+    UpdateBrokerText();
+    UpdateStations();
+}
+
+void TfmStations::UpdateStations()
+{
+    std::map<QString, const TArchiveStation*> archive;
+    for (const TArchiveStation& a : m_archive)
+        archive[a.Name] = &a;
+    std::set<QString> names;
+    for (const auto& [name, info] : m_live)
+        names.insert(name);
+    for (const auto& [name, a] : archive)
+        names.insert(name);
+
+    const int current = m_stations->currentRow();
+    const QString currentName = current >= 0 && m_stations->item(current, ColName)
+                                    ? m_stations->item(current, ColName)->text()
+                                    : QString();
+    m_stations->setRowCount(int(names.size()));
+    int row = 0;
+    for (const QString& name : names) {
+        const auto live = m_live.find(name);
+        const StationInfo* info = live != m_live.end() ? &live->second : nullptr;
+        const auto arch = archive.find(name);
+        const TArchiveStation* a = arch != archive.end() ? arch->second : nullptr;
+
+        QString state = QStringLiteral("inconnu");
+        QColor stateColor;
+        if (info && info->Status) {
+            state =
+                info->Status->Online ? QStringLiteral("en ligne") : QStringLiteral("hors ligne");
+            stateColor = info->Status->Online ? QColor(0, 128, 0) : QColor(192, 0, 0);
+        }
+        // The newest of what came live and what the collector wrote.
+        QString lastLabel, lastTime;
+        TDateTime lastAt = 0;
+        if (info && info->LastLive) {
+            lastLabel = EventLabel(*info->LastLive);
+            lastAt = DateTimeFromQt(QDateTime::fromMSecsSinceEpoch(info->LastLive->EpochMs));
+            lastTime = FormatEventDateTime(lastAt);
+        }
+        if (a && a->Today.Last && a->Today.Last->DateTime > lastAt) {
+            lastLabel = a->Today.Last->Label;
+            lastTime = FormatEventDateTime(a->Today.Last->DateTime);
+        } else if (a && lastTime.isEmpty() && a->State.LastEpochMs > 0) {
+            lastTime = EventTime(a->State.LastEpochMs);
+        }
+        QString today, todayTip;
+        if (a) {
+            today = QString::number(a->Today.Count);
+            todayTip = QStringLiteral("Évenements du fichier du jour du collecteur");
+        } else if (info && info->LiveDay == QDate::currentDate()) {
+            today = QStringLiteral("≥ %1").arg(info->LiveToday);
+            todayTip = QStringLiteral("Évenements reçus depuis l'ouverture de la fenêtre (pas de "
+                                      "collecteur pour ce poste ici)");
+        }
+        QString filled, lost, filledTip, lostTip;
+        if (a && a->State.Present) {
+            filled = QString::number(a->State.Filled);
+            lost = QString::number(a->State.LostCount);
+            if (!a->State.Gaps.isEmpty())
+                filledTip = QStringLiteral("En attente : %1").arg(a->State.Gaps);
+            if (!a->State.Lost.isEmpty())
+                lostTip = QStringLiteral("Perdus : %1").arg(a->State.Lost);
+        }
+
+        m_stations->setItem(row, ColName, Cell(name));
+        QTableWidgetItem* stateItem = Cell(state);
+        if (stateColor.isValid())
+            stateItem->setForeground(stateColor);
+        m_stations->setItem(row, ColState, stateItem);
+        m_stations->setItem(row, ColInterface,
+                            Cell(info && info->Status ? info->Status->Interface : QString(),
+                                 info && info->Status && !info->Status->Version.isEmpty()
+                                     ? QStringLiteral("Version %1").arg(info->Status->Version)
+                                     : QString()));
+        m_stations->setItem(row, ColLastEvent, Cell(lastLabel));
+        m_stations->setItem(row, ColLastTime, Cell(lastTime));
+        m_stations->setItem(row, ColToday, Cell(today, todayTip));
+        m_stations->setItem(row, ColFilled, Cell(filled, filledTip));
+        m_stations->setItem(row, ColLost, Cell(lost, lostTip));
+        if (name == currentName)
+            m_stations->setCurrentCell(row, ColName);
+        ++row;
+    }
+}
+
+QString TfmStations::DayFileFor(const QString& station, const QDate& day) const
+{
+    QString file = StationDayFile(m_stationsDir, station, day);
+    // This station's own day file when no collector keeps one for it.
+    if (station == m_ownStation && !QFileInfo::exists(file))
+        file = m_logDir + day.toString(QStringLiteral("yyyy_MM_dd")) + QStringLiteral(".txt");
+    return file;
+}
+
+QString TfmStations::DayFileOfEventRow(int row) const
+{
+    if (row < 0 || row >= m_model->rowCount())
+        return {};
+    const TStationEvent& e = m_model->event(row);
+    return DayFileFor(e.Station, QDateTime::fromMSecsSinceEpoch(e.EpochMs).date());
+}
+
+void TfmStations::OpenSelected()
+{
+    if (m_events->hasFocus() && m_events->currentIndex().isValid())
+        return OpenDayFile(DayFileOfEventRow(m_events->currentIndex().row()));
+    const int row = m_stations->currentRow();
+    if (row >= 0 && m_stations->item(row, ColName))
+        return OpenDayFile(
+            DayFileFor(m_stations->item(row, ColName)->text(), QDate::currentDate()));
+    m_prompt.Inform(QStringLiteral("Choisissez d'abord un poste ou un évenement."));
+}
+
+void TfmStations::OpenDayFile(const QString& file)
+{
+    if (file.isEmpty())
+        return;
+    if (!QFileInfo(file).isFile()) {
+        m_prompt.Inform(QStringLiteral("Le fichier \"%1\" n'existe pas sur ce poste (aucun "
+                                       "collecteur n'y a écrit ce jour-là).")
+                            .arg(QDir::toNativeSeparators(file)));
+        return;
+    }
+    m_openFile(file);
+}
+
+} // namespace evtrak
