@@ -52,9 +52,11 @@ QVariant PlainColor(TColor c)
     return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF);
 }
 
-QTableWidgetItem* Cell(const QString& text, const QString& tip = {})
+QTableWidgetItem* Cell(const QString& text, const QString& tip = {}, bool number = false)
 {
     auto* item = new QTableWidgetItem(text);
+    if (number)
+        item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
     item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
     if (!tip.isEmpty())
         item->setToolTip(tip);
@@ -208,12 +210,13 @@ TfmStations::TfmStations(const TUserPrefs& prefs, const QString& logDir, UserPro
     m_stations = new QTableWidget(0, ColumnCount, this);
     m_stations->setObjectName(QStringLiteral("tblStations"));
     m_stations->setHorizontalHeaderLabels(
-        {QStringLiteral("Poste"), QStringLiteral("État"), QStringLiteral("Interface"),
-         QStringLiteral("Dernier évenement"), QStringLiteral("Heure"),
-         QStringLiteral("Aujourd'hui"), QStringLiteral("Comblés"), QStringLiteral("Perdus")});
+        {QStringLiteral("Poste"), QStringLiteral("État"), QStringLiteral("Dernier évenement"),
+         QStringLiteral("Date et heure"), QStringLiteral("Aujourd'hui"), QStringLiteral("Comblés"),
+         QStringLiteral("Perdus"), QStringLiteral("Interface")});
     m_stations->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_stations->setSelectionMode(QAbstractItemView::SingleSelection);
     m_stations->verticalHeader()->hide();
+    m_stations->horizontalHeader()->setHighlightSections(false);
     m_stations->horizontalHeader()->setStretchLastSection(true);
     m_stations->setWordWrap(false);
     auto* lblStations = new QLabel(QStringLiteral("&Postes :"), this);
@@ -289,17 +292,23 @@ TfmStations::TfmStations(const TUserPrefs& prefs, const QString& logDir, UserPro
     UpdateBrokerText();
     UpdateStations();
 
-    QFontMetrics fm(font());
-    m_stations->setColumnWidth(ColName, fm.horizontalAdvance(QStringLiteral("Poste-atelier-0")));
-    m_stations->setColumnWidth(ColLastEvent,
-                               fm.horizontalAdvance(QStringLiteral("Entrée 12 [OFF]")));
-    m_stations->setColumnWidth(ColLastTime,
-                               fm.horizontalAdvance(QStringLiteral("00/00/0000 00:00:00__")));
-    m_events->setColumnWidth(TStationEventsModel::ColTime,
-                             fm.horizontalAdvance(QStringLiteral("00/00/0000 00:00:00__")));
-    m_events->setColumnWidth(TStationEventsModel::ColIndex,
-                             fm.horizontalAdvance(QStringLiteral("TS__")));
+    // Compact rows, and columns wide enough for their usual texts.
+    const QFontMetrics fm(font());
+    const int pad = fm.averageCharWidth() * 3;
+    for (QTableView* v : {static_cast<QTableView*>(m_stations), m_events}) {
+        v->verticalHeader()->setDefaultSectionSize(fm.height() + 6);
+        v->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    }
+    m_stations->resizeColumnsToContents();
+    const std::pair<int, const char*> widths[] = {
+        {TStationEventsModel::ColStation, "atelier-00"},
+        {TStationEventsModel::ColLabel, "Entrée 12 [OFF]"},
+        {TStationEventsModel::ColIndex, "TS"},
+        {TStationEventsModel::ColTime, "00/00/0000 00:00:00"}};
+    for (const auto& [column, sample] : widths)
+        m_events->setColumnWidth(column, fm.horizontalAdvance(QString::fromUtf8(sample)) + pad);
     PlaceOverParent();
+    split->setSizes({width() * 3 / 5, width() * 2 / 5});
 }
 
 TfmStations::~TfmStations()
@@ -314,7 +323,7 @@ void TfmStations::PlaceOverParent()
     QScreen* screen = over ? over->screen() : this->screen();
     const QRect avail = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
     // Wide enough for both lists at their usual widths, never beyond the screen.
-    const QSize wanted(fontMetrics().averageCharWidth() * 150, fontMetrics().height() * 28);
+    const QSize wanted(fontMetrics().averageCharWidth() * 200, fontMetrics().height() * 26);
     const QSize size(std::min(wanted.width(), avail.width() * 9 / 10),
                      std::min(wanted.height(), avail.height() * 9 / 10));
     resize(size);
@@ -459,6 +468,7 @@ void TfmStations::UpdateStations()
     const QString currentName = current >= 0 && m_stations->item(current, ColName)
                                     ? m_stations->item(current, ColName)->text()
                                     : QString();
+    const bool newRows = m_stations->rowCount() != int(names.size());
     m_stations->setRowCount(int(names.size()));
     int row = 0;
     for (const QString& name : names) {
@@ -519,13 +529,15 @@ void TfmStations::UpdateStations()
                                      : QString()));
         m_stations->setItem(row, ColLastEvent, Cell(lastLabel));
         m_stations->setItem(row, ColLastTime, Cell(lastTime));
-        m_stations->setItem(row, ColToday, Cell(today, todayTip));
-        m_stations->setItem(row, ColFilled, Cell(filled, filledTip));
-        m_stations->setItem(row, ColLost, Cell(lost, lostTip));
+        m_stations->setItem(row, ColToday, Cell(today, todayTip, true));
+        m_stations->setItem(row, ColFilled, Cell(filled, filledTip, true));
+        m_stations->setItem(row, ColLost, Cell(lost, lostTip, true));
         if (name == currentName)
             m_stations->setCurrentCell(row, ColName);
         ++row;
     }
+    if (newRows)
+        m_stations->resizeColumnsToContents();
 }
 
 QString TfmStations::DayFileFor(const QString& station, const QDate& day) const

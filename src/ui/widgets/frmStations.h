@@ -41,12 +41,12 @@ public:
     {
         ColName,
         ColState,
-        ColInterface,
         ColLastEvent,
         ColLastTime,
         ColToday,
         ColFilled,
         ColLost,
+        ColInterface,
         ColumnCount
     };
 
