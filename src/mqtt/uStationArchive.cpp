@@ -126,6 +126,15 @@ void CountDayFile(TDayFileCount& c, int currentYear)
     ::close(fd);
 }
 
+bool IsSafeStationFolder(const QString& station)
+{
+    if (station.isEmpty() || station.startsWith(u'.') || station.size() > 200)
+        return false;
+    return std::none_of(station.begin(), station.end(), [](QChar c) {
+        return c == u'/' || c == u'\\' || c.unicode() < 0x20 || c.unicode() == 0x7F;
+    });
+}
+
 QString StationDayFile(const QString& stationsDir, const QString& station, const QDate& day)
 {
     return stationsDir + station + u'/' + day.toString(QStringLiteral("yyyy_MM_dd")) +
@@ -142,6 +151,8 @@ std::vector<TArchiveStation> ScanArchive(const QString& stationsDir, const QDate
     const QStringList names =
         QDir(stationsDir).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
     for (const QString& name : names) {
+        if (!IsSafeStationFolder(name))
+            continue;
         TArchiveStation s;
         s.Name = name;
         s.Dir = stationsDir + name + u'/';

@@ -50,6 +50,10 @@ struct TArchiveStation
     TDayFileCount Today;
 };
 
+// Whether a station's name can be a folder of its own: never "." or "..", a hidden
+// name, a separator or a control character.
+bool IsSafeStationFolder(const QString& station);
+
 // The day file of a station for a date: "<stationsDir><station>/yyyy_mm_dd.txt".
 QString StationDayFile(const QString& stationsDir, const QString& station, const QDate& day);
 

@@ -8,6 +8,7 @@
 #include "ui/widgets/frmStations.h"
 
 #include <QAction>
+#include <QScreen>
 #include <QTableView>
 #include <QTableWidget>
 
@@ -234,6 +235,7 @@ private Q_SLOTS:
         TfmStations& w = Open(rig, FreeLoopbackPort());
         QTRY_VERIFY(w.brokerText().contains(QStringLiteral("injoignable (connexion refusée)")));
         QTRY_COMPARE(w.stationsTable()->rowCount(), 1);
+        QVERIFY(w.screen()->availableGeometry().contains(w.frameGeometry()));
         // Échap closes the window, and its subscription with it.
         QTest::keyClick(&w, Qt::Key_Escape);
         QTRY_VERIFY(!rig.window->stationsWindow());

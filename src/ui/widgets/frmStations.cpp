@@ -281,7 +281,15 @@ TfmStations::TfmStations(const TUserPrefs& prefs, const QString& logDir, UserPro
     const TMqttConfig config = MqttConfigFromPrefs(prefs, {}, {});
     if (!config.Host.isEmpty()) {
         m_watch = std::make_unique<TMqttWatch>(config);
-        connect(m_watch.get(), &TMqttWatch::changed, this, &TfmStations::TakeFromWatch);
+        // At most 25 refreshes a second, whatever the rate of the events.
+        m_takeTimer = new QTimer(this);
+        m_takeTimer->setSingleShot(true);
+        m_takeTimer->setInterval(40);
+        connect(m_takeTimer, &QTimer::timeout, this, &TfmStations::TakeFromWatch);
+        connect(m_watch.get(), &TMqttWatch::changed, this, [this] {
+            if (!m_takeTimer->isActive())
+                m_takeTimer->start();
+        });
         m_watch->Start();
     }
     m_scanTimer = new QTimer(this);
@@ -329,8 +337,11 @@ void TfmStations::PlaceOverParent()
     resize(size);
     QRect r(QPoint(0, 0), size);
     r.moveCenter(over ? over->frameGeometry().center() : avail.center());
-    r.moveLeft(std::clamp(r.left(), avail.left(), avail.right() - r.width() + 1));
-    r.moveTop(std::clamp(r.top(), avail.top(), avail.bottom() - r.height() + 1));
+    // The window manager's frame is not known before the window is shown: the tenth
+    // of the screen left free makes room for it (a title bar, borders).
+    const int slackX = avail.width() / 10, slackY = avail.height() / 10;
+    r.moveLeft(std::max(avail.left(), std::min(r.left(), avail.right() + 1 - r.width() - slackX)));
+    r.moveTop(std::max(avail.top(), std::min(r.top(), avail.bottom() + 1 - r.height() - slackY)));
     move(r.topLeft());
 }
 
@@ -542,6 +553,9 @@ void TfmStations::UpdateStations()
 
 QString TfmStations::DayFileFor(const QString& station, const QDate& day) const
 {
+    // A name from the network never leads out of the collector's folder.
+    if (!IsSafeStationFolder(station))
+        return {};
     QString file = StationDayFile(m_stationsDir, station, day);
     // This station's own day file when no collector keeps one for it.
     if (station == m_ownStation && !QFileInfo::exists(file))

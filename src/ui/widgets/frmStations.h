@@ -101,6 +101,7 @@ private:
     TStationEventsModel* m_model = nullptr;
     QPushButton* m_btnOpen = nullptr;
     QTimer* m_scanTimer = nullptr;
+    QTimer* m_takeTimer = nullptr;
 };
 
 } // namespace evtrak
