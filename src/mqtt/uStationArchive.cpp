@@ -15,9 +15,6 @@ namespace evtrak {
 
 namespace {
 
-// A day file is read in slices of this size: the memory used stays small whatever
-// the file's size.
-constexpr qint64 kSlice = qint64(4) << 20;
 constexpr qint64 kMaxStateBytes = qint64(1) << 20;
 
 std::uint64_t ToCount(const QByteArray& v)
@@ -82,7 +79,7 @@ TCollectState ReadCollectState(const QString& file)
     return r.State == FileReadResult::Ok ? ParseCollectState(r.Bytes) : TCollectState{};
 }
 
-void CountDayFile(TDayFileCount& c, int currentYear)
+void CountDayFile(TDayFileCount& c, int currentYear, qint64 sliceBytes)
 {
     const QByteArray name = QFile::encodeName(c.File);
     const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -100,10 +97,12 @@ void CountDayFile(TDayFileCount& c, int currentYear)
         c.Inode = std::uint64_t(st.st_ino);
     }
     const qint64 end = std::min<qint64>(st.st_size, kMaxEventFileBytes);
-    QByteArray carry; // a line cut by the slice's end
+    // Slices keep the memory small whatever the file's size; a line longer than a
+    // slice is carried into the next.
+    QByteArray carry;
     while (c.Offset + carry.size() < end) {
         const qint64 from = c.Offset + carry.size();
-        QByteArray bytes(std::min(kSlice, end - from), Qt::Uninitialized);
+        QByteArray bytes(std::min(sliceBytes, end - from), Qt::Uninitialized);
         const ssize_t got = ::pread(fd, bytes.data(), size_t(bytes.size()), from);
         if (got <= 0)
             break;

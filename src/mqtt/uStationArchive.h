@@ -39,8 +39,8 @@ struct TDayFileCount
     std::optional<EventRecord> Last; // the last event of the file
 };
 // Counts what the file gained since the last call; a file replaced, cut or gone is
-// counted again from its start. Only a regular file is read.
-void CountDayFile(TDayFileCount& count, int currentYear);
+// counted again from its start. Only a regular file is read, sliceBytes at a time.
+void CountDayFile(TDayFileCount& count, int currentYear, qint64 sliceBytes = qint64(4) << 20);
 
 struct TArchiveStation
 {

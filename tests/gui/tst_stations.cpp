@@ -221,6 +221,11 @@ private Q_SLOTS:
                      QStringLiteral("5"));
         QCOMPARE(Cell(t, QStringLiteral("poste-c"), TfmStations::ColLastEvent),
                  QStringLiteral("E"));
+        // Read in slices that cut lines anywhere: the same count.
+        TDayFileCount sliced{today, 0, 0, 0, std::nullopt};
+        CountDayFile(sliced, QDate::currentDate().year(), 7);
+        QCOMPARE(sliced.Count, 5u);
+        QCOMPARE(sliced.Last->Label, QStringLiteral("E"));
         // Replaced by a shorter file (a rewrite): counted again from its start.
         WriteBytes(today, "Z;1;01/02/2025 11:00:00;0\r\n");
         w.ScanArchiveNow();
