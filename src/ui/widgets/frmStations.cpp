@@ -3,15 +3,13 @@
 #include "base/uUserPrompt.h"
 #include "eventlog/uDateTexts.h"
 #include "mqtt/uMqttMessages.h"
+#include "ui/widgets/uStationEvents.h"
 
-#include <QAbstractTableModel>
 #include <QDateTime>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileInfo>
-#include <QGridLayout>
 #include <QHeaderView>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
@@ -28,29 +26,7 @@ namespace evtrak {
 
 namespace {
 
-// The merged list keeps the newest events of all stations, no more.
-constexpr int kMaxEventRows = 1000;
 constexpr int kScanIntervalMs = 2000;
-
-QString EventLabel(const TStationEvent& e)
-{
-    return e.Label + (e.State == 1   ? QStringLiteral(" [ON]")
-                      : e.State == 0 ? QStringLiteral(" [OFF]")
-                                     : QString());
-}
-
-QString EventTime(std::int64_t epochMs)
-{
-    return FormatEventDateTime(DateTimeFromQt(QDateTime::fromMSecsSinceEpoch(epochMs)));
-}
-
-// A stored colour as Qt's, when it is a plain one; desktop colours stay the view's.
-QVariant PlainColor(TColor c)
-{
-    if (c < 0)
-        return {};
-    return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF);
-}
 
 QTableWidgetItem* Cell(const QString& text, const QString& tip = {}, bool number = false)
 {
@@ -64,124 +40,6 @@ QTableWidgetItem* Cell(const QString& text, const QString& tip = {}, bool number
 }
 
 } // namespace
-
-// The merged list of the last events of all stations, newest on top, each event once.
-class TStationEventsModel : public QAbstractTableModel
-{
-public:
-    enum Column
-    {
-        ColStation,
-        ColLabel,
-        ColIndex,
-        ColTime,
-        ColDuration,
-        ColumnCount
-    };
-
-    TStationEventsModel(const TUserPrefs& prefs, QString ownStation, QObject* parent)
-        : QAbstractTableModel(parent), m_prefs(prefs), m_own(std::move(ownStation))
-    {}
-
-    int rowCount(const QModelIndex& parent = {}) const override
-    {
-        return parent.isValid() ? 0 : int(m_rows.size());
-    }
-    int columnCount(const QModelIndex& parent = {}) const override
-    {
-        return parent.isValid() ? 0 : ColumnCount;
-    }
-    const TStationEvent& event(int row) const { return m_rows[std::size_t(row)]; }
-
-    QVariant headerData(int section, Qt::Orientation o, int role) const override
-    {
-        if (o != Qt::Horizontal || role != Qt::DisplayRole)
-            return {};
-        static const char* const captions[] = {"Poste", "Libellé", "TS", "Date et heure", "Durée"};
-        return section >= 0 && section < ColumnCount ? QString::fromUtf8(captions[section])
-                                                     : QVariant();
-    }
-
-    QVariant data(const QModelIndex& index, int role) const override
-    {
-        if (!index.isValid() || index.row() >= rowCount())
-            return {};
-        const TStationEvent& e = event(index.row());
-        switch (role) {
-        case Qt::DisplayRole:
-            switch (index.column()) {
-            case ColStation:
-                return e.Station;
-            case ColLabel:
-                return EventLabel(e);
-            case ColIndex:
-                return e.Input;
-            case ColTime:
-                return EventTime(e.EpochMs);
-            case ColDuration:
-                return FormatDurationMs(e.DurationMs, m_prefs.LogDurationFormat);
-            }
-            return {};
-        case Qt::ForegroundRole:
-        case Qt::BackgroundRole:
-            // Only this station's inputs are known here: another station may give the
-            // same input another meaning and other colours.
-            if (e.Station != m_own || !m_prefs.LogUseColors || e.Input < 0 ||
-                e.Input >= kInputCount)
-                return {};
-            return PlainColor(role == Qt::ForegroundRole
-                                  ? m_prefs.LogEventTextColor[std::size_t(e.Input)]
-                                  : m_prefs.LogEventBGColor[std::size_t(e.Input)]);
-        default:
-            return {};
-        }
-    }
-
-    // batch: oldest first. An event already shown (a redelivery, a replay) is skipped.
-    void Add(const std::deque<TStationEvent>& batch)
-    {
-        std::vector<TStationEvent> fresh;
-        for (const TStationEvent& e : batch)
-            if (m_seen.insert({e.Station, e.Seq}).second)
-                fresh.push_back(e);
-        if (fresh.empty())
-            return;
-        std::stable_sort(fresh.begin(), fresh.end(),
-                         [](const auto& a, const auto& b) { return a.EpochMs > b.EpochMs; });
-        if (m_rows.empty() || fresh.back().EpochMs >= m_rows.front().EpochMs) {
-            // The usual case: everything is newer than the top row.
-            const int n = int(std::min<std::size_t>(fresh.size(), kMaxEventRows));
-            beginInsertRows({}, 0, n - 1);
-            for (int i = n - 1; i >= 0; --i)
-                m_rows.push_front(std::move(fresh[std::size_t(i)]));
-            endInsertRows();
-        } else {
-            // Older events among them (a replay): each goes to its place by time.
-            beginResetModel();
-            for (TStationEvent& e : fresh) {
-                auto at = std::upper_bound(
-                    m_rows.begin(), m_rows.end(), e.EpochMs,
-                    [](std::int64_t t, const TStationEvent& r) { return t > r.EpochMs; });
-                m_rows.insert(at, std::move(e));
-            }
-            endResetModel();
-        }
-        if (m_rows.size() > std::size_t(kMaxEventRows)) {
-            beginRemoveRows({}, kMaxEventRows, int(m_rows.size()) - 1);
-            while (m_rows.size() > std::size_t(kMaxEventRows)) {
-                m_seen.erase({m_rows.back().Station, m_rows.back().Seq});
-                m_rows.pop_back();
-            }
-            endRemoveRows();
-        }
-    }
-
-private:
-    const TUserPrefs& m_prefs;
-    const QString m_own;
-    std::deque<TStationEvent> m_rows; // newest first
-    std::set<std::pair<QString, std::uint64_t>> m_seen;
-};
 
 // Lets a scan running in the thread pool hand its result to the window, or to nobody
 // once the window is gone.
@@ -499,7 +357,7 @@ void TfmStations::UpdateStations()
         QString lastLabel, lastTime;
         TDateTime lastAt = 0;
         if (info && info->LastLive) {
-            lastLabel = EventLabel(*info->LastLive);
+            lastLabel = StationEventLabel(*info->LastLive);
             lastAt = DateTimeFromQt(QDateTime::fromMSecsSinceEpoch(info->LastLive->EpochMs));
             lastTime = FormatEventDateTime(lastAt);
         }
@@ -507,7 +365,7 @@ void TfmStations::UpdateStations()
             lastLabel = a->Today.Last->Label;
             lastTime = FormatEventDateTime(a->Today.Last->DateTime);
         } else if (a && lastTime.isEmpty() && a->State.LastEpochMs > 0) {
-            lastTime = EventTime(a->State.LastEpochMs);
+            lastTime = StationEventTime(a->State.LastEpochMs);
         }
         QString today, todayTip;
         if (a) {
