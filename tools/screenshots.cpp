@@ -2,18 +2,24 @@
 //   evtrak_screenshots <folder>
 // writes options-1.png .. options-N.png, about.png, printoptions.png,
 // search-bar.png (the main window at its first size with the search bar open),
-// statistics.png and report-page-1.png, report-page-2.png (through pdftoppm) into the
-// folder. Runs on the offscreen platform when there is no display; QT_SCALE_FACTOR=2
-// gives the pictures at twice the size.
+// statistics.png, report-page-1.png, report-page-2.png (through pdftoppm) and
+// stations.png (with a private Mosquitto broker when one is installed) into the folder.
+// Runs on the offscreen platform when there is no display; QT_SCALE_FACTOR=2 gives the
+// pictures at twice the size.
 #include "acquisition/ktPorts.h"
+#include "app/uSession.h"
+#include "base/uUserPrompt.h"
 #include "eventlog/uEventStatistics.h"
 #include "eventlog/uLog.h"
+#include "mosquitto_support.h"
+#include "mqtt/uMqttMessages.h"
 #include "settings/uUserPrefs.h"
 #include "ui/widgets/frmAbout.h"
 #include "ui/widgets/frmMain.h"
 #include "ui/widgets/frmOptions.h"
 #include "ui/widgets/frmPrintOptions.h"
 #include "ui/widgets/frmReport01.h"
+#include "ui/widgets/frmStations.h"
 #include "ui/widgets/frmStatistics.h"
 #include "ui/widgets/ktTranslations.h"
 
@@ -25,6 +31,8 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QTabWidget>
+#include <QTableView>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <cstdio>
 
@@ -96,9 +104,11 @@ bool MainWindowShots(const QString& dir)
     PortStartOptions o;
     o.portDevice = portFile;
     const std::unique_ptr<PortAccess> ports = StartPortDriver(o);
+    TSession session(SessionSetup{program.path()});
+    session.ReadSettings();
+    session.UsePort(*ports);
     MainWindowSetup setup;
-    setup.exeDir = program.path();
-    setup.ports = ports.get();
+    setup.session = &session;
     setup.portMode = QStringLiteral("fichier");
     setup.pauseMs = 0;
     TfmMain w(setup);
@@ -168,6 +178,88 @@ bool ReportPages(const QString& dir)
     return rc == 0;
 }
 
+// Three stations of a workshop: two with a collector's folders on this machine, one
+// gone (its last will), and their events arriving through a private broker.
+bool StationsWindow(const QString& dir)
+{
+    QTemporaryDir tmp;
+    const QString logDir = tmp.filePath(QStringLiteral("Log")) + u'/';
+    const QDateTime now = QDateTime::currentDateTime();
+    const QString dayFile = now.date().toString(QStringLiteral("yyyy_MM_dd")) + ".txt";
+    for (const auto& [station, state, events] :
+         {std::tuple{"atelier-1", "contiguous=1482\nlast_seq=1482\nfilled=0\nlost_count=0\n", 212},
+          std::tuple{"atelier-2",
+                     "contiguous=9120\nlast_seq=9120\nfilled=350\nlost=4001-4040\nlost_count=40\n",
+                     1375}}) {
+        const QString folder = logDir + QStringLiteral("stations/") + QLatin1String(station) + u'/';
+        QDir().mkpath(folder);
+        QFile f(folder + QStringLiteral("collect.state"));
+        if (f.open(QIODevice::WriteOnly))
+            f.write(state);
+        QFile day(folder + dayFile);
+        if (day.open(QIODevice::WriteOnly))
+            for (int i = 0; i < events; ++i)
+                day.write(QStringLiteral("Entrée %1 [ON];%1;%2;0\r\n")
+                              .arg(i % 4)
+                              .arg(FormatEventDateTime(DateTimeFromQt(now.addSecs(i - 7200))))
+                              .toUtf8());
+    }
+    TUserPrefs prefs = DefaultUserPrefs();
+    prefs.MqttStation = QStringLiteral("atelier-1");
+    prefs.LogUseColors = true;
+    prefs.Inputs[2].TextColor = 0x0000FF;
+    prefs.Inputs[2].BGColor = 0x00FFFF;
+    test::TestBroker broker(tmp.path());
+    const bool withBroker = !test::MosquittoProgram().isEmpty() && broker.Start();
+    if (withBroker) {
+        prefs.MqttHost = QStringLiteral("127.0.0.1");
+        prefs.MqttPort = broker.Port();
+    }
+    SilentPrompt prompt;
+    TfmStations window(prefs, logDir, prompt, [](const QString&) {});
+    window.show();
+    auto waitFor = [](const std::function<bool()>& done) {
+        QElapsedTimer t;
+        t.start();
+        while (!done() && t.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    };
+    mosquitto* client = nullptr;
+    if (withBroker) {
+        waitFor([&] { return window.brokerText().contains(QStringLiteral("connecté")); });
+        client = mosquitto_new(nullptr, true, nullptr);
+        mosquitto_connect(client, "127.0.0.1", broker.Port(), 60);
+        auto publish = [&](const QString& topic, const QByteArray& payload, bool retain) {
+            mosquitto_publish(client, nullptr, topic.toUtf8().constData(), int(payload.size()),
+                              payload.constData(), 1, retain);
+            mosquitto_loop(client, 10, 1);
+        };
+        for (const char* station : {"atelier-1", "atelier-2", "quai-3"}) {
+            TMqttConfig c;
+            c.Station = QLatin1String(station);
+            c.InterfaceName = QStringLiteral("LPT1 (0x378)");
+            publish(QStringLiteral("evtrak/%1/status").arg(c.Station),
+                    StatusJson(c, c.Station != QLatin1String("quai-3")), true);
+        }
+        for (int i = 0; i < 24; ++i) {
+            const QString station =
+                i % 3 ? QStringLiteral("atelier-2") : QStringLiteral("atelier-1");
+            CapturedEvent ev{true, i % 2 == 0, i % 4,
+                             0,    0,          now.toMSecsSinceEpoch() - (24 - i) * 4000};
+            publish(QStringLiteral("evtrak/%1/events").arg(station),
+                    EventJsonHead(station) + QByteArray::number(9200 + i) +
+                        EventJsonTail(ev, QStringLiteral("Entrée %1").arg(ev.InputIndex)),
+                    false);
+        }
+        waitFor([&] { return window.eventsView()->model()->rowCount() == 24; });
+    }
+    waitFor([&] { return window.stationsTable()->rowCount() >= 2; });
+    const bool ok = Save(window, dir + QStringLiteral("/stations.png"));
+    if (client)
+        mosquitto_destroy(client);
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -187,7 +279,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "dossier impossible à créer : %s\n", qPrintable(dir));
         return 2;
     }
-    const bool ok =
-        OptionsPages(dir) && SmallDialogs(dir) && MainWindowShots(dir) && ReportPages(dir);
+    const bool ok = OptionsPages(dir) && SmallDialogs(dir) && MainWindowShots(dir) &&
+                    ReportPages(dir) && StationsWindow(dir);
     return ok ? 0 : 1;
 }

@@ -9,6 +9,7 @@
 
 #include <QItemSelectionModel>
 #include <QMainWindow>
+#include <QPointer>
 #include <QStringList>
 #include <array>
 #include <deque>
@@ -19,6 +20,7 @@
 
 class QHeaderView;
 class QLabel;
+class QDialog;
 class QMenu;
 class QPrinter;
 class QShortcut;
@@ -40,6 +42,7 @@ class TSavingPolicy;
 class TSession;
 class TfmCaptureJournal;
 class TfmPrintOptions;
+class TfmStations;
 class TLiveLines;
 class TMqttStation;
 class WindowPrompt;
@@ -129,6 +132,10 @@ public:
     QString statusText(int panel) const;
     TLiveLines* liveLines() const { return m_liveLines; }
     TfmCaptureJournal* captureJournal() const { return m_captureJournal; }
+    // The Stations window while it is open.
+    TfmStations* stationsWindow() const;
+    // Opens an event file of the Stations window in the list, as "Ouvrir" does.
+    void OpenStationFile(const QString& file);
     // Polls the worker's figures: live lines, rate, backlog, stalls (every 50 ms while
     // capturing; tests call it directly).
     void RefreshCaptureQuality();
@@ -188,6 +195,7 @@ private:
     void ActFileOpenExecute();
     void ActFileSaveExecute();
     void ActFileSaveAsExecute();
+    void ActStationsExecute();
     void ActPreviewExecute();
     void ActPrintExecute();
     void ActExportPdfExecute();
@@ -270,6 +278,7 @@ private:
     QLabel* m_lblLastEvent = nullptr;
     TLiveLines* m_liveLines = nullptr;
     TfmCaptureJournal* m_captureJournal = nullptr;
+    QPointer<QDialog> m_stationsWindow; // a TfmStations
     QTimer* m_qualityTimer = nullptr;
     TPassRate m_passRate;
     std::size_t m_backlog = 0;     // events shown as waiting

@@ -70,6 +70,8 @@ std::span<const TfmMain::ActionDef> TfmMain::ActionDefs()
          "document-export", &M::ActExportCsvExecute, R::OffWhileCapturing},
         {"ActExportVcd", "E&xporter en VCD...", "Exporter la liste en chronogrammes (VCD)", nullptr,
          "document-export", &M::ActExportVcdExecute, R::OffWhileCapturing},
+        {"ActStations", "St&ations...", "Les postes du site et leurs derniers évenements", nullptr,
+         nullptr, &M::ActStationsExecute, R::Unchanged},
         {"ActPrintConf", "&Configurer imprimante...", nullptr, nullptr, "document-page-setup",
          &M::ActPrintConfExecute, R::OffWhileCapturing},
         {"ActOptions", "Op&tions...", nullptr, nullptr, "preferences-system", &M::ActOptionsExecute,
@@ -190,7 +192,7 @@ void TfmMain::CreateMenus()
     m_fileMenu->setObjectName(QStringLiteral("mnuFile"));
     add(m_fileMenu, {"ActFileNew", "ActFileOpen", "ActFileSave", "ActFileSaveAs", "-", "ActPreview",
                      "ActPrint", "ActExportPdf", "ActExportCsv", "ActExportVcd", "ActPrintConf",
-                     "-", "ActOptions", "-", "ActAppClose"});
+                     "-", "ActStations", "-", "ActOptions", "-", "ActAppClose"});
     m_confMenu = bar->addMenu(QStringLiteral("&Configuration"));
     m_confMenu->setObjectName(QStringLiteral("mnuConf"));
     add(m_confMenu, {"ActConfLoad", "ConfSaveEntry", "ActConfSaveAs"});

@@ -9,6 +9,7 @@
 #include "ui/widgets/frmExport.h"
 #include "ui/widgets/frmOptions.h"
 #include "ui/widgets/frmReport01.h"
+#include "ui/widgets/frmStations.h"
 #include "ui/widgets/uMessagePrompt.h"
 
 #include <QAction>
@@ -41,6 +42,38 @@ void TfmMain::ActFileSaveExecute()
 void TfmMain::ActFileSaveAsExecute()
 {
     m_policy->FileSaveAs();
+}
+
+TfmStations* TfmMain::stationsWindow() const
+{
+    return static_cast<TfmStations*>(m_stationsWindow.data());
+}
+
+void TfmMain::ActStationsExecute()
+{
+    if (!m_stationsWindow) {
+        auto* w = new TfmStations(
+            m_prefs, m_paths.LogDir, *m_prompt,
+            [this](const QString& file) { OpenStationFile(file); }, this);
+        // Closed, it goes with its subscription.
+        w->setAttribute(Qt::WA_DeleteOnClose);
+        m_stationsWindow = w;
+    }
+    m_stationsWindow->show();
+    m_stationsWindow->raise();
+    m_stationsWindow->activateWindow();
+}
+
+void TfmMain::OpenStationFile(const QString& file)
+{
+    if (m_capture->CaptureRunning()) {
+        m_prompt->Inform(
+            QStringLiteral("Arrêtez l'acquisition pour ouvrir le fichier d'un poste."));
+        return;
+    }
+    m_policy->FileOpen(file); // asks first when the list holds unsaved rows
+    raise();
+    activateWindow();
 }
 
 void TfmMain::ActAppCloseExecute()
