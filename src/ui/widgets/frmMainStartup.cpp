@@ -88,11 +88,24 @@ bool TfmMain::RecoverJournal(JournalFindings found)
         } else {
             const QString aside = m_journal->KeepAside(QDateTime::currentDateTime());
             qCInfo(lcMain) << "recovered events kept aside in" << aside;
+            if (!aside.isEmpty())
+                m_prompt->Inform(ResStr::JournalKeptAside(QDir::toNativeSeparators(aside)));
         }
     }
     if (!m_journal->IsOpen() && !m_journal->Open())
         qCWarning(lcMain) << "no recovery journal:" << m_journal->Path();
     return true;
+}
+
+void TfmMain::ActFileRecoverJournalExecute()
+{
+    const QString path = m_prompt->ChooseJournalToRecover(m_paths.LogDir);
+    if (path.isEmpty() || !m_journal)
+        return;
+    const QString name = QFileInfo(path).fileName();
+    const int count = ImportJournal(path, *m_journal, *m_list);
+    m_prompt->Inform(count > 0 ? ResStr::JournalRecovered(count, name)
+                               : ResStr::NoEventInJournal(name));
 }
 
 TfmPrintOptions* TfmMain::CreatePrintOptions()
@@ -158,8 +171,9 @@ bool TfmMain::FormCloseQuery()
     if (m_prompt->AskYesNoCancel(ResStr::AskStopCapture()) != Answer::Yes)
         return false;
     ActCaptureStopExecute();
-    m_policy->FileSave(); // "Sans_Nom" opens the save dialog; a cancel still closes
-    return true;
+    // "Sans_Nom" opens the save dialog; a cancel still closes. A save that failed has
+    // shown its box: the window stays, and closing does not ask a second time.
+    return m_policy->SaveIfModified(false);
 }
 
 bool TfmMain::FormClose()
