@@ -531,7 +531,8 @@ void TestReport::commandLine()
     {
         QFile f(events);
         QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("Evt_000;3;07/12/2026 10:00:05;5 ms\r\nEvt_001;4;07/12/2026 10:00:00;1500 ms\r\n");
+        // Oldest first, as per-event saving leaves a file: printed newest first all the same.
+        f.write("Evt_001;4;07/12/2026 10:00:00;1500 ms\r\nEvt_000;3;07/12/2026 10:00:05;5 ms\r\n");
     }
     const QString empty = path(QStringLiteral("empty.txt"));
     QFile(empty).open(QIODevice::WriteOnly);
