@@ -10,6 +10,7 @@
 #include "mqtt/uMqttStation.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QLoggingCategory>
 
 Q_LOGGING_CATEGORY(lcSession, "evtrak.session")
@@ -219,6 +220,8 @@ TSession::Recovery TSession::RecoverJournal()
         } else {
             const QString aside = m_journal->KeepAside(QDateTime::currentDateTime());
             qCInfo(lcSession) << "recovered events kept aside in" << aside;
+            if (!aside.isEmpty())
+                m_prompt->Inform(ResStr::JournalKeptAside(QDir::toNativeSeparators(aside)));
             result = Recovery::KeptAside;
         }
         m_found = {};
@@ -227,6 +230,11 @@ TSession::Recovery TSession::RecoverJournal()
         Q_EMIT notice(QStringLiteral("evtrak : impossible d'ouvrir le journal de reprise %1 : %2.")
                           .arg(m_journal->Path(), ErrnoReason(m_journal->OpenError())));
     return result;
+}
+
+int TSession::ImportKeptJournal(const QString& path)
+{
+    return ImportJournal(path, *m_journal, *m_list);
 }
 
 TCaptureController::StartResult TSession::StartCapture()

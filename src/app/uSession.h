@@ -85,6 +85,9 @@ public:
         Stopped    // a stop came while the question was open: the journal stays as it was
     };
     Recovery RecoverJournal();
+    // A journal kept aside by an earlier run ("Fichier > Récupérer un journal..."): its
+    // events the list lacks join it, unsaved, and this run's journal. Returns how many.
+    int ImportKeptJournal(const QString& path);
     // 6. "Réinitialiser système", "Test système" and "Démarrer" in one go.
     TCaptureController::StartResult StartCapture();
 

@@ -45,6 +45,12 @@ inline QString SaveFailed(const QString& file)
     return QStringLiteral("La sauvegarde dans le fichier \"%1\" n'a pas pu être effectuée.")
         .arg(file);
 }
+inline QString SaveFailed(const QString& file, const QString& reason)
+{
+    if (reason.isEmpty())
+        return SaveFailed(file);
+    return SaveFailed(file) + QStringLiteral("\nCause : %1.").arg(reason);
+}
 inline QString LoadFailed(const QString& file)
 {
     return QStringLiteral("Le chargement du fichier \"%1\" n'a pas pu être effectué.").arg(file);
@@ -176,6 +182,36 @@ inline QString AskRecoverJournal(int count)
     return QStringLiteral("Des évenements d'une acquisition interrompue ont été retrouvés (%1). "
                           "Les récupérer ?")
         .arg(count);
+}
+
+inline QString JournalKeptAside(const QString& file)
+{
+    return QStringLiteral("Les évenements retrouvés sont conservés dans le fichier \"%1\". "
+                          "Ils peuvent être repris plus tard par \"Fichier > Récupérer un "
+                          "journal...\".")
+        .arg(file);
+}
+
+inline QString RecoverJournalTitle()
+{
+    return QStringLiteral("Récupérer un journal");
+}
+
+inline QString JournalRecovered(int count, const QString& file)
+{
+    return QStringLiteral("%1 évenement(s) du journal \"%2\" ont rejoint la liste.")
+        .arg(count)
+        .arg(file);
+}
+
+inline QString NoEventInJournal(const QString& file)
+{
+    return QStringLiteral("Aucun évenement à récupérer dans le fichier \"%1\".").arg(file);
+}
+
+inline QString ExportWritten(const QString& file)
+{
+    return QStringLiteral("Export enregistré dans \"%1\".").arg(file);
 }
 
 inline QString AskStopCapture()

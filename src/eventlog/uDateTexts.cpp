@@ -128,6 +128,15 @@ qint64 SecondsFromDateTime(TDateTime value)
     return days * kSecsPerDay + ms / 1000; // milliseconds dropped, not rounded
 }
 
+int MillisecondOfDateTime(TDateTime value)
+{
+    qint64 days = 0;
+    qint64 ms = 0;
+    if (!SplitDayCount(value, days, ms) || days < kFirstDay || days > kLastDay)
+        return -1;
+    return int(ms % 1000);
+}
+
 qsizetype WriteDateTimeText(qint64 seconds, char* out)
 {
     if (seconds == kNoDateSeconds)

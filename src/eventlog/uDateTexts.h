@@ -51,6 +51,8 @@ inline constexpr qint64 kUnreadDateSeconds = 0;
 inline constexpr qsizetype kDateTimeTextLength = 19;
 inline constexpr qsizetype kDurationTextMaxLength = 24;
 qint64 SecondsFromDateTime(TDateTime value);
+// The milliseconds SecondsFromDateTime drops (0..999); -1 when it gives kNoDateSeconds.
+int MillisecondOfDateTime(TDateTime value);
 // Writes the "dd/mm/yyyy hh:nn:ss" text of seconds into out (kDateTimeTextLength bytes
 // at least); returns its length (0 for kNoDateSeconds).
 qsizetype WriteDateTimeText(qint64 seconds, char* out);

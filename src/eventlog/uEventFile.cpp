@@ -9,7 +9,9 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QLoggingCategory>
+#include <algorithm>
 #include <array>
+#include <numeric>
 
 Q_LOGGING_CATEGORY(lcEventFile, "evtrak.eventfile")
 
@@ -88,6 +90,52 @@ void AppendDecodedLine(QByteArrayView line, QString& out)
         o[k] = table[p[k]];
 }
 
+// Puts the records newest first by date-time, as the list shows them, whatever order
+// the file holds (per-event saving appends oldest first after a newest-first save).
+// Rows of one second keep their file order. On entry each kept line's RowsAfter is the
+// index of the record that follows it in the file; on return it counts the rows after
+// it in the new order: a line goes before the record it preceded, lines above the
+// first record stay on top and lines after the last one at the bottom.
+void SortNewestFirst(EventFileContent& content)
+{
+    std::vector<EventRecord>& recs = content.Records;
+    const int rows = int(recs.size());
+    std::vector<qint64> seconds(recs.size());
+    bool sorted = true;
+    for (std::size_t i = 0; i < recs.size(); ++i) {
+        // A date without text is saved as none, which reads back as the zero date.
+        const qint64 s = SecondsFromDateTime(recs[i].DateTime);
+        seconds[i] = s == kNoDateSeconds ? kUnreadDateSeconds : s;
+        if (i > 0 && seconds[i] > seconds[i - 1])
+            sorted = false;
+    }
+    if (sorted) {
+        for (KeptLine& k : content.Kept)
+            k.RowsAfter = rows - k.RowsAfter;
+        return;
+    }
+    std::vector<int> order(recs.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&seconds](int a, int b) {
+        return seconds[std::size_t(a)] > seconds[std::size_t(b)];
+    });
+    std::vector<int> place(recs.size());
+    std::vector<EventRecord> sortedRecs;
+    sortedRecs.reserve(recs.size());
+    for (int i = 0; i < rows; ++i) {
+        place[std::size_t(order[std::size_t(i)])] = i;
+        sortedRecs.push_back(std::move(recs[std::size_t(order[std::size_t(i)])]));
+    }
+    recs = std::move(sortedRecs);
+    for (KeptLine& k : content.Kept) {
+        const int next = k.RowsAfter;
+        k.RowsAfter = next == 0 ? rows : next >= rows ? 0 : rows - place[std::size_t(next)];
+    }
+    std::stable_sort(
+        content.Kept.begin(), content.Kept.end(),
+        [](const KeptLine& a, const KeptLine& b) { return a.RowsAfter > b.RowsAfter; });
+}
+
 bool WriteAll(QFile& f, const QByteArray& bytes)
 {
     return f.write(bytes) == bytes.size();
@@ -156,9 +204,7 @@ void ParseEventFileBytes(QByteArray bytes, int currentYear, EventFileContent& co
             ++end;
         start = end + 1;
     }
-    const int rows = int(content.Records.size());
-    for (KeptLine& k : content.Kept)
-        k.RowsAfter = rows - k.RowsAfter;
+    SortNewestFirst(content);
 }
 
 bool LoadEventFile(TEventList& list, const QString& name, int currentYear)
@@ -173,7 +219,7 @@ bool LoadEventFile(TEventList& list, const QString& name, int currentYear)
 }
 
 bool SaveEventFile(const TEventList& list, const QString& name, bool makeBackup,
-                   const BeforeCommit& beforeCommit)
+                   const BeforeCommit& beforeCommit, QString* error)
 {
     const auto write = [&list, &beforeCommit](QIODevice& out) {
         QByteArray buffer;
@@ -195,7 +241,7 @@ bool SaveEventFile(const TEventList& list, const QString& name, bool makeBackup,
         // Told before the new content takes the name's place.
         return !beforeCommit || beforeCommit(size, crc);
     };
-    return WriteFileSafely(name, write, makeBackup ? BackupFileName(name) : QString());
+    return WriteFileSafely(name, write, makeBackup ? BackupFileName(name) : QString(), error);
 }
 
 bool AppendEventLines(const QString& name, const QStringList& lines,

@@ -21,8 +21,10 @@ std::optional<EventRecord> ParseEventLine(QStringView line, int currentYear);
 
 struct EventFileContent
 {
-    std::vector<EventRecord> Records; // the accepted lines, in file order
-    std::vector<KeptLine> Kept;       // the other lines (empty lines aside), in file order
+    // The accepted lines, newest first by date-time (those of one second in file order;
+    // a date that cannot be read counts as the oldest).
+    std::vector<EventRecord> Records;
+    std::vector<KeptLine> Kept; // the other lines (empty lines aside), in file order
     FileReadResult::Status State = FileReadResult::Missing;
     QString Reason; // why the file was refused (French)
     bool Ok() const { return State == FileReadResult::Ok; }
@@ -44,10 +46,11 @@ bool LoadEventFile(TEventList& list, const QString& name, int currentYear);
 // WriteFileSafely: name always holds its whole old or new content; with makeBackup the
 // previous version is kept as BackupFileName(name). On failure name is as it was.
 // beforeCommit, when given, gets the new content's size and CRC-32 once it is written and
-// before it replaces name; false from it abandons the save.
+// before it replaces name; false from it abandons the save. error, when given, gets the
+// reason of a failure in French.
 using BeforeCommit = std::function<bool(qint64 size, std::uint32_t crc)>;
 bool SaveEventFile(const TEventList& list, const QString& name, bool makeBackup,
-                   const BeforeCommit& beforeCommit = {});
+                   const BeforeCommit& beforeCommit = {}, QString* error = nullptr);
 
 // Appends lines (CR LF after each) at the end of name, creating it when missing, and
 // flushes. No backup. False when nothing or only a part could be written, and when name

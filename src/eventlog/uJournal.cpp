@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <map>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 
 Q_LOGGING_CATEGORY(lcJournal, "evtrak.journal")
@@ -881,6 +882,49 @@ RecoveryResult RecoverEvents(TJournal& journal, const JournalFindings& found, TE
     if (!journal.Open(toList))
         qCWarning(lcJournal) << "no fresh journal after the recovery:" << journal.Path();
     return result;
+}
+
+int ImportJournal(const QString& path, TJournal& journal, TEventList& list)
+{
+    // Its own journal holds the list's events already.
+    if (QFileInfo(path).canonicalFilePath() == QFileInfo(journal.Path()).canonicalFilePath())
+        return 0;
+    const std::vector<JournalEvent> all = TJournal::ReadEvents(path);
+    // Events that reached a file before the journal was kept aside are in the list when
+    // that file is loaded: a row with the same second, input, state and duration is taken
+    // for the event, once.
+    using Key = std::tuple<qint64, std::int32_t, int, std::int32_t>;
+    std::map<Key, int> rows;
+    for (int r = 0; r < list.rowCount(); ++r) {
+        const TEventList::RowFacts f = list.rowFacts(r);
+        int suffix = f.Suffix;
+        if (f.StateInLabel) {
+            const QString& label = list.labelText(f.LabelId);
+            suffix = label.endsWith(QStringLiteral(" [ON]"))    ? TEventList::OnSuffix
+                     : label.endsWith(QStringLiteral(" [OFF]")) ? TEventList::OffSuffix
+                                                                : TEventList::NoSuffix;
+        }
+        ++rows[Key{f.Seconds, f.Input, suffix, f.DurationMs}];
+    }
+    std::vector<JournalEvent> events;
+    for (const JournalEvent& j : all) {
+        const CapturedEvent e = ToCaptured(std::span(&j, 1)).front();
+        const int suffix = !e.Suffix ? TEventList::NoSuffix
+                           : e.State ? TEventList::OnSuffix
+                                     : TEventList::OffSuffix;
+        const auto it =
+            rows.find(Key{SecondsFromDateTime(e.DateTime), e.InputIndex, suffix, e.DurationMs});
+        if (it != rows.end() && it->second > 0)
+            --it->second;
+        else
+            events.push_back(j);
+    }
+    if (events.empty())
+        return 0;
+    journal.Append(events.data(), events.size());
+    journal.Sync();
+    list.InsertEvents(ToCaptured(events));
+    return int(events.size());
 }
 
 } // namespace evtrak

@@ -156,4 +156,11 @@ struct RecoveryResult
 RecoveryResult RecoverEvents(TJournal& journal, const JournalFindings& found, TEventList& list,
                              const TUserPrefs& prefs, const QString& logDir, const QDate& today);
 
+// Brings back the events of a journal kept aside (or any journal file but journal's own)
+// that the list does not hold yet (a row of the same second, input, state and duration
+// counts as the event): they go into the list at their place by date-time, unsaved, and
+// into journal, so that an interruption keeps them. Returns how many; 0 when path holds
+// none or is no journal.
+int ImportJournal(const QString& path, TJournal& journal, TEventList& list);
+
 } // namespace evtrak

@@ -26,9 +26,15 @@ struct Row
     std::uint32_t Label;   // into Impl::Labels
     std::uint8_t Suffix;   // SuffixNone, SuffixOn, SuffixOff
     std::int8_t Format;    // duration format the text was made with; kEmptyFormat: no text
-    bool FromFile;         // read from an event file: a state suffix is part of the label
+    // Read from an event file: a state suffix is part of the label.
+    std::uint16_t FromFile : 1;
+    // The milliseconds the date-time text drops, for captured rows; kNoMs when unknown
+    // (a file holds whole seconds).
+    std::uint16_t Ms : 15 = 0x7FFF;
 };
 static_assert(sizeof(Row) <= 24);
+
+constexpr std::uint16_t kNoMs = 0x7FFF;
 
 enum : std::uint8_t
 {
@@ -56,6 +62,22 @@ std::int8_t FileFormat(std::int8_t format)
 const char16_t* SuffixText(std::uint8_t s)
 {
     return s == SuffixOn ? u" [ON]" : s == SuffixOff ? u" [OFF]" : u"";
+}
+
+std::uint16_t CapturedMs(TDateTime when)
+{
+    const int ms = MillisecondOfDateTime(when);
+    return ms < 0 ? kNoMs : std::uint16_t(ms);
+}
+
+// The state a file's label ends with (a file stores it as part of the label).
+std::uint8_t FileSuffix(const QString& label)
+{
+    if (label.endsWith(QStringView(SuffixText(SuffixOn))))
+        return SuffixOn;
+    if (label.endsWith(QStringView(SuffixText(SuffixOff))))
+        return SuffixOff;
+    return SuffixNone;
 }
 
 } // namespace
@@ -173,8 +195,14 @@ QVariant TEventList::data(const QModelIndex& index, int role) const
         return {};
     if (role != Qt::DisplayRole && role != Qt::EditRole)
         return {};
-    if (role == Qt::EditRole && index.column() == ColLabel)
-        return d->LabelText(d->Rows[std::size_t(index.row())]);
+    if (role == Qt::EditRole && index.column() == ColLabel) {
+        // The editor gets the label alone: the state suffix is not part of what is typed.
+        const Row& r = d->Rows[std::size_t(index.row())];
+        QString label = d->Labels[r.Label];
+        if (r.FromFile)
+            label.chop(QStringView(SuffixText(FileSuffix(label))).size());
+        return label;
+    }
     return text(index.row(), index.column());
 }
 
@@ -187,9 +215,12 @@ bool TEventList::setData(const QModelIndex& index, const QVariant& value, int ro
     if (!IsValidLabel(label))
         return false;
     Row& r = d->Rows[std::size_t(index.row())];
+    // The row keeps its state: a state read from a file's label becomes the row's own,
+    // and whatever is typed is label only, " [ON]" at its end included.
+    if (r.FromFile)
+        r.Suffix = FileSuffix(d->Labels[r.Label]);
     r.Label = d->Intern(label);
-    r.Suffix = SuffixNone;
-    r.FromFile = false; // a typed label never carries a state
+    r.FromFile = false;
     Q_EMIT dataChanged(index, index, {Qt::DisplayRole, Qt::EditRole});
     SetModified(true);
     return true;
@@ -242,7 +273,13 @@ TEventList::RowFacts TEventList::rowFacts(int row) const
     if (row < 0 || row >= rowCount())
         return {};
     const Row& r = d->Rows[std::size_t(row)];
-    return RowFacts{r.Label, r.Index, r.Seconds, r.Duration, RowSuffix(r.Suffix), r.FromFile};
+    return RowFacts{r.Label,
+                    r.Index,
+                    r.Seconds,
+                    r.Duration,
+                    RowSuffix(r.Suffix),
+                    r.FromFile != 0,
+                    r.Ms == kNoMs ? -1 : int(r.Ms)};
 }
 
 const QString& TEventList::labelText(std::uint32_t id) const
@@ -416,6 +453,7 @@ void TEventList::RecordEvents(std::span<const CapturedEvent> evs)
         const std::uint8_t s = ev.Suffix ? (ev.State ? SuffixOn : SuffixOff) : SuffixNone;
         d->Rows.push_front(d->MakeRow(GetInputPrefs(d->Prefs, ev.InputIndex).Label, s,
                                       ev.InputIndex, ev.DateTime, ev.DurationMs));
+        d->Rows.front().Ms = CapturedMs(ev.DateTime);
     }
     endInsertRows();
     // The new rows are on disk only when they were appended to a file that already held
@@ -445,6 +483,7 @@ void TEventList::InsertEvents(std::span<const CapturedEvent> evs)
         const std::uint8_t s = ev.Suffix ? (ev.State ? SuffixOn : SuffixOff) : SuffixNone;
         add.push_back(d->MakeRow(GetInputPrefs(d->Prefs, ev.InputIndex).Label, s, ev.InputIndex,
                                  ev.DateTime, ev.DurationMs));
+        add.back().Ms = CapturedMs(ev.DateTime);
     }
     // Newest first; events of the same second keep their emission order reversed, as
     // the capture puts them.

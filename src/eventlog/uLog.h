@@ -168,6 +168,9 @@ public:
         // Read from an event file, where a state is stored as " [ON]"/" [OFF]" at the
         // end of the label; rows captured or edited here keep it in Suffix only.
         bool StateInLabel = false;
+        // The milliseconds the date-time drops, for rows captured here (the capture and
+        // the journal know them); -1 for rows read from a file, which holds seconds only.
+        int Ms = -1;
     };
     RowFacts rowFacts(int row) const;
     // The label (without suffix) of an id; ids only grow and keep their text.

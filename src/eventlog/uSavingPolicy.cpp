@@ -140,8 +140,9 @@ bool TSavingPolicy::SaveEventFile(const QString& name)
             journal->NoteSave(name, size, crc);
         return true;
     };
+    QString reason;
     if (!name.isEmpty() &&
-        evtrak::SaveEventFile(d->List, name, d->Prefs.LogSaveMakeBackup, noteSave)) {
+        evtrak::SaveEventFile(d->List, name, d->Prefs.LogSaveMakeBackup, noteSave, &reason)) {
         if (journal)
             journal->Settle();
         SetCurrentEventFile(name);
@@ -151,7 +152,7 @@ bool TSavingPolicy::SaveEventFile(const QString& name)
     }
     qCWarning(lcSaving) << "save failed:" << name;
     if (d->Prefs.MiscShowErrorMessages && !d->Capturing())
-        d->Prompt.ShowError(ResStr::SaveFailed(QFileInfo(name).fileName()));
+        d->Prompt.ShowError(ResStr::SaveFailed(QFileInfo(name).fileName(), reason));
     return false;
 }
 

@@ -60,6 +60,8 @@ ExportRow ReadExportRow(const TEventList& list, int row)
         r.DateText.clear();
         r.TimeText.clear();
     }
+    if (r.Seconds != kNoDateSeconds)
+        r.Ms = facts.Ms;
     const QString duration = list.text(row, TEventList::ColDuration);
     r.HasDuration = !duration.trimmed().isEmpty();
     r.DurationMs = r.HasDuration ? ReadDurationText(duration, 0) : 0;

@@ -28,7 +28,9 @@ QByteArray ExportCsv(const TEventList& list);
 // One 1-bit wire per input present, named after its label; timescale 1 ms; time 0 is
 // one second before the first change, and its date-time is written in a comment. Rows
 // with a state suffix are edges; rows without are pulses that end at the row's time and
-// last its duration. now is written as the dump's date.
+// last its duration. Rows captured in this run are placed to the millisecond; rows read
+// from a file (whole seconds) are laid out from their durations within their second.
+// One input never changes twice at the same instant. now is written as the dump's date.
 QByteArray ExportVcd(const TEventList& list, const QDateTime& now);
 
 // Writes bytes into path through a temporary file renamed into place: an earlier file

@@ -15,6 +15,7 @@ struct ExportRow
     QString DateText; // dd/mm/yyyy
     QString TimeText; // hh:nn:ss
     qint64 Seconds = kNoDateSeconds;
+    int Ms = -1; // the milliseconds of a captured row's time; -1 when unknown
     bool HasDuration = false;
     std::int32_t DurationMs = 0;
 };

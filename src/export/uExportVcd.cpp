@@ -4,6 +4,7 @@
 
 #include <QSet>
 #include <algorithm>
+#include <limits>
 #include <map>
 #include <numeric>
 #include <vector>
@@ -45,13 +46,15 @@ QByteArray VcdCode(int index)
     return code;
 }
 
+constexpr qint64 kNoOn = std::numeric_limits<qint64>::min();
+
 struct Wire
 {
     QString Name;
     QByteArray Code;
     bool Initial = false;
     qint64 LastChangeMs = std::numeric_limits<qint64>::min();
-    qint64 LastOnMs = -1; // edge mode: time of the pending " [ON]", -1 when none
+    qint64 LastOnMs = kNoOn; // edge mode: time of the pending " [ON]"
 };
 
 struct Change
@@ -72,8 +75,9 @@ QByteArray ExportVcd(const TEventList& list, const QDateTime& now)
         if (r.Seconds != kNoDateSeconds)
             rows.push_back(std::move(r));
     }
+    const auto when = [](const ExportRow& r) { return r.Seconds * 1000 + std::max(0, r.Ms); };
     std::stable_sort(rows.begin(), rows.end(),
-                     [](const ExportRow& a, const ExportRow& b) { return a.Seconds < b.Seconds; });
+                     [&when](const ExportRow& a, const ExportRow& b) { return when(a) < when(b); });
 
     // One wire per input, in input order, named after its first label.
     std::map<int, int> wireOfInput;
@@ -97,29 +101,45 @@ QByteArray ExportVcd(const TEventList& list, const QDateTime& now)
         wires.push_back(w);
     }
 
-    // Changes in ms since the first row's second; pulses may start before it.
+    // Changes in ms since the first row's second; pulses may start before it. Rows
+    // captured here know their milliseconds. Rows read from a file know the second only:
+    // each change is placed at the earliest moment its second, its duration and the
+    // input's previous change allow. Either way one input never changes twice at the
+    // same instant, so two pulses never merge into one.
     std::vector<Change> changes;
     const qint64 base = rows.empty() ? 0 : rows.front().Seconds * 1000;
     for (const ExportRow& r : rows) {
         Wire& w = wires[std::size_t(wireOfInput[r.Input])];
         const int wi = wireOfInput[r.Input];
-        const qint64 at = r.Seconds * 1000 - base;
+        const bool exact = r.Ms >= 0;
+        const qint64 at = r.Seconds * 1000 - base + (exact ? r.Ms : 0);
         const qint64 ms = std::max<qint64>(0, r.DurationMs);
+        const qint64 after = w.LastChangeMs == std::numeric_limits<qint64>::min()
+                                 ? w.LastChangeMs
+                                 : w.LastChangeMs + 1;
         if (r.HasState && r.State) {
-            changes.push_back({at, wi, true});
-            w.LastOnMs = at;
-            w.LastChangeMs = at;
+            const qint64 t = std::max(at, after);
+            changes.push_back({t, wi, true});
+            w.LastOnMs = t;
+            w.LastChangeMs = t;
         } else if (r.HasState) {
-            // Row times drop the milliseconds; the measured length places the end better.
-            const qint64 end = w.LastOnMs >= 0 ? std::max(at, w.LastOnMs + ms) : at;
+            // Without the milliseconds, the measured length places the end better.
+            qint64 end = at;
+            if (!exact && w.LastOnMs != kNoOn)
+                end = std::max(at, w.LastOnMs + ms);
+            end = std::max(end, after);
             changes.push_back({end, wi, false});
-            w.LastOnMs = -1;
+            w.LastOnMs = kNoOn;
             w.LastChangeMs = end;
         } else {
-            const qint64 start = std::max(at - ms, w.LastChangeMs);
+            // A pulse of 0 ms still shows: it lasts one.
+            const qint64 length = std::max<qint64>(1, ms);
+            const qint64 start = std::max(at - length, after);
+            // A known end stays where it was; an end known to the second may come later.
+            const qint64 end = std::max(at, start + (exact ? 1 : length));
             changes.push_back({start, wi, true});
-            changes.push_back({at, wi, false});
-            w.LastChangeMs = at;
+            changes.push_back({end, wi, false});
+            w.LastChangeMs = end;
         }
     }
     std::stable_sort(changes.begin(), changes.end(),

@@ -118,8 +118,14 @@ void CountDayFile(TDayFileCount& c, int currentYear, qint64 sliceBytes)
         EventFileContent part;
         ParseEventFileBytes(bytes, currentYear, part);
         c.Count += part.Records.size();
-        if (!part.Records.empty())
-            c.Last = std::move(part.Records.back());
+        // The rows come newest first, those of one second in file order: the newest is
+        // the last of the first second (a replayed older event never takes its place).
+        std::size_t k = 0;
+        while (k + 1 < part.Records.size() &&
+               part.Records[k + 1].DateTime == part.Records[0].DateTime)
+            ++k;
+        if (!part.Records.empty() && (!c.Last || part.Records[k].DateTime >= c.Last->DateTime))
+            c.Last = std::move(part.Records[k]);
         c.Offset += bytes.size();
     }
     ::close(fd);

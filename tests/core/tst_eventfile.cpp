@@ -39,7 +39,7 @@ class TestEventFile : public QObject
         std::vector<EventRecord> recs;
         for (int i = 0; i < rows; ++i)
             recs.push_back(EventRecord{QStringLiteral("Libellé_%1").arg(i % 13), i % 13,
-                                       45000.25 + i / 86400.0, i * 7});
+                                       45000.25 - i / 86400.0, i * 7});
         list.AppendEvents(recs);
     }
 
@@ -158,9 +158,46 @@ private Q_SLOTS:
         prefs.LogDurationFormat = 1;
         TEventList list(prefs);
         QVERIFY(LoadEventFile(list, name, 2026));
-        QCOMPARE(Lines(list), (QStringList{"A;7;07/12/2026 09:05:00;1.500 s",
-                                           "B;-3;07/12/2026 09:05:01;0.250 s"}));
+        QCOMPARE(Lines(list), (QStringList{"B;-3;07/12/2026 09:05:01;0.250 s",
+                                           "A;7;07/12/2026 09:05:00;1.500 s"}));
         prefs.LogDurationFormat = 2;
+    }
+
+    // Per-event saving appends oldest first after a newest-first save: whatever the
+    // file's order, the list is newest on top, rows of one second in file order, and a
+    // save writes it back newest first.
+    void loadingPutsNewestOnTop()
+    {
+        QTemporaryDir dir;
+        const QString name = dir.filePath(QStringLiteral("f.txt"));
+        WriteBytes(name, "head\r\n"
+                         "N3;1;07/12/2026 10:00:03;5 ms\r\n"
+                         "N1;1;07/12/2026 10:00:01;5 ms\r\n"
+                         "A4;2;07/12/2026 10:00:04;5 ms\r\n"
+                         "odd line\r\n"
+                         "A5a;2;07/12/2026 10:00:05;5 ms\r\n"
+                         "A5b;3;07/12/2026 10:00:05;5 ms\r\n"
+                         "Z;3;not a date;5 ms\r\n"
+                         "A6;2;07/12/2026 10:00:06;5 ms\r\n");
+        TEventList list(prefs);
+        QVERIFY(LoadEventFile(list, name, 2026));
+        QStringList labels;
+        for (int r = 0; r < list.rowCount(); ++r)
+            labels << list.text(r, TEventList::ColLabel);
+        QCOMPARE(labels, (QStringList{"A6", "A5a", "A5b", "A4", "N3", "N1", "Z"}));
+        QVERIFY(SaveEventFile(list, name, false));
+        QCOMPARE(ReadBytes(name), QByteArray("head\r\n"
+                                             "A6;2;07/12/2026 10:00:06;5 ms\r\n"
+                                             "odd line\r\n"
+                                             "A5a;2;07/12/2026 10:00:05;5 ms\r\n"
+                                             "A5b;3;07/12/2026 10:00:05;5 ms\r\n"
+                                             "A4;2;07/12/2026 10:00:04;5 ms\r\n"
+                                             "N3;1;07/12/2026 10:00:03;5 ms\r\n"
+                                             "N1;1;07/12/2026 10:00:01;5 ms\r\n"
+                                             "Z;3;30/12/1899 00:00:00;5 ms\r\n"));
+        TEventList again(prefs);
+        QVERIFY(LoadEventFile(again, name, 2026));
+        QCOMPARE(Lines(again), Lines(list));
     }
 
     void loadingMissingFileEmptiesList()
@@ -301,8 +338,8 @@ private Q_SLOTS:
         TEventList list(prefs);
         QVERIFY(LoadEventFile(list, name, 2026));
         QCOMPARE(Lines(list),
-                 (QStringList{"A;1;07/12/2026 10:00:00;1.500 s", "B;2;07/12/2026 10:00:01;0 ms",
-                              "C;3;07/12/2026 10:00:02;5 ms"}));
+                 (QStringList{"C;3;07/12/2026 10:00:02;5 ms", "B;2;07/12/2026 10:00:01;0 ms",
+                              "A;1;07/12/2026 10:00:00;1.500 s"}));
         QCOMPARE(list.KeptLines().size(), std::size_t(3));
         list.selectionModel()->select(list.index(1, 0), QItemSelectionModel::Select);
         list.DeleteSelectedEvents();
@@ -310,9 +347,9 @@ private Q_SLOTS:
         QVERIFY(SaveEventFile(list, name, false));
         QCOMPARE(ReadBytes(name), QByteArray("Libell\xE9_4;4;07/12/2026 12:00:00;7 ms\r\n"
                                              "-- notes \xE9quipe --\r\n"
-                                             "A;1;07/12/2026 10:00:00;1.500 s\r\n"
-                                             "a;b;1;x\r\n"
                                              "C;3;07/12/2026 10:00:02;5 ms\r\n"
+                                             "a;b;1;x\r\n"
+                                             "A;1;07/12/2026 10:00:00;1.500 s\r\n"
                                              "trailer\r\n"));
         list.ClearEvents(); // the user's "Effacer tout" keeps them too
         QVERIFY(SaveEventFile(list, name, false));

@@ -233,7 +233,10 @@ private Q_SLOTS:
         QVERIFY(!list->setData(list->index(0, 1), QStringLiteral("9")));
         QCOMPARE(list->setData(cell, label), accepted);
         QCOMPARE(list->Modified(), accepted);
-        const QString shown = accepted ? label : QStringLiteral("Libellé_3 [ON]");
+        // The state suffix is not edited and stays.
+        const QString typed = accepted ? label : QStringLiteral("Libellé_3");
+        QCOMPARE(list->data(cell, Qt::EditRole).toString(), typed);
+        const QString shown = typed + QStringLiteral(" [ON]");
         QCOMPARE(list->data(cell).toString(), shown);
         QCOMPARE(list->fileLine(0), shown + QStringLiteral(";3;07/12/2026 14:05:09;0 ms"));
     }

@@ -41,6 +41,7 @@ class TestExport : public QObject
 private Q_SLOTS:
     void csvForSpreadsheets();
     void vcdWaveforms();
+    void vcdNeverMergesPulses();
     void commandLine();
     void csvCellsNeverFormulas();
     void unreadableDatesExportedEmpty();
@@ -97,6 +98,64 @@ void TestExport::vcdWaveforms()
                                 "#4000\n0$\n0#\n"
                                 "#5000\n";
     QCOMPARE(ExportVcd(list, now), expected);
+}
+
+namespace {
+
+// The changes of the first wire ('!') of a dump: time and value, in order.
+QList<QPair<qint64, char>> FirstWireChanges(const QByteArray& vcd)
+{
+    QList<QPair<qint64, char>> changes;
+    qint64 t = 0;
+    const QByteArray body = vcd.mid(vcd.indexOf("$dumpvars"));
+    for (const QByteArray& line : body.split('\n')) {
+        if (line.startsWith('#'))
+            t = line.mid(1).toLongLong();
+        else if (line.size() == 2 && line[1] == '!')
+            changes.append({t, line[0]});
+    }
+    return changes;
+}
+
+} // namespace
+
+// Two pulses of one input within one second stay two pulses: to the millisecond for
+// captured rows, laid out from their durations for rows read from a file.
+void TestExport::vcdNeverMergesPulses()
+{
+    const TUserPrefs prefs = DefaultUserPrefs();
+    const QDateTime now(QDate(2026, 12, 8), QTime(9, 30, 0));
+    using Changes = QList<QPair<qint64, char>>;
+
+    TEventList captured(prefs);
+    const TDateTime second = At(14, 3, 9);
+    for (const auto& [endMs, length] : {std::pair{120, 40}, std::pair{300, 56}, std::pair{300, 0}})
+        captured.RecordEvent(CapturedEvent{false, false, 2, length, second + endMs / 86400000.0});
+    // Time 0 is 14:03:08: the first pulse runs from 1080 to 1120 ms.
+    QCOMPARE(
+        FirstWireChanges(ExportVcd(captured, now)).mid(1),
+        (Changes{{1080, '1'}, {1120, '0'}, {1244, '1'}, {1300, '0'}, {1301, '1'}, {1302, '0'}}));
+
+    QTemporaryDir dir;
+    const QString events = dir.filePath(QStringLiteral("events.txt"));
+    WriteBytes(events, "Off;2;07/12/2026 14:03:09;20 ms\r\n"
+                       "On;2;07/12/2026 14:03:09;0 ms\r\n"
+                       "Dans [OFF];3;07/12/2026 14:03:09;0 ms\r\n"
+                       "B;2;07/12/2026 14:03:09;56 ms\r\n"
+                       "A;2;07/12/2026 14:03:09;50 ms\r\n");
+    TEventList loaded(prefs);
+    QVERIFY(LoadEventFile(loaded, events, 2026));
+    const Changes fromFile = FirstWireChanges(ExportVcd(loaded, now)).mid(1);
+    // A from -50 to 0 ms of its second, B just after it, then the rows Off and On of
+    // input 2 taken as pulses too, in file order from the bottom, never at one instant.
+    QCOMPARE(fromFile, (Changes{{1950, '1'},
+                                {2000, '0'},
+                                {2001, '1'},
+                                {2057, '0'},
+                                {2058, '1'},
+                                {2059, '0'},
+                                {2060, '1'},
+                                {2080, '0'}}));
 }
 
 void TestExport::commandLine()

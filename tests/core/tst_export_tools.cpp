@@ -101,11 +101,12 @@ void TestExportTools::csvInLibreOfficeCalc()
         if (!type.isEmpty())
             cells[row] << type + u' ' + value;
     }
-    QCOMPARE(cells[2], QStringList({"date 2026-12-07", "time PT14H03M11S", "string Dit \"fin\"",
+    // Newest on top: the row of 14:03:12 first.
+    QCOMPARE(cells[3], QStringList({"date 2026-12-07", "time PT14H03M11S", "string Dit \"fin\"",
                                     "string OFF", "float 3", "float 2250", "float 2.25"}));
     // Calc runs a bare "=1+2" as a formula; the exported label stays text, the input and
     // the durations stay numbers.
-    QCOMPARE(cells[3], QStringList({"date 2026-12-07", "time PT14H03M12S", "string '=1+2",
+    QCOMPARE(cells[2], QStringList({"date 2026-12-07", "time PT14H03M12S", "string '=1+2",
                                     "float -4", "float 5", "float 0.005"}));
 }
 

@@ -194,7 +194,9 @@ private Q_SLOTS:
         QVERIFY(list->Modified()); // closing must still offer to save
         QCOMPARE(policy->CurrentEventFile(), bad);
         QCOMPARE(prompt.shown,
-                 shown ? QStringList{ResStr::SaveFailed(QStringLiteral("f.txt"))} : QStringList{});
+                 shown ? QStringList{ResStr::SaveFailed(QStringLiteral("f.txt"),
+                                                        QStringLiteral("le dossier n'existe pas"))}
+                       : QStringList{});
     }
 
     void loadFailureIsShownAndNamesTheFile()

@@ -57,6 +57,15 @@ public:
     {
         return file(QStringLiteral("[save conf] ") + dir + u'|' + proposed);
     }
+    QString ChooseExportFile(const QString& title, const QString&, const QString&,
+                             const QString& proposedPath) override
+    {
+        return file(QStringLiteral("[export] ") + title + u'|' + proposedPath);
+    }
+    QString ChooseJournalToRecover(const QString& dir) override
+    {
+        return file(QStringLiteral("[recover journal] ") + dir);
+    }
     bool saw(const QString& text) const { return shown.contains(text); }
 
 private:

@@ -101,8 +101,8 @@ private Q_SLOTS:
                       "EventsList_Column2_Width=-5\r\nEventsList_Column3_Width=77\r\n");
         TfmMain& w = rig.start();
         QCOMPARE(w.eventList().rowCount(), 2);
-        QCOMPARE(w.eventList().text(1, 0), QStringLiteral("Fenêtre"));
-        QCOMPARE(w.eventList().text(0, 3), QStringLiteral("1.500 s")); // format applied
+        QCOMPARE(w.eventList().text(0, 0), QStringLiteral("Fenêtre")); // the newest on top
+        QCOMPARE(w.eventList().text(1, 3), QStringLiteral("1.500 s")); // format applied
         QVERIFY(!w.eventList().Modified());
         QCOMPARE(w.statusText(0), QString());
         QCOMPARE(w.windowTitle(), QStringLiteral("Atelier - [2026_12_07.txt]"));
@@ -167,6 +167,7 @@ private Q_SLOTS:
             QCOMPARE(w.eventList().rowCount(), 1);
             QCOMPARE(aside.size(), 1);
             QCOMPARE(TJournal::ReadEvents(rig.logDir() + aside.first()).size(), std::size_t(3));
+            QVERIFY(rig.prompt.saw(ResStr::JournalKeptAside(rig.logDir() + aside.first())));
         }
         // Asked once: the next start finds nothing to offer.
         QVERIFY(w.close());
@@ -175,6 +176,20 @@ private Q_SLOTS:
         TfmMain& again = rig.start(false);
         QVERIFY(!rig.prompt.shown.join(u'|').contains(QStringLiteral("Les récupérer ?")));
         QCOMPARE(again.eventList().rowCount(), accept ? 3 : 1);
+        if (accept)
+            return;
+        // The journal kept aside comes back on demand: the two events the day's file
+        // lacks, once.
+        for (const int count : {2, 0}) {
+            rig.prompt.files = {rig.logDir() + aside.first()};
+            again.action(QStringLiteral("ActFileRecoverJournal"))->trigger();
+            QVERIFY(rig.prompt.saw(count ? ResStr::JournalRecovered(count, aside.first())
+                                         : ResStr::NoEventInJournal(aside.first())));
+            QCOMPARE(again.eventList().rowCount(), 3);
+        }
+        QCOMPARE(again.eventList().text(0, 0), QStringLiteral("Libellé_3 [OFF]"));
+        QCOMPARE(again.eventList().text(2, 0), QStringLiteral("Libellé_1 [ON]"));
+        QVERIFY(again.eventList().Modified());
     }
 
     void failedTestGreysTheList()

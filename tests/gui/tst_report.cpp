@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QImage>
+#include <QMap>
 #include <QPrinter>
 #include <QProcess>
 #include <QRegularExpression>
@@ -14,6 +15,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <memory>
 
 using namespace evtrak;
@@ -74,6 +76,43 @@ QStringList Labels(std::initializer_list<int> rows)
     return l;
 }
 
+struct PdfWord
+{
+    QString Text;
+    double X = 0;
+    double Y = 0;
+};
+
+// The words of each page with their top-left corners, in points.
+QList<QList<PdfWord>> PdfWords(const QString& pdf)
+{
+    QProcess p;
+    p.start(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), pdf, QStringLiteral("-")});
+    if (!p.waitForFinished(60000))
+        return {};
+    QList<QList<PdfWord>> pages;
+    static const QRegularExpression word(
+        QStringLiteral("<page |<word xMin=\"([\\d.]+)\" yMin=\"([\\d.]+)\"[^>]*>([^<]*)</word>"));
+    const QString html = QString::fromUtf8(p.readAllStandardOutput());
+    for (auto it = word.globalMatch(html); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        if (m.captured(0) == QLatin1String("<page "))
+            pages.append(QList<PdfWord>());
+        else if (!pages.isEmpty())
+            pages.last().append(
+                PdfWord{m.captured(3), m.captured(1).toDouble(), m.captured(2).toDouble()});
+    }
+    return pages;
+}
+
+const PdfWord* FindWord(const QList<PdfWord>& words, const QString& text)
+{
+    for (const PdfWord& w : words)
+        if (w.Text == text)
+            return &w;
+    return nullptr;
+}
+
 bool HaveTool(const char* tool)
 {
     return !QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty();
@@ -89,6 +128,7 @@ private Q_SLOTS:
     void sortingAndSummary_data();
     void sortingAndSummary();
     void multiPage();
+    void statisticsKeepTheirHeadingsOnEveryPage();
     void titleFallbacks();
     void coloredRows_data();
     void coloredRows();
@@ -185,6 +225,76 @@ void TestReport::multiPage()
     for (int r = 0; r < rows; ++r)
         expected << Label(r);
     QCOMPARE(all, expected); // every row once, in order, across the page breaks
+}
+
+// The statistics start under their own title and headings, which come again on each
+// page they reach; no page of statistics shows the events' headings, and each column's
+// cells start where its heading does.
+void TestReport::statisticsKeepTheirHeadingsOnEveryPage()
+{
+    TUserPrefs prefs = DefaultUserPrefs();
+    prefs.ReportStatistics = true;
+    const int inputs = 90; // from a file any input number may come: a long table
+    const auto list = MakeList(prefs, inputs, [](int r) { return r; });
+    const QString pdf = path(QStringLiteral("stats.pdf"));
+    QString error;
+    QVERIFY2(WriteReportPdf(*list, prefs, pdf, &error), qPrintable(error));
+
+    const QList<QList<PdfWord>> pages = PdfWords(pdf);
+    QVERIFY(pages.size() >= 3);
+    QList<int> statsInputs;
+    int lastEventPage = -1;
+    for (int i = 0; i < pages.size(); ++i) {
+        const QList<PdfWord>& words = pages[i];
+        const PdfWord* title = FindWord(words, QStringLiteral("Statistiques"));
+        const PdfWord* ts = nullptr;
+        const PdfWord* activations = FindWord(words, QStringLiteral("Activations"));
+        const PdfWord* footer = FindWord(words, QStringLiteral("Page"));
+        QVERIFY(footer);
+        const bool events = FindWord(words, QStringLiteral("Evenement")) != nullptr;
+        double lastEventY = -1;
+        for (const PdfWord& w : words) {
+            if (w.Text.startsWith(QStringLiteral("Evt_")))
+                lastEventY = std::max(lastEventY, w.Y);
+            if (w.Text == QStringLiteral("TS") && activations && std::abs(w.Y - activations->Y) < 1)
+                ts = &w;
+        }
+        QCOMPARE(events, lastEventY >= 0);
+        if (events)
+            lastEventPage = i;
+        if (!title) {
+            QVERIFY2(statsInputs.isEmpty(), "the table stopped before its end");
+            continue;
+        }
+        QVERIFY2(ts && activations, qPrintable(QString::number(i + 1)));
+        QVERIFY(lastEventY < title->Y && title->Y < activations->Y);
+        // " (suite)" once the table goes on from an earlier page.
+        QCOMPARE(std::any_of(words.begin(), words.end(),
+                             [title](const PdfWord& w) {
+                                 return w.Text == QStringLiteral("(suite)") && w.Y == title->Y;
+                             }),
+                 !statsInputs.isEmpty());
+        // Rows of the table: words below the headings, grouped by line.
+        QMap<int, QList<PdfWord>> lines;
+        for (const PdfWord& w : words)
+            if (w.Y > activations->Y + 1 && w.Y < footer->Y - 1)
+                lines[qRound(w.Y)].append(w);
+        QVERIFY(!lines.isEmpty());
+        for (const QList<PdfWord>& line : std::as_const(lines)) {
+            const auto first = std::min_element(line.begin(), line.end(),
+                                                [](auto& a, auto& b) { return a.X < b.X; });
+            QVERIFY(std::abs(first->X - ts->X) < 0.5);
+            statsInputs << first->Text.toInt();
+            QVERIFY(std::any_of(line.begin(), line.end(), [&](const PdfWord& w) {
+                return std::abs(w.X - activations->X) < 0.5 && w.Text == QStringLiteral("1");
+            }));
+        }
+    }
+    QVERIFY(lastEventPage >= 0 && lastEventPage < pages.size() - 1);
+    QList<int> expected;
+    for (int k = 0; k < inputs; ++k)
+        expected << k;
+    QCOMPARE(statsInputs, expected);
 }
 
 void TestReport::titleFallbacks()
@@ -421,7 +531,8 @@ void TestReport::commandLine()
     {
         QFile f(events);
         QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("Evt_000;3;07/12/2026 10:00:05;5 ms\r\nEvt_001;4;07/12/2026 10:00:00;1500 ms\r\n");
+        // Oldest first, as per-event saving leaves a file: printed newest first all the same.
+        f.write("Evt_001;4;07/12/2026 10:00:00;1500 ms\r\nEvt_000;3;07/12/2026 10:00:05;5 ms\r\n");
     }
     const QString empty = path(QStringLiteral("empty.txt"));
     QFile(empty).open(QIODevice::WriteOnly);

@@ -3,21 +3,15 @@
 
 #include "export/uExport.h"
 
-#include <QDateTime>
 #include <QString>
-#include <functional>
-
-class QWidget;
 
 namespace evtrak {
 
 class TEventList;
+class WindowPrompt;
 
-// An empty list shows "Aucun évenement à traiter !"; otherwise asks for the file
-// (askFile replaces the file dialog in tests: empty for cancel), writes it and shows
-// any failure in a box (inform, likewise).
-void ExportEventList(QWidget* parent, const TEventList& list, ExportFormat format,
-                     const std::function<QString(const QString& suggested)>& askFile = {},
-                     const std::function<void(const QString& text)>& inform = {});
+// An empty list shows "Aucun évenement à traiter !"; otherwise asks prompt for the file,
+// writes it and shows any failure in a box. Returns the file written, empty when none was.
+QString ExportEventList(WindowPrompt& prompt, const TEventList& list, ExportFormat format);
 
 } // namespace evtrak

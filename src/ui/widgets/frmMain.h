@@ -193,6 +193,9 @@ private:
     // Handlers, one per action.
     void ActFileNewExecute();
     void ActFileOpenExecute();
+    void ActFileRecoverJournalExecute();
+    // Says in the status bar which file an export wrote (nothing when path is empty).
+    void ShowExportWritten(const QString& path);
     void ActFileSaveExecute();
     void ActFileSaveAsExecute();
     void ActStationsExecute();

@@ -60,6 +60,9 @@ std::span<const TfmMain::ActionDef> TfmMain::ActionDefs()
          R::OffWhileCapturing},
         {"ActFileSaveAs", "Sauver so&us...", nullptr, nullptr, "document-save-as",
          &M::ActFileSaveAsExecute, R::OffWhileCapturing},
+        {"ActFileRecoverJournal", "&Récupérer un journal...",
+         "Reprendre les évenements d'un journal de reprise mis de côté", nullptr, "document-revert",
+         &M::ActFileRecoverJournalExecute, R::OffWhileCapturing},
         {"ActPreview", "Pré&visualiser", nullptr, "Ctrl+P", "document-print-preview",
          &M::ActPreviewExecute, R::OffWhileCapturing},
         {"ActPrint", "&Imprimer", nullptr, "Ctrl+I", "document-print", &M::ActPrintExecute,
@@ -190,9 +193,10 @@ void TfmMain::CreateMenus()
     bar->setObjectName(QStringLiteral("MainMenu1"));
     m_fileMenu = bar->addMenu(QStringLiteral("&Fichier"));
     m_fileMenu->setObjectName(QStringLiteral("mnuFile"));
-    add(m_fileMenu, {"ActFileNew", "ActFileOpen", "ActFileSave", "ActFileSaveAs", "-", "ActPreview",
-                     "ActPrint", "ActExportPdf", "ActExportCsv", "ActExportVcd", "ActPrintConf",
-                     "-", "ActStations", "-", "ActOptions", "-", "ActAppClose"});
+    add(m_fileMenu,
+        {"ActFileNew", "ActFileOpen", "ActFileSave", "ActFileSaveAs", "ActFileRecoverJournal", "-",
+         "ActPreview", "ActPrint", "ActExportPdf", "ActExportCsv", "ActExportVcd", "ActPrintConf",
+         "-", "ActStations", "-", "ActOptions", "-", "ActAppClose"});
     m_confMenu = bar->addMenu(QStringLiteral("&Configuration"));
     m_confMenu->setObjectName(QStringLiteral("mnuConf"));
     add(m_confMenu, {"ActConfLoad", "ConfSaveEntry", "ActConfSaveAs"});
@@ -212,8 +216,8 @@ void TfmMain::CreateMenus()
     m_popupMenu = new QMenu(this);
     m_popupMenu->setObjectName(QStringLiteral("PopupMenu1"));
     add(m_popupMenu, {"ActFileOpen", "ActFileSave", "ActFileSaveAs", "-", "ActPreview", "ActPrint",
-                      "ActExportPdf", "-", "ActLogCopy", "ActLogFind", "ActLogStatistics",
-                      "ActLogRefresh", "-", "ActOptions"});
+                      "ActExportPdf", "ActExportCsv", "ActExportVcd", "-", "ActLogCopy",
+                      "ActLogFind", "ActLogStatistics", "ActLogRefresh", "-", "ActOptions"});
 
     // F10 opens the first menu, as Alt does with a letter.
     auto* f10 = new QShortcut(QKeySequence(Qt::Key_F10), this);

@@ -13,10 +13,12 @@
 #include "ui/widgets/uMessagePrompt.h"
 
 #include <QAction>
+#include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QPageSetupDialog>
 #include <QPrinter>
+#include <QStatusBar>
 
 namespace evtrak {
 
@@ -168,17 +170,25 @@ void TfmMain::ActPrintExecute()
 void TfmMain::ActExportPdfExecute()
 {
     const auto shown = ShownReportRows();
-    ExportReportPdf(modalParent(), *m_list, m_prefs, shown.get());
+    ShowExportWritten(ExportReportPdf(modalParent(), *m_list, m_prefs, shown.get()));
 }
 
 void TfmMain::ActExportCsvExecute()
 {
-    ExportEventList(modalParent(), *m_list, ExportFormat::Csv);
+    ShowExportWritten(ExportEventList(*m_prompt, *m_list, ExportFormat::Csv));
 }
 
 void TfmMain::ActExportVcdExecute()
 {
-    ExportEventList(modalParent(), *m_list, ExportFormat::Vcd);
+    ShowExportWritten(ExportEventList(*m_prompt, *m_list, ExportFormat::Vcd));
+}
+
+void TfmMain::ShowExportWritten(const QString& path)
+{
+    constexpr int kExportMessageMs = 10000;
+    if (!path.isEmpty())
+        statusBar()->showMessage(ResStr::ExportWritten(QDir::toNativeSeparators(path)),
+                                 kExportMessageMs);
 }
 
 // ---- Capture ----

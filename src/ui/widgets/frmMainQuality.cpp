@@ -11,7 +11,9 @@
 #include <QDateTime>
 #include <QLabel>
 #include <QLocale>
+#include <QScreen>
 #include <QTimer>
+#include <algorithm>
 
 namespace evtrak {
 
@@ -57,6 +59,17 @@ void TfmMain::ActCaptureShowLinesExecute()
 
 void TfmMain::ActCaptureJournalExecute()
 {
+    // Opened over the main window, inside the screen the main window is on.
+    if (!m_captureJournal->isVisible()) {
+        QRect r(QPoint(), m_captureJournal->size());
+        r.moveCenter(frameGeometry().center());
+        if (const QScreen* screen = this->screen()) {
+            const QRect room = screen->availableGeometry();
+            r.moveLeft(std::max(room.left(), std::min(r.left(), room.right() - r.width())));
+            r.moveTop(std::max(room.top(), std::min(r.top(), room.bottom() - r.height())));
+        }
+        m_captureJournal->move(r.topLeft());
+    }
     m_captureJournal->show();
     m_captureJournal->raise();
     m_captureJournal->activateWindow();

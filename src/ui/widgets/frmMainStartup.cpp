@@ -63,6 +63,17 @@ void TfmMain::FormCreate()
     ActCaptureTestSystemExecute(); // each test ends with UpdateGui
 }
 
+void TfmMain::ActFileRecoverJournalExecute()
+{
+    const QString path = m_prompt->ChooseJournalToRecover(m_paths.LogDir);
+    if (path.isEmpty())
+        return;
+    const QString name = QFileInfo(path).fileName();
+    const int count = m_session->ImportKeptJournal(path);
+    m_prompt->Inform(count > 0 ? ResStr::JournalRecovered(count, name)
+                               : ResStr::NoEventInJournal(name));
+}
+
 TfmPrintOptions* TfmMain::CreatePrintOptions()
 {
     if (!m_printOptions) {
@@ -126,8 +137,9 @@ bool TfmMain::FormCloseQuery()
     if (m_prompt->AskYesNoCancel(ResStr::AskStopCapture()) != Answer::Yes)
         return false;
     ActCaptureStopExecute();
-    m_policy->FileSave(); // "Sans_Nom" opens the save dialog; a cancel still closes
-    return true;
+    // "Sans_Nom" opens the save dialog; a cancel still closes. A save that failed has
+    // shown its box: the window stays, and closing does not ask a second time.
+    return m_policy->SaveIfModified(false);
 }
 
 bool TfmMain::FormClose()

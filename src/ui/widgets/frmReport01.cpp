@@ -25,6 +25,7 @@ constexpr double kPageNumberY = 4.2;
 constexpr double kFilterY = 12.7; // the summary's filter line, when a filter is set
 // The statistics table's columns, in millimetres.
 constexpr double kStatsX[7] = {1.1, 10.0, 52.0, 72.0, 100.0, 128.0, 160.0};
+constexpr double kStatsTitleGapMm = 3.0; // blank space above the statistics' title
 
 // Colours of the design, 0x00BBGGRR.
 constexpr TColor clBlue = 0xFF0000;
@@ -133,27 +134,30 @@ private:
     QFontMetricsF m_metrics{QFont()};
 };
 
-// Line k of the statistics table after the events: a blank line, the title with the
-// headings, then one line per input.
-void PaintStatisticsLine(LabelPainter& label, const std::vector<InputStatistics>& stats,
-                         const TUserPrefs& prefs, int k, double y)
+// The statistics part of a page: its title (" (suite)" after a page break), its column
+// headings, then its lines.
+void PaintStatistics(LabelPainter& label, const std::vector<InputStatistics>& stats,
+                     const TUserPrefs& prefs, const ReportPage& page, double detailMm)
 {
-    const QColor text = Paper(clWindowText);
-    if (k == 0)
-        return;
-    if (k == 1) {
-        label.font(ReportFont(7, true));
-        const QStringList headings = StatisticsHeadings();
-        for (int c = 0; c < headings.size(); ++c)
-            label.draw(kStatsX[c], y, headings[c], Paper(clGreen));
-        return;
-    }
-    if (k - 2 >= int(stats.size()))
-        return;
+    label.font(ReportFont(10, true));
+    QString title = QStringLiteral("Statistiques par entrée");
+    if (page.StatsFirst > 0)
+        title += ResStr::ContinuedSuffix();
+    label.draw(0, page.StatsTitleTop + kStatsTitleGapMm, title, Paper(clBlue));
+    label.font(ReportFont(7, true));
+    const QStringList headings = StatisticsHeadings();
+    for (int c = 0; c < headings.size(); ++c)
+        label.draw(kStatsX[c], page.StatsHeaderTop, headings[c], Paper(clGreen));
     label.font(ReportFont(7, false));
-    const QStringList cells = StatisticsCells(stats[std::size_t(k - 2)], prefs);
-    for (int c = 0; c < cells.size(); ++c)
-        label.draw(kStatsX[c], y, cells[c], text);
+    const QColor text = Paper(clWindowText);
+    for (int i = 0; i < page.StatsCount; ++i) {
+        const std::size_t k = std::size_t(page.StatsFirst + i);
+        if (k >= stats.size())
+            break;
+        const QStringList cells = StatisticsCells(stats[k], prefs);
+        for (int c = 0; c < cells.size(); ++c)
+            label.draw(kStatsX[c], page.StatsFirstTop + i * detailMm, cells[c], text);
+    }
 }
 
 } // namespace
@@ -197,7 +201,7 @@ void TfmReport01::QuickRep1BeforePrint()
 
 int TfmReport01::StatisticsLineCount() const
 {
-    return m_prefs.ReportStatistics ? 3 + int(m_stats.size()) : 0;
+    return m_prefs.ReportStatistics ? int(m_stats.size()) : -1;
 }
 
 QString TfmReport01::PageTitle(int pageNumber) const
@@ -225,7 +229,7 @@ int TfmReport01::paint(QPainter& painter, QPagedPaintDevice& device, int fromPag
     const double printableHeight = device.pageLayout().paintRect(QPageLayout::Millimeter).height();
     const double dotsPerMm = device.logicalDpiY() / 25.4;
     const std::vector<ReportPage> pages =
-        PaginateReport(static_cast<int>(m_rows.size()) + StatisticsLineCount(), printableHeight);
+        PaginateReport(static_cast<int>(m_rows.size()), printableHeight, {}, StatisticsLineCount());
     bool first = true;
     for (const ReportPage& page : pages) {
         if (fromPage > 0 && page.Number < fromPage)
@@ -292,10 +296,12 @@ void TfmReport01::paintPage(QPainter& painter, const ReportPage& page, double do
         }
     }
 
-    // Column headings.
+    // Column headings, on the pages that hold events.
     label.font(ReportFont(8, true));
-    for (int c = 0; c < kColumnCount; ++c)
-        label.draw(kColumnX[c], page.ColumnHeaderTop, m_columnCaptions.value(c), Paper(clGreen));
+    if (page.EventHeadings)
+        for (int c = 0; c < kColumnCount; ++c)
+            label.draw(kColumnX[c], page.ColumnHeaderTop, m_columnCaptions.value(c),
+                       Paper(clGreen));
 
     // Detail lines. Labels are opaque: a long text is covered by the next column's
     // label, as on screen.
@@ -304,11 +310,6 @@ void TfmReport01::paintPage(QPainter& painter, const ReportPage& page, double do
     for (int i = 0; i < page.LineCount; ++i) {
         const double y = page.FirstDetailTop + i * bands.Detail;
         const int line = page.FirstLine + i;
-        if (line >= int(m_rows.size())) {
-            PaintStatisticsLine(label, m_stats, m_prefs, line - int(m_rows.size()), y);
-            label.font(ReportFont(8, false));
-            continue;
-        }
         const int row = m_rows.at(static_cast<std::size_t>(line));
         QColor text = windowText;
         QColor background = Paper(clWhite);
@@ -323,6 +324,9 @@ void TfmReport01::paintPage(QPainter& painter, const ReportPage& page, double do
         for (int c = 0; c < kColumnCount; ++c)
             label.draw(kColumnX[c], y, m_list.text(row, c), text, &background);
     }
+
+    if (page.HasStats)
+        PaintStatistics(label, m_stats, m_prefs, page, bands.Detail);
 
     // Page footer.
     label.font(ReportFont(8, false));

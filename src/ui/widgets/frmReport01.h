@@ -62,8 +62,8 @@ public:
     QString EventsCount() const { return m_eventsCount; }
     QString OldestDateTime() const { return m_oldest; }
     QString NewestDateTime() const { return m_newest; }
-    // Lines after the events: the statistics table (title, headings, one per input)
-    // when ReportStatistics is on.
+    // Lines of the statistics table after the events (one per input) when
+    // ReportStatistics is on; -1 when it is off.
     int StatisticsLineCount() const;
     // The page header's date text: the user's short date format, French in the "C" locale.
     static QString ShortDateText(const QDate& date);
@@ -122,9 +122,10 @@ bool WriteReportPdf(const TEventList& list, const TUserPrefs& prefs, const QStri
                     const ReportRows* shown = nullptr);
 
 // The "Exporter en PDF..." command: an empty list shows "Aucun évenement à traiter !";
-// otherwise asks for the file, writes it and shows any failure in a box.
-void ExportReportPdf(QWidget* parent, const TEventList& list, const TUserPrefs& prefs,
-                     const ReportRows* shown = nullptr);
+// otherwise asks for the file, writes it and shows any failure in a box. Returns the
+// file written, empty when none was.
+QString ExportReportPdf(QWidget* parent, const TEventList& list, const TUserPrefs& prefs,
+                        const ReportRows* shown = nullptr);
 
 // `evtrak --report EVENTFILE --pdf OUTPUT.pdf`: loads the event file as "Ouvrir..."
 // does, with the report settings of the program's settings file, and writes the PDF

@@ -65,24 +65,27 @@ bool WriteReportPdf(const TEventList& list, const TUserPrefs& prefs, const QStri
     return true;
 }
 
-void ExportReportPdf(QWidget* parent, const TEventList& list, const TUserPrefs& prefs,
-                     const ReportRows* shown)
+QString ExportReportPdf(QWidget* parent, const TEventList& list, const TUserPrefs& prefs,
+                        const ReportRows* shown)
 {
     const QString title = QStringLiteral("Exporter en PDF");
     if (!list.RequireEvents() || (shown && shown->Rows.empty())) {
         QMessageBox::information(parent, title, ResStr::NoEvents());
-        return;
+        return {};
     }
     QFileDialog dialog(parent, title, QDir::homePath(), QStringLiteral("Documents PDF (*.pdf)"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(QStringLiteral("pdf"));
     dialog.selectFile(QStringLiteral("Rapport.pdf"));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return;
+        return {};
+    const QString path = dialog.selectedFiles().constFirst();
     QString error;
-    if (!WriteReportPdf(list, prefs, dialog.selectedFiles().constFirst(), &error,
-                        QDate::currentDate(), shown))
+    if (!WriteReportPdf(list, prefs, path, &error, QDate::currentDate(), shown)) {
         QMessageBox::warning(parent, title, error);
+        return {};
+    }
+    return path;
 }
 
 int RunReportToPdf(const CommandLineOptions& options)

@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 
 namespace evtrak {
@@ -53,9 +54,11 @@ Answer ToAnswer(QMessageBox::StandardButton b)
 // One file dialog shape for the four commands that show one.
 QString RunFileDialog(QWidget* parent, QFileDialog::AcceptMode mode, const QString& dir,
                       const QString& filter, const QString& suffix, const QString& proposedName,
-                      bool mustExist)
+                      bool mustExist, const QString& title = {})
 {
     QFileDialog dlg(parent);
+    if (!title.isEmpty())
+        dlg.setWindowTitle(title);
     dlg.setAcceptMode(mode);
     dlg.setFileMode(mustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     dlg.setDirectory(dir);
@@ -121,6 +124,21 @@ QString TMessagePrompt::ChooseConfFileToSave(const QString& dir, const QString& 
 {
     return RunFileDialog(m_parent, QFileDialog::AcceptSave, dir, ResStr::ConfFilesFilter(),
                          QStringLiteral("icf"), proposedName, false);
+}
+
+QString TMessagePrompt::ChooseExportFile(const QString& title, const QString& filter,
+                                         const QString& suffix, const QString& proposedPath)
+{
+    const QFileInfo proposed(proposedPath);
+    return RunFileDialog(m_parent, QFileDialog::AcceptSave, proposed.absolutePath(), filter, suffix,
+                         proposed.fileName(), false, title);
+}
+
+QString TMessagePrompt::ChooseJournalToRecover(const QString& dir)
+{
+    return RunFileDialog(m_parent, QFileDialog::AcceptOpen, dir,
+                         QStringLiteral("Journaux de reprise (*.bin)"), QStringLiteral("bin"), {},
+                         true, ResStr::RecoverJournalTitle());
 }
 
 } // namespace evtrak

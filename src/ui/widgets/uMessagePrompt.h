@@ -24,6 +24,12 @@ public:
     // Save dialog for a configuration, proposing proposedName, asking before it
     // overwrites. Empty when cancelled.
     virtual QString ChooseConfFileToSave(const QString& dir, const QString& proposedName) = 0;
+    // Save dialog for an export titled title, with filter and default suffix, proposing
+    // proposedPath, asking before it overwrites. Empty when cancelled.
+    virtual QString ChooseExportFile(const QString& title, const QString& filter,
+                                     const QString& suffix, const QString& proposedPath) = 0;
+    // Open dialog for a recovery journal kept aside, starting in dir. Empty when cancelled.
+    virtual QString ChooseJournalToRecover(const QString& dir) = 0;
     // A failure the user must know about (warning box with one OK button).
     void ShowError(const QString& text) override = 0;
 };
@@ -43,6 +49,9 @@ public:
     QString ChooseEventFileToOpen(const QString& dir) override;
     QString ChooseConfFileToLoad(const QString& dir) override;
     QString ChooseConfFileToSave(const QString& dir, const QString& proposedName) override;
+    QString ChooseExportFile(const QString& title, const QString& filter, const QString& suffix,
+                             const QString& proposedPath) override;
+    QString ChooseJournalToRecover(const QString& dir) override;
 
 private:
     QWidget* m_parent;

@@ -22,7 +22,7 @@ double Mm(long long hundredths)
 } // namespace
 
 std::vector<ReportPage> PaginateReport(int lineCount, double printableHeightMm,
-                                       const ReportBands& bands)
+                                       const ReportBands& bands, int statsLines)
 {
     const long long header = Hundredths(bands.PageHeader);
     const long long title = Hundredths(bands.Title);
@@ -54,6 +54,43 @@ std::vector<ReportPage> PaginateReport(int lineCount, double printableHeightMm,
         line += page.LineCount;
         pages.push_back(page);
     } while (line < lineCount);
+    if (statsLines < 0)
+        return pages;
+
+    const long long statsTitle = Hundredths(bands.StatsTitle);
+    const long long statsHeader = Hundredths(bands.StatsHeader);
+    const long long firstLine = statsLines > 0 ? detail : 0;
+    int stat = 0;
+    bool first = true;
+    do {
+        ReportPage* page = &pages.back();
+        long long y = Hundredths(page->FirstDetailTop) + page->LineCount * detail;
+        if (!first || y + statsTitle + statsHeader + firstLine > footerTop) {
+            ReportPage next;
+            next.Number = page->Number + 1;
+            next.FirstLine = lineCount;
+            next.EventHeadings = false;
+            next.TitleTop = page->TitleTop;
+            next.ColumnHeaderTop = Mm(header);
+            next.FirstDetailTop = Mm(header);
+            next.FooterTop = Mm(footerTop);
+            pages.push_back(next);
+            page = &pages.back();
+            y = header;
+        }
+        first = false;
+        page->HasStats = true;
+        page->StatsTitleTop = Mm(y);
+        y += statsTitle;
+        page->StatsHeaderTop = Mm(y);
+        y += statsHeader;
+        page->StatsFirstTop = Mm(y);
+        page->StatsFirst = stat;
+        const long long room = footerTop - y;
+        const long long fits = std::max(1LL, room >= detail ? room / detail : 0);
+        page->StatsCount = static_cast<int>(std::min<long long>(fits, statsLines - stat));
+        stat += page->StatsCount;
+    } while (stat < statsLines);
     return pages;
 }
 

@@ -14,6 +14,8 @@ struct ReportBands
     double ColumnHeader = 5.3; // every page, under the page header (and the title)
     double Detail = 4.2;       // one per printed event
     double PageFooter = 8.5;   // every page, at the bottom of the printable area
+    double StatsTitle = 8.5;   // the statistics' title, with a blank line above it
+    double StatsHeader = 5.3;  // the statistics' column headings
 };
 
 // Printable height of the report's own page: A4 (297 mm) less 10 mm top and bottom.
@@ -33,6 +35,15 @@ struct ReportPage
     double ColumnHeaderTop = 0;
     double FirstDetailTop = 0;
     double FooterTop = 0;
+    bool EventHeadings = true; // the events' column headings at ColumnHeaderTop
+    // The statistics table on this page: its title and headings at the given tops, then
+    // its lines [StatsFirst, StatsFirst + StatsCount) from StatsFirstTop on.
+    bool HasStats = false;
+    double StatsTitleTop = 0;
+    double StatsHeaderTop = 0;
+    double StatsFirstTop = 0;
+    int StatsFirst = 0;
+    int StatsCount = 0;
 };
 
 // Splits lineCount detail lines into pages. A line goes on the current page when its
@@ -40,8 +51,12 @@ struct ReportPage
 // Always at least one page (an empty report still has its header, summary and footer),
 // and at least one line per page even on a page too small to hold one, so that
 // breaking always ends.
+// With statsLines >= 0 a statistics table of that many lines follows the events: it
+// starts on the last events' page when its title, headings and first line fit there,
+// else on a page of its own, and every page it reaches starts with its title and
+// headings (never the events' headings).
 std::vector<ReportPage> PaginateReport(int lineCount, double printableHeightMm,
-                                       const ReportBands& bands = {});
+                                       const ReportBands& bands = {}, int statsLines = -1);
 
 // The rows of the list, in print order, for a ReportSorting value: 0 from the top row
 // (newest) down, 1 from the bottom row (oldest) up. Any other value leaves the row
