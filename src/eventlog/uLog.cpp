@@ -67,15 +67,11 @@ struct TEventList::Impl
     std::vector<QString> Labels;
     QHash<QString, std::uint32_t> LabelIds;
     mutable std::vector<QByteArray> EncodedLabels; // Windows-1252 bytes, filled lazily
-    QItemSelectionModel* Selection = nullptr;
-    std::vector<KeptLine> Kept; // RowsAfter descending (file order)
+    std::vector<KeptLine> Kept;                    // RowsAfter descending (file order)
     AppendHook Hook;
     bool Modified = false;
     std::uint32_t CaptureCount = 0;
     std::uint32_t TotalCount = 0;
-    QString BannerText = QStringLiteral("---");
-    TColor BannerTextColor = clBlack;
-    TColor BannerBGColor = clWindow;
 
     explicit Impl(const TUserPrefs& prefs) : Prefs(prefs) {}
 
@@ -147,15 +143,10 @@ struct TEventList::Impl
 };
 
 TEventList::TEventList(const TUserPrefs& prefs, QObject* parent)
-    : QAbstractTableModel(parent), d(new Impl(prefs))
-{
-    d->Selection = new QItemSelectionModel(this, this);
-}
+    : QAbstractTableModel(parent), d(std::make_unique<Impl>(prefs))
+{}
 
-TEventList::~TEventList()
-{
-    delete d;
-}
+TEventList::~TEventList() = default;
 
 int TEventList::rowCount(const QModelIndex& parent) const
 {
@@ -212,11 +203,6 @@ QVariant TEventList::headerData(int section, Qt::Orientation o, int role) const
     return QAbstractTableModel::headerData(section, o, role);
 }
 
-QItemSelectionModel* TEventList::selectionModel() const
-{
-    return d->Selection;
-}
-
 QString TEventList::text(int row, int column) const
 {
     if (row < 0 || row >= rowCount())
@@ -261,11 +247,6 @@ QString TEventList::fileLine(int row) const
         QString::fromLatin1(buf, WriteDurationText(r.Duration, FileFormat(r.Format), buf));
     return text(row, ColLabel) + u';' + text(row, ColIndex) + u';' + text(row, ColDateTime) + u';' +
            duration;
-}
-
-bool TEventList::isSelected(int row) const
-{
-    return d->Selection->rowIntersectsSelection(row, {});
 }
 
 void TEventList::AppendFileBytes(QByteArray& out, int first, int count) const
@@ -361,8 +342,6 @@ std::pair<int, int> TEventList::DateTimeRange(const std::vector<int>* rows) cons
 
 void TEventList::AddEvent(const EventRecord& rec, bool suffix, bool state, bool top)
 {
-    if (d->Selection->hasSelection())
-        d->Selection->clearSelection();
     const std::uint8_t s = suffix ? (state ? SuffixOn : SuffixOff) : SuffixNone;
     const Row row = d->MakeRow(rec.Label, s, rec.InputIndex, rec.DateTime, rec.DurationMs);
     if (top) {
@@ -374,16 +353,13 @@ void TEventList::AddEvent(const EventRecord& rec, bool suffix, bool state, bool 
         d->Rows.push_back(row);
     }
     endInsertRows();
-    const TInputPrefs in = GetInputPrefs(d->Prefs, rec.InputIndex);
-    SetBanner(rec.Label, in.TextColor, in.BGColor);
+    Q_EMIT lastEventChanged(rec.Label, rec.InputIndex);
 }
 
 void TEventList::AppendEvents(std::span<const EventRecord> recs)
 {
     if (recs.empty())
         return;
-    if (d->Selection->hasSelection())
-        d->Selection->clearSelection();
     const int n = rowCount();
     beginInsertRows({}, n, n + int(recs.size()) - 1);
     for (const EventRecord& rec : recs) {
@@ -393,8 +369,7 @@ void TEventList::AppendEvents(std::span<const EventRecord> recs)
     }
     endInsertRows();
     const EventRecord& last = recs.back();
-    const TInputPrefs in = GetInputPrefs(d->Prefs, last.InputIndex);
-    SetBanner(last.Label, in.TextColor, in.BGColor);
+    Q_EMIT lastEventChanged(last.Label, last.InputIndex);
 }
 
 void TEventList::RecordEvent(const CapturedEvent& ev)
@@ -406,8 +381,6 @@ void TEventList::RecordEvents(std::span<const CapturedEvent> evs)
 {
     if (evs.empty())
         return;
-    if (d->Selection->hasSelection())
-        d->Selection->clearSelection();
     d->CaptureCount += std::uint32_t(evs.size());
     d->TotalCount += std::uint32_t(evs.size());
     // The newest event goes on top: the batch lands in reverse emission order.
@@ -429,8 +402,8 @@ void TEventList::RecordEvents(std::span<const CapturedEvent> evs)
             lines << fileLine(row);
         onDisk = d->Hook(lines) && !wasModified;
     }
-    const TInputPrefs in = GetInputPrefs(d->Prefs, evs.back().InputIndex);
-    SetBanner(in.Label, in.TextColor, in.BGColor);
+    const std::int32_t lastInput = evs.back().InputIndex;
+    Q_EMIT lastEventChanged(GetInputPrefs(d->Prefs, lastInput).Label, lastInput);
     Q_EMIT countersChanged();
     SetModified(!onDisk);
 }
@@ -470,39 +443,21 @@ void TEventList::setAppendHook(AppendHook hook)
     d->Hook = std::move(hook);
 }
 
-void TEventList::SelectAllEvents()
+int TEventList::DeleteRows(std::vector<int> rows)
 {
-    if (d->Rows.empty())
-        return;
-    d->Selection->select(QItemSelection(index(0, 0), index(rowCount() - 1, kColumnCount - 1)),
-                         QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-}
-
-void TEventList::InvertEventSelection()
-{
-    if (d->Rows.empty())
-        return;
-    d->Selection->select(QItemSelection(index(0, 0), index(rowCount() - 1, kColumnCount - 1)),
-                         QItemSelectionModel::Toggle | QItemSelectionModel::Rows);
-}
-
-int TEventList::DeleteSelectedEvents()
-{
-    // Selected rows as sorted, merged runs [first, last].
-    std::vector<std::pair<int, int>> runs;
-    for (const QItemSelectionRange& r : d->Selection->selection())
-        if (r.isValid() && r.model() == this)
-            runs.emplace_back(r.top(), r.bottom());
-    if (runs.empty())
-        return 0;
-    std::sort(runs.begin(), runs.end());
+    // The rows as sorted, merged runs [first, last].
+    std::sort(rows.begin(), rows.end());
     std::vector<std::pair<int, int>> merged;
-    for (const auto& r : runs) {
-        if (!merged.empty() && r.first <= merged.back().second + 1)
-            merged.back().second = std::max(merged.back().second, r.second);
+    for (const int r : rows) {
+        if (r < 0 || r >= rowCount())
+            continue;
+        if (!merged.empty() && r <= merged.back().second + 1)
+            merged.back().second = std::max(merged.back().second, r);
         else
-            merged.push_back(r);
+            merged.emplace_back(r, r);
     }
+    if (merged.empty())
+        return 0;
     // A kept line stays before the rows that followed it: it loses those deleted below it.
     const int rowsBefore = rowCount();
     for (KeptLine& k : d->Kept) {
@@ -599,31 +554,6 @@ void TEventList::ResetCaptureCount()
 {
     d->CaptureCount = 0;
     Q_EMIT countersChanged();
-}
-
-QString TEventList::BannerText() const
-{
-    return d->BannerText;
-}
-
-TColor TEventList::BannerTextColor() const
-{
-    return d->BannerTextColor;
-}
-
-TColor TEventList::BannerBGColor() const
-{
-    return d->BannerBGColor;
-}
-
-void TEventList::SetBanner(const QString& text, TColor textColor, TColor bgColor)
-{
-    if (d->BannerText == text && d->BannerTextColor == textColor && d->BannerBGColor == bgColor)
-        return;
-    d->BannerText = text;
-    d->BannerTextColor = textColor;
-    d->BannerBGColor = bgColor;
-    Q_EMIT bannerChanged();
 }
 
 std::size_t TEventList::MemoryUsage() const
