@@ -3,6 +3,7 @@
 
 #include "eventlog/uEventFilter.h"
 #include "ui/widgets/frmReport01.h"
+#include "ui/widgets/uEventView.h"
 #include "ui/widgets/uFilterBar.h"
 
 #include <QAction>
@@ -15,6 +16,7 @@
 #include <QStatusBar>
 #include <QTableView>
 #include <QTimer>
+#include <QToolButton>
 
 using namespace evtrak;
 using namespace evtrak::test;
@@ -69,6 +71,23 @@ private Q_SLOTS:
                                true);
         QCOMPARE(FilterPanel(w), QStringLiteral("6 / 12 affichés"));
 
+        // An input list that cannot be read is marked in the field, not only by 0 rows.
+        auto* inputs = w.filterBar()->findChild<QLineEdit*>(QStringLiteral("edFilterInputs"));
+        const auto framedInRed = [inputs] {
+            const QImage img = inputs->grab().toImage();
+            const QColor edge = img.pixelColor(0, img.height() / 2);
+            return edge.red() > 200 && edge.green() < 60 && edge.blue() < 60;
+        };
+        QVERIFY(!framedInRed());
+        QTest::keyClicks(inputs, QStringLiteral("abc;99"));
+        QVERIFY(framedInRed());
+        QVERIFY(inputs->toolTip().contains(QStringLiteral("illisible")));
+        QTRY_COMPARE(FilterPanel(w), QStringLiteral("0 / 12 affichés"));
+        inputs->setText(QStringLiteral("1; 5-7"));
+        QVERIFY(!framedInRed());
+        QVERIFY(inputs->toolTip().isEmpty());
+        inputs->clear();
+
         QTest::keyClick(text, Qt::Key_Escape);
         QVERIFY(!w.filterBar()->isVisible());
         QVERIFY(!w.FilterActive());
@@ -114,6 +133,64 @@ private Q_SLOTS:
         w.CloseFilter();
         for (int r = 0; r < 3; ++r)
             QCOMPARE(w.eventList().text(r, 0), QStringLiteral("Pompe"));
+    }
+
+    // Scrolled down, the rows in view stay while events arrive; at the top the newest
+    // show; a button leads back to them.
+    void reviewingKeepsRowsInViewWhileEventsArrive()
+    {
+        WindowRig rig;
+        TfmMain& w = rig.start();
+        TEventList& list = w.eventList();
+        QTableView* v = w.listView();
+        AddDoorsAndPumps(list, 300);
+        const auto record = [&list](int count, int input) {
+            std::vector<CapturedEvent> evs(std::size_t(count),
+                                           CapturedEvent{false, false, input, 5, 46400.5, 0});
+            list.RecordEvents(evs);
+            QCoreApplication::processEvents(); // the view's delayed layout
+        };
+        const auto topLine = [&] {
+            return list.fileLine(w.eventView().ListRow(v->indexAt(QPoint(2, 2))));
+        };
+        const auto inView = [v](const QModelIndex& shown) {
+            return v->viewport()->rect().intersects(v->visualRect(shown));
+        };
+        QToolButton* back = w.eventView().newestButton();
+
+        record(1, 3); // at the top: the newest event shows
+        QCOMPARE(topLine(), list.fileLine(0));
+        QVERIFY(!back->isVisible());
+
+        QVERIFY(w.GoToDateTime(QDateTime(QDate(2026, 12, 7), QTime(10, 0, 20))));
+        const QString chosen = list.fileLine(w.SelectedRows().front());
+        const QString top = topLine();
+        record(3, 3);
+        record(1, 4);
+        QCOMPARE(topLine(), top);
+        QCOMPARE(list.fileLine(w.SelectedRows().front()), chosen); // still selected
+        QVERIFY(inView(v->currentIndex()));
+        QVERIFY(back->isVisible());
+        QCOMPARE(back->text(), QStringLiteral("4 nouveaux évenements ↑"));
+        QTest::mouseClick(back, Qt::LeftButton);
+        QCOMPARE(topLine(), list.fileLine(0));
+        QVERIFY(!back->isVisible());
+
+        // Filtered: only the events shown count, and they move nothing either.
+        EventFilter f;
+        f.Inputs = QStringLiteral("1");
+        w.SetFilter(f);
+        v->scrollTo(v->model()->index(100, 0), QAbstractItemView::PositionAtTop);
+        const QString filteredTop = topLine();
+        record(2, 2); // hidden
+        record(1, 1);
+        QCOMPARE(topLine(), filteredTop);
+        QCOMPARE(back->text(), QStringLiteral("1 nouvel évenement ↑"));
+        // Scrolling to the top by hand shows the newest too, and the button goes.
+        v->scrollToTop();
+        QVERIFY(!back->isVisible());
+        record(1, 1);
+        QCOMPARE(topLine(), list.fileLine(0));
     }
 
     void goToSelectsTheNearestShownEvent()

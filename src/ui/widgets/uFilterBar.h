@@ -26,6 +26,9 @@ public:
     void focusText();
     // Starts the date range at a day (the list's newest event) when it is not set yet.
     void proposeDates(const QDateTime& from, const QDateTime& to);
+    // False when the input list cannot be read (the field is then framed in red, with
+    // a tooltip saying what it takes).
+    bool inputsValid() const;
 
 Q_SIGNALS:
     void filterChanged();
@@ -35,6 +38,8 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    void MarkInputs();
+
     QLineEdit* m_text = nullptr;
     QLineEdit* m_inputs = nullptr;
     QCheckBox* m_useFrom = nullptr;
