@@ -6,10 +6,7 @@
 #include <QHash>
 #include <algorithm>
 #include <array>
-#include <charconv>
-#include <cstring>
 #include <deque>
-#include <limits>
 #include <vector>
 
 namespace evtrak {
@@ -24,18 +21,12 @@ struct Row
     std::int32_t Index;    // input index
     std::int32_t Duration; // ms
     std::uint32_t Label;   // into Impl::Labels
-    std::uint8_t Suffix;   // SuffixNone, SuffixOn, SuffixOff
+    std::uint8_t Suffix;   // an EventSuffix
     std::int8_t Format;    // duration format the text was made with; kEmptyFormat: no text
     bool FromFile;         // read from an event file: a state suffix is part of the label
 };
 static_assert(sizeof(Row) <= 24);
 
-enum : std::uint8_t
-{
-    SuffixNone = 0,
-    SuffixOn = 1,
-    SuffixOff = 2
-};
 constexpr std::int8_t kEmptyFormat = 3;
 // Above this many separate runs of selected rows, deleting them one run at a time would
 // cost more than rebuilding the list.
@@ -44,18 +35,6 @@ constexpr int kMaxRemovalRuns = 64;
 std::int8_t FormatCode(int format)
 {
     return format >= 0 && format <= 2 ? std::int8_t(format) : kEmptyFormat;
-}
-
-// The duration format of a row's file line: a duration shown without text is written in
-// ms, so the value is not lost.
-std::int8_t FileFormat(std::int8_t format)
-{
-    return format == kEmptyFormat ? std::int8_t(0) : format;
-}
-
-const char16_t* SuffixText(std::uint8_t s)
-{
-    return s == SuffixOn ? u" [ON]" : s == SuffixOff ? u" [OFF]" : u"";
 }
 
 } // namespace
@@ -116,9 +95,9 @@ struct TEventList::Impl
 
     QString LabelText(const Row& r) const
     {
-        if (r.Suffix == SuffixNone)
+        if (r.Suffix == NoSuffix)
             return Labels[r.Label];
-        return Labels[r.Label] + QStringView(SuffixText(r.Suffix));
+        return Labels[r.Label] + SuffixText(EventSuffix(r.Suffix));
     }
 
     const QByteArray& EncodedLabel(std::uint32_t id) const
@@ -179,7 +158,7 @@ bool TEventList::setData(const QModelIndex& index, const QVariant& value, int ro
         return false;
     Row& r = d->Rows[std::size_t(index.row())];
     r.Label = d->Intern(label);
-    r.Suffix = SuffixNone;
+    r.Suffix = NoSuffix;
     r.FromFile = false; // a typed label never carries a state
     Q_EMIT dataChanged(index, index, {Qt::DisplayRole, Qt::EditRole});
     SetModified(true);
@@ -242,74 +221,18 @@ QString TEventList::fileLine(int row) const
     if (row < 0 || row >= rowCount())
         return {};
     const Row& r = d->Rows[std::size_t(row)];
-    char buf[kDurationTextMaxLength];
-    const QString duration =
-        QString::fromLatin1(buf, WriteDurationText(r.Duration, FileFormat(r.Format), buf));
-    return text(row, ColLabel) + u';' + text(row, ColIndex) + u';' + text(row, ColDateTime) + u';' +
-           duration;
+    return EventLineText(d->Labels[r.Label], EventSuffix(r.Suffix), r.Index, r.Seconds, r.Duration,
+                         r.Format);
 }
 
 void TEventList::AppendFileBytes(QByteArray& out, int first, int count) const
 {
-    const int rows = rowCount();
-    const int end = std::min(rows, first + std::max(count, 0));
-    first = std::max(first, 0);
-    // Kept lines go before the row that follows them in the file; those with RowsAfter
-    // above rows - first were written with earlier rows.
-    const std::vector<KeptLine>& kept = d->Kept;
-    std::size_t k = 0;
-    if (first > 0)
-        while (k < kept.size() && kept[k].RowsAfter > rows - first)
-            ++k;
-    const auto writeKept = [&](int rowsAfter) {
-        for (; k < kept.size() && kept[k].RowsAfter >= rowsAfter; ++k) {
-            out += kept[k].Bytes;
-            out += "\r\n";
-        }
-    };
-    // Rows of one day share the date part of their text: make it once per day.
-    qint64 day = std::numeric_limits<qint64>::min();
-    char date[kDateTimeTextLength];
-    char buf[128];
-    for (int i = first; i < end; ++i) {
-        writeKept(rows - i);
+    EventLineWriter line;
+    AppendRowsWithKept(out, rowCount(), first, first + std::max(count, 0), d->Kept, [&](int i) {
         const Row& r = d->Rows[std::size_t(i)];
-        const QByteArray& label = d->EncodedLabel(r.Label);
-        char* p = buf;
-        if (label.size() <= 48) {
-            std::memcpy(p, label.constData(), std::size_t(label.size()));
-            p += label.size();
-        } else {
-            out += label;
-        }
-        if (r.Suffix == SuffixOn)
-            p = std::copy_n(" [ON]", 5, p);
-        else if (r.Suffix == SuffixOff)
-            p = std::copy_n(" [OFF]", 6, p);
-        *p++ = ';';
-        p = std::to_chars(p, buf + sizeof buf, r.Index).ptr;
-        *p++ = ';';
-        if (r.Seconds != kNoDateSeconds) {
-            const qint64 sod = ((r.Seconds % 86400) + 86400) % 86400;
-            if (r.Seconds - sod != day) {
-                day = r.Seconds - sod;
-                WriteDateTimeText(day, date);
-            }
-            p = std::copy_n(date, 11, p); // "dd/mm/yyyy "
-            const int h = int(sod / 3600), m = int(sod / 60 % 60), sec = int(sod % 60);
-            const char hms[8] = {char('0' + h / 10),   char('0' + h % 10),  ':',
-                                 char('0' + m / 10),   char('0' + m % 10),  ':',
-                                 char('0' + sec / 10), char('0' + sec % 10)};
-            p = std::copy_n(hms, 8, p);
-        }
-        *p++ = ';';
-        p += WriteDurationText(r.Duration, FileFormat(r.Format), p);
-        *p++ = '\r';
-        *p++ = '\n';
-        out.append(buf, p - buf);
-    }
-    if (end == rows && first <= rows)
-        writeKept(0);
+        line.Append(out, d->EncodedLabel(r.Label), EventSuffix(r.Suffix), r.Index, r.Seconds,
+                    r.Duration, r.Format);
+    });
 }
 
 void TEventList::SetKeptLines(std::vector<KeptLine> lines)
@@ -342,7 +265,7 @@ std::pair<int, int> TEventList::DateTimeRange(const std::vector<int>* rows) cons
 
 void TEventList::AddEvent(const EventRecord& rec, bool suffix, bool state, bool top)
 {
-    const std::uint8_t s = suffix ? (state ? SuffixOn : SuffixOff) : SuffixNone;
+    const std::uint8_t s = MakeSuffix(suffix, state);
     const Row row = d->MakeRow(rec.Label, s, rec.InputIndex, rec.DateTime, rec.DurationMs);
     if (top) {
         beginInsertRows({}, 0, 0);
@@ -364,7 +287,7 @@ void TEventList::AppendEvents(std::span<const EventRecord> recs)
     beginInsertRows({}, n, n + int(recs.size()) - 1);
     for (const EventRecord& rec : recs) {
         d->Rows.push_back(
-            d->MakeRow(rec.Label, SuffixNone, rec.InputIndex, rec.DateTime, rec.DurationMs));
+            d->MakeRow(rec.Label, NoSuffix, rec.InputIndex, rec.DateTime, rec.DurationMs));
         d->Rows.back().FromFile = true;
     }
     endInsertRows();
@@ -386,7 +309,7 @@ void TEventList::RecordEvents(std::span<const CapturedEvent> evs)
     // The newest event goes on top: the batch lands in reverse emission order.
     beginInsertRows({}, 0, int(evs.size()) - 1);
     for (const CapturedEvent& ev : evs) {
-        const std::uint8_t s = ev.Suffix ? (ev.State ? SuffixOn : SuffixOff) : SuffixNone;
+        const std::uint8_t s = MakeSuffix(ev.Suffix, ev.State);
         d->Rows.push_front(d->MakeRow(GetInputPrefs(d->Prefs, ev.InputIndex).Label, s,
                                       ev.InputIndex, ev.DateTime, ev.DurationMs));
     }
@@ -415,25 +338,13 @@ void TEventList::InsertEvents(std::span<const CapturedEvent> evs)
     std::vector<Row> add;
     add.reserve(evs.size());
     for (const CapturedEvent& ev : evs) {
-        const std::uint8_t s = ev.Suffix ? (ev.State ? SuffixOn : SuffixOff) : SuffixNone;
-        add.push_back(d->MakeRow(GetInputPrefs(d->Prefs, ev.InputIndex).Label, s, ev.InputIndex,
-                                 ev.DateTime, ev.DurationMs));
+        add.push_back(d->MakeRow(GetInputPrefs(d->Prefs, ev.InputIndex).Label,
+                                 MakeSuffix(ev.Suffix, ev.State), ev.InputIndex, ev.DateTime,
+                                 ev.DurationMs));
     }
-    // Newest first; events of the same second keep their emission order reversed, as
-    // the capture puts them.
-    std::reverse(add.begin(), add.end());
-    std::stable_sort(add.begin(), add.end(),
-                     [](const Row& a, const Row& b) { return a.Seconds > b.Seconds; });
     beginResetModel();
-    std::deque<Row> merged;
-    std::size_t j = 0;
-    for (const Row& r : d->Rows) {
-        while (j < add.size() && add[j].Seconds > r.Seconds)
-            merged.push_back(add[j++]);
-        merged.push_back(r);
-    }
-    merged.insert(merged.end(), add.begin() + std::ptrdiff_t(j), add.end());
-    d->Rows.swap(merged);
+    d->Rows = MergeNewestFirst(
+        d->Rows, std::move(add), [](const Row& r) { return r.Seconds; }, d->Kept);
     endResetModel();
     SetModified(true);
 }

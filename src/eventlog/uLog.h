@@ -3,6 +3,7 @@
 // (label, input index "TS", date-time, duration), newest captured event on top.
 
 #include "eventlog/uDateTexts.h"
+#include "eventlog/uEventLine.h"
 #include "settings/uUserPrefs.h"
 
 #include <QAbstractTableModel>
@@ -35,15 +36,6 @@ struct CapturedEvent
     std::int32_t DurationMs = 0;
     TDateTime DateTime = 0.0; // local clock when RecordEvent was called
     std::int64_t EpochMs = 0; // the same moment, milliseconds since the epoch
-};
-
-// A line of a loaded event file that is not an event, kept byte for byte (without its
-// line end) so that saving the list writes it back in its place: before the list's last
-// RowsAfter rows. Counted from the bottom, because captured rows go on top.
-struct KeptLine
-{
-    QByteArray Bytes;
-    int RowsAfter = 0;
 };
 
 class TEventList : public QAbstractTableModel
@@ -107,7 +99,8 @@ public:
     // every line in emission order, lastEventChanged told once (the last event).
     void RecordEvents(std::span<const CapturedEvent> evs);
     // Puts events back at their place by date-time (the list being newest first): each
-    // goes above the first row older than it. Sets the modified flag; counters stay.
+    // goes above the first row older than it; kept lines stay above the rows they were
+    // above. Sets the modified flag; counters stay.
     void InsertEvents(std::span<const CapturedEvent> evs);
     // Called with the file lines of recorded events, oldest first, when
     // LogSaveAutoOnNewEvent is on. Returns true when they were written: the list then
@@ -137,12 +130,8 @@ public:
     void ResetCaptureCount();
 
     // What the filter and the statistics read of a row, without making its texts.
-    enum RowSuffix : std::uint8_t
-    {
-        NoSuffix = 0, // a pulse recorded with its length
-        OnSuffix = 1, // " [ON]"
-        OffSuffix = 2 // " [OFF]"
-    };
+    using RowSuffix = EventSuffix;
+    using enum EventSuffix;
     struct RowFacts
     {
         std::uint32_t LabelId = 0; // into labelText; one id per distinct label

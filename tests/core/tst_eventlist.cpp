@@ -1,3 +1,4 @@
+#include "base/ktMisc.h"
 #include "eventlog/uLog.h"
 
 #include <QAbstractItemModelTester>
@@ -234,6 +235,22 @@ private Q_SLOTS:
         list->AppendFileBytes(bytes, 1, 1);
         QVERIFY(bytes.startsWith("Entr\xE9"
                                  "e \x80 [OFF]"));
+
+        // The bytes of a save and the text of a line agree on every row: across days
+        // (the date part is made once per day), a long label, no date, a duration
+        // format without text.
+        prefs.LogDurationFormat = 9;
+        const EventRecord more[] = {{QString(60, u'é'), 1, 46363.99999, 5},
+                                    {QStringLiteral("B"), 2, 46364.0, 61000},
+                                    {QStringLiteral("C"), 3, 1e12, 7},
+                                    {QStringLiteral("D"), 4, 46363.5, 1}};
+        list->AppendEvents(more);
+        QByteArray expected;
+        for (int r = 0; r < list->rowCount(); ++r)
+            expected += EncodeLineText(list->fileLine(r)) + "\r\n";
+        bytes.clear();
+        list->AppendFileBytes(bytes, 0, list->rowCount());
+        QCOMPARE(bytes, expected);
     }
 
     void appendHookGetsLinesOldestFirst()

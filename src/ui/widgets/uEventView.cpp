@@ -35,6 +35,11 @@ void TEventView::Watch(QAbstractItemModel* model)
     connect(model, &QAbstractItemModel::rowsInserted, this, &TEventView::countsChanged);
     connect(model, &QAbstractItemModel::rowsRemoved, this, &TEventView::countsChanged);
     connect(model, &QAbstractItemModel::modelReset, this, &TEventView::countsChanged);
+    // A list put back together (recovered events) or loaded: nothing left to count.
+    connect(model, &QAbstractItemModel::modelReset, this, [this, model] {
+        if (model == m_view.model())
+            SetUnseen(0);
+    });
 }
 
 void TEventView::Show(QAbstractItemModel* model, QItemSelectionModel* selection)
