@@ -3,6 +3,7 @@
 
 #include "eventlog/uEventFilter.h"
 #include "ui/widgets/frmReport01.h"
+#include "ui/widgets/uEventListDelegate.h"
 #include "ui/widgets/uEventView.h"
 #include "ui/widgets/uFilterBar.h"
 
@@ -282,6 +283,18 @@ private Q_SLOTS:
         QTRY_VERIFY(edit->isVisible());
         QVERIFY(edit->grab().save(dir + QStringLiteral("/menu-edition.png")));
         edit->close();
+
+        // Reviewing during a capture: scrolled down, a row selected, events arriving.
+        w.prefs().LogUseColors = true;
+        w.prefs().LogEventBGColor[2] = kSelRestBG; // an input coloured like the selection
+        w.ApplyUserPrefs();
+        w.listView()->scrollTo(w.listView()->model()->index(12, 0),
+                               QAbstractItemView::PositionAtTop);
+        w.listView()->selectRow(14);
+        for (int i = 0; i < 3; ++i)
+            w.eventList().RecordEvent(CapturedEvent{true, i % 2 == 0, i, 0, 46363.5 + i, 0});
+        QCoreApplication::processEvents();
+        QVERIFY(w.grab().save(dir + QStringLiteral("/newest-button.png")));
     }
 };
 
