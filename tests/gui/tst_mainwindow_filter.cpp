@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QProcess>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTableView>
 #include <QTimer>
@@ -176,6 +177,16 @@ private Q_SLOTS:
         QTest::mouseClick(back, Qt::LeftButton);
         QCOMPARE(topLine(), list.fileLine(0));
         QVERIFY(!back->isVisible());
+
+        // A row gone to among the newest (the view stays at the top) stays too.
+        QVERIFY(w.GoToDateTime(QDateTime(QDate(2026, 12, 7), QTime(13, 0))));
+        QCOMPARE(v->verticalScrollBar()->value(), 0);
+        const QString newest = list.fileLine(w.SelectedRows().front());
+        record(40, 3);
+        QCOMPARE(list.fileLine(w.SelectedRows().front()), newest);
+        QVERIFY(inView(v->currentIndex()));
+        QTest::mouseClick(back, Qt::LeftButton);
+        QCOMPARE(topLine(), list.fileLine(0));
 
         // Filtered: only the events shown count, and they move nothing either.
         EventFilter f;

@@ -20,8 +20,10 @@ TEventView::TEventView(QTableView& view, TEventList& list, QObject* parent)
     m_newest->hide();
     connect(m_newest, &QToolButton::clicked, this, &TEventView::ShowNewest);
     connect(m_view.verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
-        if (value == 0)
+        if (value == 0) {
+            m_pinned = false;
             SetUnseen(0);
+        }
     });
     m_view.installEventFilter(this);
     m_listSelection = new QItemSelectionModel(&m_list, this);
@@ -79,6 +81,7 @@ void TEventView::Show(QAbstractItemModel* model, QItemSelectionModel* selection)
     // user can see.
     selection->select(carried, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     selection->setCurrentIndex(current, QItemSelectionModel::NoUpdate);
+    m_pinned = false;
     SetUnseen(0);
     Q_EMIT modelChanged();
     Q_EMIT countsChanged();
@@ -172,11 +175,14 @@ bool TEventView::SelectRow(int row)
     m_view.selectionModel()->setCurrentIndex(shown, QItemSelectionModel::ClearAndSelect |
                                                         QItemSelectionModel::Rows);
     m_view.scrollTo(shown, QAbstractItemView::PositionAtCenter);
+    // The row stays in view also when it is among the newest (the view at the top).
+    m_pinned = true;
     return true;
 }
 
 void TEventView::ShowNewest()
 {
+    m_pinned = false;
     SetUnseen(0);
     m_view.scrollToTop();
 }
@@ -186,7 +192,7 @@ void TEventView::RowsInserted(const QModelIndex& parent, int first, int last)
     if (parent.isValid() || m_refiltering || sender() != m_view.model())
         return;
     QScrollBar* bar = m_view.verticalScrollBar();
-    if (bar->value() == 0)
+    if (bar->value() == 0 && !m_pinned)
         return; // at the top: the newest rows come into view
     // The row at the top of the view before the insertion: the header already counts
     // the new rows, the scroll bar not yet.

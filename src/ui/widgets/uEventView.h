@@ -40,7 +40,8 @@ public:
     // Selects or toggles every row shown.
     void SelectShown(QItemSelectionModel::SelectionFlag how);
     // Makes a list row the current and only selected row and scrolls it to the middle of
-    // the view; false when the row is not shown.
+    // the view, where it stays while events arrive, also when the view is at the top,
+    // until the user goes back to the newest; false when the row is not shown.
     bool SelectRow(int row);
     // The list row of a view index (of whichever model the view shows).
     int ListRow(const QModelIndex& shown) const;
@@ -79,6 +80,7 @@ private:
     bool m_refiltering = false; // rows a new filter shows are not arrivals
     QToolButton* m_newest = nullptr;
     int m_unseen = 0;
+    bool m_pinned = false; // rows in view stay even at the top (after SelectRow)
 };
 
 } // namespace evtrak
