@@ -1,6 +1,7 @@
 #pragma once
 // The event list: the only store of events. A table model of four text columns
-// (label, input index "TS", date-time, duration), newest captured event on top.
+// (label, input index "TS", date-time, duration), newest captured event on top. It holds
+// data only: which rows are selected belongs to the views, the banner to the window.
 
 #include "eventlog/uDateTexts.h"
 #include "eventlog/uEventLine.h"
