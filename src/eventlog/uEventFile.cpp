@@ -244,6 +244,18 @@ bool SaveEventFile(const TEventList& list, const QString& name, bool makeBackup,
     return WriteFileSafely(name, write, makeBackup ? BackupFileName(name) : QString(), error);
 }
 
+bool SaveEventBytes(const QByteArray& bytes, const QString& name, bool makeBackup,
+                    const BeforeCommit& beforeCommit, QString* error)
+{
+    const auto write = [&bytes, &beforeCommit](QIODevice& out) {
+        if (out.write(bytes) != bytes.size())
+            return false;
+        return !beforeCommit || beforeCommit(bytes.size(), Crc32Update(0, bytes.constData(),
+                                                                       std::size_t(bytes.size())));
+    };
+    return WriteFileSafely(name, write, makeBackup ? BackupFileName(name) : QString(), error);
+}
+
 bool AppendEventLines(const QString& name, const QStringList& lines,
                       const BeforeAppend& beforeWrite)
 {

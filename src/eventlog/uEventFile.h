@@ -51,6 +51,9 @@ bool LoadEventFile(TEventList& list, const QString& name, int currentYear);
 using BeforeCommit = std::function<bool(qint64 size, std::uint32_t crc)>;
 bool SaveEventFile(const TEventList& list, const QString& name, bool makeBackup,
                    const BeforeCommit& beforeCommit = {}, QString* error = nullptr);
+// The same for the bytes of a whole event file.
+bool SaveEventBytes(const QByteArray& bytes, const QString& name, bool makeBackup,
+                    const BeforeCommit& beforeCommit = {}, QString* error = nullptr);
 
 // Appends lines (CR LF after each) at the end of name, creating it when missing, and
 // flushes. No backup. False when nothing or only a part could be written, and when name

@@ -1,5 +1,6 @@
 #include "eventlog/uJournal.h"
 
+#include "base/ktMisc.h"
 #include "eventlog/uEventFile.h"
 #include "eventlog/uLog.h"
 
@@ -827,13 +828,39 @@ bool MergeIntoDayFile(TJournal& journal, const QString& name, const QDate& day,
         why = content.Reason;
         return false;
     }
-    TEventList list(prefs);
-    list.AppendEvents(content.Records);
-    list.SetKeptLines(std::move(content.Kept));
-    list.InsertEvents(ToCaptured(events));
+    // The file's rows with the events put in at their place by date-time, written as the
+    // list would write them.
+    struct DayRow
+    {
+        QString Label;
+        EventSuffix Suffix;
+        std::int32_t Input;
+        qint64 Seconds;
+        std::int32_t DurationMs;
+    };
+    std::vector<DayRow> rows;
+    rows.reserve(content.Records.size());
+    for (const EventRecord& r : content.Records)
+        rows.push_back(
+            DayRow{r.Label, NoSuffix, r.InputIndex, SecondsFromDateTime(r.DateTime), r.DurationMs});
+    std::vector<DayRow> added;
+    for (const CapturedEvent& e : ToCaptured(events))
+        added.push_back(DayRow{GetInputPrefs(prefs, e.InputIndex).Label,
+                               MakeSuffix(e.Suffix, e.State), e.InputIndex,
+                               SecondsFromDateTime(e.DateTime), e.DurationMs});
+    rows = MergeNewestFirst(
+        rows, std::move(added), [](const DayRow& r) { return r.Seconds; }, content.Kept);
+    QByteArray bytes;
+    EventLineWriter line;
+    const int count = int(rows.size());
+    AppendRowsWithKept(bytes, count, 0, count, content.Kept, [&](int i) {
+        const DayRow& r = rows[std::size_t(i)];
+        line.Append(bytes, EncodeLineText(r.Label), r.Suffix, r.Input, r.Seconds, r.DurationMs,
+                    prefs.LogDurationFormat);
+    });
     bool noted = true;
     const bool saved =
-        SaveEventFile(list, name, prefs.LogSaveMakeBackup, [&](qint64 size, std::uint32_t crc) {
+        SaveEventBytes(bytes, name, prefs.LogSaveMakeBackup, [&](qint64 size, std::uint32_t crc) {
             noted = journal.NoteRecoverySave(name, lastSeq, day, size, crc);
             return noted;
         });

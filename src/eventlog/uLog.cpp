@@ -6,10 +6,7 @@
 #include <QHash>
 #include <algorithm>
 #include <array>
-#include <charconv>
-#include <cstring>
 #include <deque>
-#include <limits>
 #include <vector>
 
 namespace evtrak {
@@ -24,7 +21,7 @@ struct Row
     std::int32_t Index;    // input index
     std::int32_t Duration; // ms
     std::uint32_t Label;   // into Impl::Labels
-    std::uint8_t Suffix;   // SuffixNone, SuffixOn, SuffixOff
+    std::uint8_t Suffix;   // an EventSuffix
     std::int8_t Format;    // duration format the text was made with; kEmptyFormat: no text
     // Read from an event file: a state suffix is part of the label.
     std::uint16_t FromFile : 1;
@@ -35,13 +32,6 @@ struct Row
 static_assert(sizeof(Row) <= 24);
 
 constexpr std::uint16_t kNoMs = 0x7FFF;
-
-enum : std::uint8_t
-{
-    SuffixNone = 0,
-    SuffixOn = 1,
-    SuffixOff = 2
-};
 constexpr std::int8_t kEmptyFormat = 3;
 // Above this many separate runs of selected rows, deleting them one run at a time would
 // cost more than rebuilding the list.
@@ -52,18 +42,6 @@ std::int8_t FormatCode(int format)
     return format >= 0 && format <= 2 ? std::int8_t(format) : kEmptyFormat;
 }
 
-// The duration format of a row's file line: a duration shown without text is written in
-// ms, so the value is not lost.
-std::int8_t FileFormat(std::int8_t format)
-{
-    return format == kEmptyFormat ? std::int8_t(0) : format;
-}
-
-const char16_t* SuffixText(std::uint8_t s)
-{
-    return s == SuffixOn ? u" [ON]" : s == SuffixOff ? u" [OFF]" : u"";
-}
-
 std::uint16_t CapturedMs(TDateTime when)
 {
     const int ms = MillisecondOfDateTime(when);
@@ -71,13 +49,13 @@ std::uint16_t CapturedMs(TDateTime when)
 }
 
 // The state a file's label ends with (a file stores it as part of the label).
-std::uint8_t FileSuffix(const QString& label)
+EventSuffix FileSuffix(const QString& label)
 {
-    if (label.endsWith(QStringView(SuffixText(SuffixOn))))
-        return SuffixOn;
-    if (label.endsWith(QStringView(SuffixText(SuffixOff))))
-        return SuffixOff;
-    return SuffixNone;
+    if (label.endsWith(SuffixText(OnSuffix)))
+        return OnSuffix;
+    if (label.endsWith(SuffixText(OffSuffix)))
+        return OffSuffix;
+    return NoSuffix;
 }
 
 } // namespace
@@ -89,15 +67,11 @@ struct TEventList::Impl
     std::vector<QString> Labels;
     QHash<QString, std::uint32_t> LabelIds;
     mutable std::vector<QByteArray> EncodedLabels; // Windows-1252 bytes, filled lazily
-    QItemSelectionModel* Selection = nullptr;
-    std::vector<KeptLine> Kept; // RowsAfter descending (file order)
+    std::vector<KeptLine> Kept;                    // RowsAfter descending (file order)
     AppendHook Hook;
     bool Modified = false;
     std::uint32_t CaptureCount = 0;
     std::uint32_t TotalCount = 0;
-    QString BannerText = QStringLiteral("---");
-    TColor BannerTextColor = clBlack;
-    TColor BannerBGColor = clWindow;
 
     explicit Impl(const TUserPrefs& prefs) : Prefs(prefs) {}
 
@@ -142,9 +116,9 @@ struct TEventList::Impl
 
     QString LabelText(const Row& r) const
     {
-        if (r.Suffix == SuffixNone)
+        if (r.Suffix == NoSuffix)
             return Labels[r.Label];
-        return Labels[r.Label] + QStringView(SuffixText(r.Suffix));
+        return Labels[r.Label] + SuffixText(EventSuffix(r.Suffix));
     }
 
     const QByteArray& EncodedLabel(std::uint32_t id) const
@@ -169,15 +143,10 @@ struct TEventList::Impl
 };
 
 TEventList::TEventList(const TUserPrefs& prefs, QObject* parent)
-    : QAbstractTableModel(parent), d(new Impl(prefs))
-{
-    d->Selection = new QItemSelectionModel(this, this);
-}
+    : QAbstractTableModel(parent), d(std::make_unique<Impl>(prefs))
+{}
 
-TEventList::~TEventList()
-{
-    delete d;
-}
+TEventList::~TEventList() = default;
 
 int TEventList::rowCount(const QModelIndex& parent) const
 {
@@ -243,11 +212,6 @@ QVariant TEventList::headerData(int section, Qt::Orientation o, int role) const
     return QAbstractTableModel::headerData(section, o, role);
 }
 
-QItemSelectionModel* TEventList::selectionModel() const
-{
-    return d->Selection;
-}
-
 QString TEventList::text(int row, int column) const
 {
     if (row < 0 || row >= rowCount())
@@ -293,79 +257,18 @@ QString TEventList::fileLine(int row) const
     if (row < 0 || row >= rowCount())
         return {};
     const Row& r = d->Rows[std::size_t(row)];
-    char buf[kDurationTextMaxLength];
-    const QString duration =
-        QString::fromLatin1(buf, WriteDurationText(r.Duration, FileFormat(r.Format), buf));
-    return text(row, ColLabel) + u';' + text(row, ColIndex) + u';' + text(row, ColDateTime) + u';' +
-           duration;
-}
-
-bool TEventList::isSelected(int row) const
-{
-    return d->Selection->rowIntersectsSelection(row, {});
+    return EventLineText(d->Labels[r.Label], EventSuffix(r.Suffix), r.Index, r.Seconds, r.Duration,
+                         r.Format);
 }
 
 void TEventList::AppendFileBytes(QByteArray& out, int first, int count) const
 {
-    const int rows = rowCount();
-    const int end = std::min(rows, first + std::max(count, 0));
-    first = std::max(first, 0);
-    // Kept lines go before the row that follows them in the file; those with RowsAfter
-    // above rows - first were written with earlier rows.
-    const std::vector<KeptLine>& kept = d->Kept;
-    std::size_t k = 0;
-    if (first > 0)
-        while (k < kept.size() && kept[k].RowsAfter > rows - first)
-            ++k;
-    const auto writeKept = [&](int rowsAfter) {
-        for (; k < kept.size() && kept[k].RowsAfter >= rowsAfter; ++k) {
-            out += kept[k].Bytes;
-            out += "\r\n";
-        }
-    };
-    // Rows of one day share the date part of their text: make it once per day.
-    qint64 day = std::numeric_limits<qint64>::min();
-    char date[kDateTimeTextLength];
-    char buf[128];
-    for (int i = first; i < end; ++i) {
-        writeKept(rows - i);
+    EventLineWriter line;
+    AppendRowsWithKept(out, rowCount(), first, first + std::max(count, 0), d->Kept, [&](int i) {
         const Row& r = d->Rows[std::size_t(i)];
-        const QByteArray& label = d->EncodedLabel(r.Label);
-        char* p = buf;
-        if (label.size() <= 48) {
-            std::memcpy(p, label.constData(), std::size_t(label.size()));
-            p += label.size();
-        } else {
-            out += label;
-        }
-        if (r.Suffix == SuffixOn)
-            p = std::copy_n(" [ON]", 5, p);
-        else if (r.Suffix == SuffixOff)
-            p = std::copy_n(" [OFF]", 6, p);
-        *p++ = ';';
-        p = std::to_chars(p, buf + sizeof buf, r.Index).ptr;
-        *p++ = ';';
-        if (r.Seconds != kNoDateSeconds) {
-            const qint64 sod = ((r.Seconds % 86400) + 86400) % 86400;
-            if (r.Seconds - sod != day) {
-                day = r.Seconds - sod;
-                WriteDateTimeText(day, date);
-            }
-            p = std::copy_n(date, 11, p); // "dd/mm/yyyy "
-            const int h = int(sod / 3600), m = int(sod / 60 % 60), sec = int(sod % 60);
-            const char hms[8] = {char('0' + h / 10),   char('0' + h % 10),  ':',
-                                 char('0' + m / 10),   char('0' + m % 10),  ':',
-                                 char('0' + sec / 10), char('0' + sec % 10)};
-            p = std::copy_n(hms, 8, p);
-        }
-        *p++ = ';';
-        p += WriteDurationText(r.Duration, FileFormat(r.Format), p);
-        *p++ = '\r';
-        *p++ = '\n';
-        out.append(buf, p - buf);
-    }
-    if (end == rows && first <= rows)
-        writeKept(0);
+        line.Append(out, d->EncodedLabel(r.Label), EventSuffix(r.Suffix), r.Index, r.Seconds,
+                    r.Duration, r.Format);
+    });
 }
 
 void TEventList::SetKeptLines(std::vector<KeptLine> lines)
@@ -398,9 +301,7 @@ std::pair<int, int> TEventList::DateTimeRange(const std::vector<int>* rows) cons
 
 void TEventList::AddEvent(const EventRecord& rec, bool suffix, bool state, bool top)
 {
-    if (d->Selection->hasSelection())
-        d->Selection->clearSelection();
-    const std::uint8_t s = suffix ? (state ? SuffixOn : SuffixOff) : SuffixNone;
+    const std::uint8_t s = MakeSuffix(suffix, state);
     const Row row = d->MakeRow(rec.Label, s, rec.InputIndex, rec.DateTime, rec.DurationMs);
     if (top) {
         beginInsertRows({}, 0, 0);
@@ -411,27 +312,23 @@ void TEventList::AddEvent(const EventRecord& rec, bool suffix, bool state, bool 
         d->Rows.push_back(row);
     }
     endInsertRows();
-    const TInputPrefs in = GetInputPrefs(d->Prefs, rec.InputIndex);
-    SetBanner(rec.Label, in.TextColor, in.BGColor);
+    Q_EMIT lastEventChanged(rec.Label, rec.InputIndex);
 }
 
 void TEventList::AppendEvents(std::span<const EventRecord> recs)
 {
     if (recs.empty())
         return;
-    if (d->Selection->hasSelection())
-        d->Selection->clearSelection();
     const int n = rowCount();
     beginInsertRows({}, n, n + int(recs.size()) - 1);
     for (const EventRecord& rec : recs) {
         d->Rows.push_back(
-            d->MakeRow(rec.Label, SuffixNone, rec.InputIndex, rec.DateTime, rec.DurationMs));
+            d->MakeRow(rec.Label, NoSuffix, rec.InputIndex, rec.DateTime, rec.DurationMs));
         d->Rows.back().FromFile = true;
     }
     endInsertRows();
     const EventRecord& last = recs.back();
-    const TInputPrefs in = GetInputPrefs(d->Prefs, last.InputIndex);
-    SetBanner(last.Label, in.TextColor, in.BGColor);
+    Q_EMIT lastEventChanged(last.Label, last.InputIndex);
 }
 
 void TEventList::RecordEvent(const CapturedEvent& ev)
@@ -443,14 +340,12 @@ void TEventList::RecordEvents(std::span<const CapturedEvent> evs)
 {
     if (evs.empty())
         return;
-    if (d->Selection->hasSelection())
-        d->Selection->clearSelection();
     d->CaptureCount += std::uint32_t(evs.size());
     d->TotalCount += std::uint32_t(evs.size());
     // The newest event goes on top: the batch lands in reverse emission order.
     beginInsertRows({}, 0, int(evs.size()) - 1);
     for (const CapturedEvent& ev : evs) {
-        const std::uint8_t s = ev.Suffix ? (ev.State ? SuffixOn : SuffixOff) : SuffixNone;
+        const std::uint8_t s = MakeSuffix(ev.Suffix, ev.State);
         d->Rows.push_front(d->MakeRow(GetInputPrefs(d->Prefs, ev.InputIndex).Label, s,
                                       ev.InputIndex, ev.DateTime, ev.DurationMs));
         d->Rows.front().Ms = CapturedMs(ev.DateTime);
@@ -467,8 +362,8 @@ void TEventList::RecordEvents(std::span<const CapturedEvent> evs)
             lines << fileLine(row);
         onDisk = d->Hook(lines) && !wasModified;
     }
-    const TInputPrefs in = GetInputPrefs(d->Prefs, evs.back().InputIndex);
-    SetBanner(in.Label, in.TextColor, in.BGColor);
+    const std::int32_t lastInput = evs.back().InputIndex;
+    Q_EMIT lastEventChanged(GetInputPrefs(d->Prefs, lastInput).Label, lastInput);
     Q_EMIT countersChanged();
     SetModified(!onDisk);
 }
@@ -480,26 +375,14 @@ void TEventList::InsertEvents(std::span<const CapturedEvent> evs)
     std::vector<Row> add;
     add.reserve(evs.size());
     for (const CapturedEvent& ev : evs) {
-        const std::uint8_t s = ev.Suffix ? (ev.State ? SuffixOn : SuffixOff) : SuffixNone;
-        add.push_back(d->MakeRow(GetInputPrefs(d->Prefs, ev.InputIndex).Label, s, ev.InputIndex,
-                                 ev.DateTime, ev.DurationMs));
+        add.push_back(d->MakeRow(GetInputPrefs(d->Prefs, ev.InputIndex).Label,
+                                 MakeSuffix(ev.Suffix, ev.State), ev.InputIndex, ev.DateTime,
+                                 ev.DurationMs));
         add.back().Ms = CapturedMs(ev.DateTime);
     }
-    // Newest first; events of the same second keep their emission order reversed, as
-    // the capture puts them.
-    std::reverse(add.begin(), add.end());
-    std::stable_sort(add.begin(), add.end(),
-                     [](const Row& a, const Row& b) { return a.Seconds > b.Seconds; });
     beginResetModel();
-    std::deque<Row> merged;
-    std::size_t j = 0;
-    for (const Row& r : d->Rows) {
-        while (j < add.size() && add[j].Seconds > r.Seconds)
-            merged.push_back(add[j++]);
-        merged.push_back(r);
-    }
-    merged.insert(merged.end(), add.begin() + std::ptrdiff_t(j), add.end());
-    d->Rows.swap(merged);
+    d->Rows = MergeNewestFirst(
+        d->Rows, std::move(add), [](const Row& r) { return r.Seconds; }, d->Kept);
     endResetModel();
     SetModified(true);
 }
@@ -509,39 +392,21 @@ void TEventList::setAppendHook(AppendHook hook)
     d->Hook = std::move(hook);
 }
 
-void TEventList::SelectAllEvents()
+int TEventList::DeleteRows(std::vector<int> rows)
 {
-    if (d->Rows.empty())
-        return;
-    d->Selection->select(QItemSelection(index(0, 0), index(rowCount() - 1, kColumnCount - 1)),
-                         QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-}
-
-void TEventList::InvertEventSelection()
-{
-    if (d->Rows.empty())
-        return;
-    d->Selection->select(QItemSelection(index(0, 0), index(rowCount() - 1, kColumnCount - 1)),
-                         QItemSelectionModel::Toggle | QItemSelectionModel::Rows);
-}
-
-int TEventList::DeleteSelectedEvents()
-{
-    // Selected rows as sorted, merged runs [first, last].
-    std::vector<std::pair<int, int>> runs;
-    for (const QItemSelectionRange& r : d->Selection->selection())
-        if (r.isValid() && r.model() == this)
-            runs.emplace_back(r.top(), r.bottom());
-    if (runs.empty())
-        return 0;
-    std::sort(runs.begin(), runs.end());
+    // The rows as sorted, merged runs [first, last].
+    std::sort(rows.begin(), rows.end());
     std::vector<std::pair<int, int>> merged;
-    for (const auto& r : runs) {
-        if (!merged.empty() && r.first <= merged.back().second + 1)
-            merged.back().second = std::max(merged.back().second, r.second);
+    for (const int r : rows) {
+        if (r < 0 || r >= rowCount())
+            continue;
+        if (!merged.empty() && r <= merged.back().second + 1)
+            merged.back().second = std::max(merged.back().second, r);
         else
-            merged.push_back(r);
+            merged.emplace_back(r, r);
     }
+    if (merged.empty())
+        return 0;
     // A kept line stays before the rows that followed it: it loses those deleted below it.
     const int rowsBefore = rowCount();
     for (KeptLine& k : d->Kept) {
@@ -638,31 +503,6 @@ void TEventList::ResetCaptureCount()
 {
     d->CaptureCount = 0;
     Q_EMIT countersChanged();
-}
-
-QString TEventList::BannerText() const
-{
-    return d->BannerText;
-}
-
-TColor TEventList::BannerTextColor() const
-{
-    return d->BannerTextColor;
-}
-
-TColor TEventList::BannerBGColor() const
-{
-    return d->BannerBGColor;
-}
-
-void TEventList::SetBanner(const QString& text, TColor textColor, TColor bgColor)
-{
-    if (d->BannerText == text && d->BannerTextColor == textColor && d->BannerBGColor == bgColor)
-        return;
-    d->BannerText = text;
-    d->BannerTextColor = textColor;
-    d->BannerBGColor = bgColor;
-    Q_EMIT bannerChanged();
 }
 
 std::size_t TEventList::MemoryUsage() const

@@ -1,16 +1,18 @@
 #pragma once
 // The event list: the only store of events. A table model of four text columns
-// (label, input index "TS", date-time, duration), newest captured event on top.
+// (label, input index "TS", date-time, duration), newest captured event on top. It holds
+// data only: which rows are selected belongs to the views, the banner to the window.
 
 #include "eventlog/uDateTexts.h"
+#include "eventlog/uEventLine.h"
 #include "settings/uUserPrefs.h"
 
 #include <QAbstractTableModel>
 #include <QByteArray>
-#include <QItemSelectionModel>
 #include <QStringList>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <utility>
 #include <vector>
@@ -35,15 +37,6 @@ struct CapturedEvent
     std::int32_t DurationMs = 0;
     TDateTime DateTime = 0.0; // local clock when RecordEvent was called
     std::int64_t EpochMs = 0; // the same moment, milliseconds since the epoch
-};
-
-// A line of a loaded event file that is not an event, kept byte for byte (without its
-// line end) so that saving the list writes it back in its place: before the list's last
-// RowsAfter rows. Counted from the bottom, because captured rows go on top.
-struct KeptLine
-{
-    QByteArray Bytes;
-    int RowsAfter = 0;
 };
 
 class TEventList : public QAbstractTableModel
@@ -71,17 +64,12 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
     QVariant headerData(int section, Qt::Orientation o, int role = Qt::DisplayRole) const override;
 
-    // The selection of rows (the view uses it as its selection model).
-    QItemSelectionModel* selectionModel() const;
-
     // The text of one cell, exactly as shown and saved.
     QString text(int row, int column) const;
     // The event-file line of a row: the four texts joined by ';' (no line end). A row
     // whose duration shows no text (a duration format out of range) keeps its value in
     // the file, in ms, so that the file reads back with the same rows.
     QString fileLine(int row) const;
-    // True when row is selected (any of its cells).
-    bool isSelected(int row) const;
     // Appends the event-file lines of rows [first, first + count) to out: Windows-1252
     // bytes (UTF-8 for a label the code page cannot hold), each line ended by CR LF,
     // with the kept lines in their places (those after the last row when first + count
@@ -99,21 +87,21 @@ public:
     std::pair<int, int> DateTimeRange(const std::vector<int>* rows = nullptr) const;
 
     // Puts one event into the list: at row 0 when top, else after the last row.
-    // Deselects every row and updates the banner. Changes neither flag nor counters.
+    // Tells lastEventChanged. Changes neither flag nor counters.
     void AddEvent(const EventRecord& rec, bool suffix, bool state, bool top);
     // Appends many loaded events at the bottom in one insertion (file load).
     void AppendEvents(std::span<const EventRecord> recs);
 
     // The capture's entry point, on the UI thread: counts, stamps, inserts at the top,
     // calls the append hook with the new row's file line when LogSaveAutoOnNewEvent is
-    // on, updates the banner and sets the modified flag unless the row went to disk.
+    // on, tells lastEventChanged and sets the modified flag unless the row went to disk.
     void RecordEvent(const CapturedEvent& ev);
     // The same for a batch in emission order: one insertion, the hook called once with
-    // every line in emission order, one banner update (the last event).
+    // every line in emission order, lastEventChanged told once (the last event).
     void RecordEvents(std::span<const CapturedEvent> evs);
     // Puts events back at their place by date-time (the list being newest first): each
-    // goes above the first row older than it. Sets the modified flag; counters and
-    // banner stay.
+    // goes above the first row older than it; kept lines stay above the rows they were
+    // above. Sets the modified flag; counters stay.
     void InsertEvents(std::span<const CapturedEvent> evs);
     // Called with the file lines of recorded events, oldest first, when
     // LogSaveAutoOnNewEvent is on. Returns true when they were written: the list then
@@ -123,12 +111,10 @@ public:
     using AppendHook = std::function<bool(const QStringList& lines)>;
     void setAppendHook(AppendHook hook);
 
-    void SelectAllEvents();
-    void InvertEventSelection();
-    // Deletes the selected rows; sets the modified flag when at least one went.
-    // Returns the number of rows deleted.
-    int DeleteSelectedEvents();
-    // Deletes all rows and sets the modified flag; counters and banner stay.
+    // Deletes the given rows (any order; repeats and rows outside the list are ignored);
+    // sets the modified flag when at least one went. Returns the number of rows deleted.
+    int DeleteRows(std::vector<int> rows);
+    // Deletes all rows and sets the modified flag; counters stay.
     void ClearEvents();
     // Whether rows exist (the UI shows "Aucun évenement à traiter !" when not).
     bool RequireEvents() const;
@@ -144,20 +130,9 @@ public:
     std::int32_t TotalCount() const;
     void ResetCaptureCount();
 
-    // The last-event banner: label (never with the suffix) in its input's colours.
-    // Before any event: "---". Set by the capture commands too.
-    QString BannerText() const;
-    TColor BannerTextColor() const;
-    TColor BannerBGColor() const;
-    void SetBanner(const QString& text, TColor textColor, TColor bgColor);
-
     // What the filter and the statistics read of a row, without making its texts.
-    enum RowSuffix : std::uint8_t
-    {
-        NoSuffix = 0, // a pulse recorded with its length
-        OnSuffix = 1, // " [ON]"
-        OffSuffix = 2 // " [OFF]"
-    };
+    using RowSuffix = EventSuffix;
+    using enum EventSuffix;
     struct RowFacts
     {
         std::uint32_t LabelId = 0; // into labelText; one id per distinct label
@@ -182,11 +157,13 @@ public:
 Q_SIGNALS:
     void modifiedChanged(bool modified);
     void countersChanged();
-    void bannerChanged();
+    // The latest event put into the list (the last of a batch or of a load): its label
+    // without the state suffix, and its input.
+    void lastEventChanged(const QString& label, std::int32_t input);
 
 private:
     struct Impl;
-    Impl* d;
+    std::unique_ptr<Impl> d;
 };
 
 } // namespace evtrak

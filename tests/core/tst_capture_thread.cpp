@@ -129,10 +129,11 @@ void TestCaptureThread::startRecordsAndStopKeepsEvents()
     QTRY_VERIFY(rig.capture->Passes() > 10);       // passes run back to back
     QCOMPARE(port.byteAt(0x378), std::uint8_t(0)); // set-up drove the data lines to 0
 
+    QSignalSpy last(&rig.list, &TEventList::lastEventChanged);
     port.set(0x378, 0x08); // input 3 rises
     QTRY_COMPARE(rig.list.rowCount(), 1);
     QCOMPARE(rig.list.text(0, TEventList::ColLabel), QStringLiteral("Libellé_3 [ON]"));
-    QCOMPARE(rig.list.BannerText(), QStringLiteral("Libellé_3"));
+    QCOMPARE(last.last().at(0).toString(), QStringLiteral("Libellé_3"));
     port.set(0x378, 0x00);
     rig.capture->CaptureStop(); // returns once the worker left (the limit is an hour)
     QVERIFY(!rig.capture->CaptureRunning());

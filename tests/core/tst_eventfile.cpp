@@ -341,8 +341,7 @@ private Q_SLOTS:
                  (QStringList{"C;3;07/12/2026 10:00:02;5 ms", "B;2;07/12/2026 10:00:01;0 ms",
                               "A;1;07/12/2026 10:00:00;1.500 s"}));
         QCOMPARE(list.KeptLines().size(), std::size_t(3));
-        list.selectionModel()->select(list.index(1, 0), QItemSelectionModel::Select);
-        list.DeleteSelectedEvents();
+        list.DeleteRows({1});
         list.RecordEvent(CapturedEvent{false, false, 4, 7, 46363.5});
         QVERIFY(SaveEventFile(list, name, false));
         QCOMPARE(ReadBytes(name), QByteArray("Libell\xE9_4;4;07/12/2026 12:00:00;7 ms\r\n"

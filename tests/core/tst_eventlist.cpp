@@ -1,3 +1,4 @@
+#include "base/ktMisc.h"
 #include "eventlog/uLog.h"
 
 #include <QAbstractItemModelTester>
@@ -72,24 +73,25 @@ private Q_SLOTS:
         QVERIFY(list->Modified());
 
         list->ResetCaptureCount();
+        QSignalSpy last(list.get(), &TEventList::lastEventChanged);
         list->RecordEvent(Captured(3, true, true));
         QCOMPARE(list->CaptureCount(), 1);
         QCOMPARE(list->TotalCount(), 4);
-        // The banner shows the bare label in the input's colours.
-        QCOMPARE(list->BannerText(), QStringLiteral("Libellé_3"));
-        QCOMPARE(list->BannerTextColor(), 0x0000FF);
-        QCOMPARE(list->BannerBGColor(), 0x00FF00);
+        // The banner's event: the bare label and its input.
+        QCOMPARE(last.size(), 1);
+        QCOMPARE(last.at(0).at(0).toString(), QStringLiteral("Libellé_3"));
+        QCOMPARE(last.at(0).at(1).toInt(), 3);
     }
 
     void loadedEventsKeepFileOrder()
     {
         const EventRecord recs[] = {Loaded("A", 0), Loaded("B [ON]", 42)};
+        QSignalSpy last(list.get(), &TEventList::lastEventChanged);
         list->AppendEvents(recs);
         QCOMPARE(Column(*list, TEventList::ColLabel), (QStringList{"A", "B [ON]"}));
         QCOMPARE(list->text(1, TEventList::ColIndex), QStringLiteral("42"));
-        QCOMPARE(list->BannerText(), QStringLiteral("B [ON]"));
-        QCOMPARE(list->BannerTextColor(), clBlack);
-        QCOMPARE(list->BannerBGColor(), clWindow);
+        QCOMPARE(last.size(), 1);
+        QCOMPARE(last.at(0).at(0).toString(), QStringLiteral("B [ON]"));
         QVERIFY(!list->Modified());
         QCOMPARE(list->TotalCount(), 0);
         list->AddEvent(Loaded("C", 1), true, true, false);
@@ -111,59 +113,40 @@ private Q_SLOTS:
         QCOMPARE(list->DateTimeRange(), std::make_pair(1, 3));
     }
 
-    void newEventClearsSelection()
+    void deleteRows_data()
     {
-        const EventRecord recs[] = {Loaded("A", 0), Loaded("B", 1)};
-        list->AppendEvents(recs);
-        list->SelectAllEvents();
-        QVERIFY(list->isSelected(0) && list->isSelected(1));
-        list->RecordEvent(Captured(0, false, false));
-        for (int r = 0; r < list->rowCount(); ++r)
-            QVERIFY(!list->isSelected(r));
-    }
-
-    void deleteSelected_data()
-    {
-        QTest::addColumn<QList<int>>("selected");
+        QTest::addColumn<QList<int>>("doomed");
         QTest::addColumn<int>("rows");
-        QTest::addColumn<bool>("invert");
-        QTest::newRow("none") << QList<int>{} << 6 << false;
-        QTest::newRow("first and last") << QList<int>{0, 5} << 6 << false;
-        QTest::newRow("runs") << QList<int>{1, 2, 4} << 6 << false;
-        QTest::newRow("inverted runs") << QList<int>{1, 2, 4} << 6 << true;
-        QTest::newRow("all") << QList<int>{0, 1, 2, 3, 4, 5} << 6 << false;
-        QList<int> every2nd;
-        for (int i = 0; i < 400; i += 2)
-            every2nd << i;
-        QTest::newRow("many runs") << every2nd << 400 << false;
-        QTest::newRow("many runs inverted") << every2nd << 400 << true;
+        QTest::newRow("none") << QList<int>{} << 6;
+        QTest::newRow("outside only") << QList<int>{-1, 6} << 6;
+        QTest::newRow("first and last") << QList<int>{5, 0} << 6;
+        QTest::newRow("runs, repeated") << QList<int>{4, 1, 2, 1, 9} << 6;
+        QTest::newRow("all") << QList<int>{0, 1, 2, 3, 4, 5} << 6;
+        QList<int> every2nd, others;
+        for (int i = 0; i < 400; ++i)
+            (i % 2 ? others : every2nd) << i;
+        QTest::newRow("many runs") << every2nd << 400;
+        QTest::newRow("many runs, odd") << others << 400;
     }
-    void deleteSelected()
+    void deleteRows()
     {
-        QFETCH(QList<int>, selected);
+        QFETCH(QList<int>, doomed);
         QFETCH(int, rows);
-        QFETCH(bool, invert);
         std::vector<EventRecord> recs;
         for (int i = 0; i < rows; ++i)
             recs.push_back(Loaded(QString::number(i), i));
         list->AppendEvents(recs);
-        for (int r : selected)
-            list->selectionModel()->select(list->index(r, 2),
-                                           QItemSelectionModel::Select | QItemSelectionModel::Rows);
-        if (invert)
-            list->InvertEventSelection();
         QStringList expected;
         for (int i = 0; i < rows; ++i)
-            if (selected.contains(i) == invert)
+            if (!doomed.contains(i))
                 expected << QString::number(i);
-        const int removed = list->DeleteSelectedEvents();
+        const int removed = list->DeleteRows(std::vector<int>(doomed.begin(), doomed.end()));
         QCOMPARE(removed, rows - int(expected.size()));
         QCOMPARE(Column(*list, TEventList::ColLabel), expected);
         QCOMPARE(list->Modified(), removed > 0); // nothing removed leaves the flag alone
-        QVERIFY(!list->selectionModel()->hasSelection());
     }
 
-    void clearKeepsCountersAndBanner()
+    void clearKeepsCounters()
     {
         list->RecordEvent(Captured(3, true, true));
         list->SetModified(false);
@@ -172,7 +155,6 @@ private Q_SLOTS:
         QVERIFY(!list->RequireEvents());
         QVERIFY(list->Modified());
         QCOMPARE(list->TotalCount(), 1);
-        QCOMPARE(list->BannerText(), QStringLiteral("Libellé_3"));
         // An empty list still reports modification.
         list->SetModified(false);
         list->ClearEvents();
@@ -256,6 +238,22 @@ private Q_SLOTS:
         list->AppendFileBytes(bytes, 1, 1);
         QVERIFY(bytes.startsWith("Entr\xE9"
                                  "e \x80 [OFF]"));
+
+        // The bytes of a save and the text of a line agree on every row: across days
+        // (the date part is made once per day), a long label, no date, a duration
+        // format without text.
+        prefs.LogDurationFormat = 9;
+        const EventRecord more[] = {{QString(60, u'é'), 1, 46363.99999, 5},
+                                    {QStringLiteral("B"), 2, 46364.0, 61000},
+                                    {QStringLiteral("C"), 3, 1e12, 7},
+                                    {QStringLiteral("D"), 4, 46363.5, 1}};
+        list->AppendEvents(more);
+        QByteArray expected;
+        for (int r = 0; r < list->rowCount(); ++r)
+            expected += EncodeLineText(list->fileLine(r)) + "\r\n";
+        bytes.clear();
+        list->AppendFileBytes(bytes, 0, list->rowCount());
+        QCOMPARE(bytes, expected);
     }
 
     void appendHookGetsLinesOldestFirst()

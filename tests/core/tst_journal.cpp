@@ -42,11 +42,11 @@ void AppendThroughJournal(TJournal& journal, const QString& file,
                           std::span<const JournalEvent> events, const TUserPrefs& prefs)
 {
     journal.Append(events.data(), events.size());
-    TEventList lines(prefs);
-    lines.RecordEvents(ToCaptured(events));
     QStringList text;
-    for (int row = lines.rowCount() - 1; row >= 0; --row)
-        text << lines.fileLine(row);
+    for (const CapturedEvent& e : ToCaptured(events))
+        text << EventLineText(
+            GetInputPrefs(prefs, e.InputIndex).Label, MakeSuffix(e.Suffix, e.State), e.InputIndex,
+            SecondsFromDateTime(e.DateTime), e.DurationMs, prefs.LogDurationFormat);
     const bool ok =
         AppendEventLines(file, text, [&](qint64 offset, qint64 size, std::uint32_t crc) {
             journal.NoteAppend(file, offset, size, crc, std::size_t(text.size()));
@@ -64,6 +64,7 @@ private Q_SLOTS:
     void readingResynchronisesAfterDamage();
     void eventsAreSettledOnlyByWhatTheFilesHold();
     void recoveryPutsEachDayInItsFileOnce();
+    void recoveryKeepsTheFilesOwnLinesInPlace();
     void whatCannotBeAJournalIsKeptAside();
 };
 
@@ -206,6 +207,37 @@ void TestJournal::recoveryPutsEachDayInItsFileOnce()
     // The fresh journal holds today's two, still waiting for their file.
     QVERIFY(journal.IsOpen());
     QCOMPARE(TJournal::ReadEvents(path).size(), std::size_t(2));
+}
+
+// Events put back into a day's file go in by date-time; the lines of the file that are
+// not events stay above the rows they were above, in their order.
+void TestJournal::recoveryKeepsTheFilesOwnLinesInPlace()
+{
+    QTemporaryDir dir;
+    const TUserPrefs prefs = DefaultUserPrefs();
+    const QString logDir = dir.path() + u'/';
+    const QDate yesterday = kToday.addDays(-1);
+    const QString dayFile = logDir + QStringLiteral("2026_12_07.txt");
+    WriteAll(dayFile, "note\r\nB;5;07/12/2026 10:59:00;0 ms\r\nmid\r\n"
+                      "A;5;07/12/2026 09:00:00;1,500 s\r\nend\r\n");
+    const JournalEvent events[] = {EventAt(yesterday, 3590), EventAt(yesterday, 3599, 3, false),
+                                   EventAt(yesterday, 3599, 4), EventAt(yesterday, -7200)};
+    {
+        TJournal journal(TJournal::PathIn(logDir));
+        QVERIFY(journal.Open(events));
+    }
+    TJournal journal(TJournal::PathIn(logDir));
+    TEventList list(prefs);
+    QCOMPARE(RecoverEvents(journal, journal.Scan(), list, prefs, logDir, kToday).IntoDayFiles, 4);
+    QCOMPARE(ReadAll(dayFile), QByteArray("Libell\xE9_4 [ON];4;07/12/2026 10:59:59;0 ms\r\n"
+                                          "Libell\xE9_3 [OFF];3;07/12/2026 10:59:59;40 ms\r\n"
+                                          "Libell\xE9_2 [ON];2;07/12/2026 10:59:50;0 ms\r\n"
+                                          "note\r\n"
+                                          "B;5;07/12/2026 10:59:00;0 ms\r\n"
+                                          "mid\r\n"
+                                          "A;5;07/12/2026 09:00:00;1.500 s\r\n"
+                                          "Libell\xE9_2 [ON];2;07/12/2026 08:00:00;0 ms\r\n"
+                                          "end\r\n"));
 }
 
 void TestJournal::whatCannotBeAJournalIsKeptAside()

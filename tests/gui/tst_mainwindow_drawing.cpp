@@ -38,11 +38,11 @@ QImage PaintRow(const QStringList& texts, bool selected, const TUserPrefs& prefs
     return img;
 }
 
-// How many pixels of colour c lie in columns [x0, x1).
-int Count(const QImage& img, int x0, int x1, QColor c)
+// How many pixels of colour c lie in columns [x0, x1) (of lines [y0, y1)).
+int Count(const QImage& img, int x0, int x1, QColor c, int y0 = 0, int y1 = 16)
 {
     int n = 0;
-    for (int y = 0; y < img.height(); ++y)
+    for (int y = y0; y < y1; ++y)
         for (int x = x0; x < x1; ++x)
             n += img.pixelColor(x, y) == c;
     return n;
@@ -82,18 +82,32 @@ private Q_SLOTS:
                                    QStringLiteral("07/12/2026 10:00:00"), QStringLiteral("5 ms")};
         QImage img = PaintRow(texts, true, prefs);
         const QColor green(0, 128, 0), lime(0, 255, 0), yellow(255, 255, 128);
-        QCOMPARE(img.pixelColor(1, 15), green);
-        QCOMPARE(img.pixelColor(199, 15), green);
-        QCOMPARE(img.pixelColor(200, 15), yellow);
-        QCOMPARE(img.pixelColor(479, 15), yellow);
+        QCOMPARE(img.pixelColor(2, 13), green);
+        QCOMPARE(img.pixelColor(199, 13), green);
+        QCOMPARE(img.pixelColor(200, 13), yellow);
+        QCOMPARE(img.pixelColor(477, 13), yellow);
         QVERIFY(Count(img, 0, 200, lime) > 0);
-        QVERIFY(Count(img, 200, 480, Qt::black) > 0);
+        QVERIFY(Count(img, 200, 478, Qt::black, 2, 14) > 0);
         QCOMPARE(Count(img, 0, 480, QColor(0, 0, 128)), 0); // no input colour shows
 
         // A wider first column moves the boundary and the later texts.
         img = PaintRow(texts, true, prefs, {260, 60, 120, 40});
-        QCOMPARE(img.pixelColor(255, 15), green);
-        QCOMPARE(Count(img, 200, 260, Qt::black), 0);
+        QCOMPARE(img.pixelColor(255, 13), green);
+        QCOMPARE(Count(img, 200, 260, Qt::black, 2, 14), 0);
+
+        // A row of an input coloured like the selection (black on light yellow) is told
+        // from a selected row by the frame: black outside, white inside, all round.
+        SetInputPrefs(prefs, 2,
+                      TInputPrefs{true, false, 2, QStringLiteral("x"), 0x000000, kSelRestBG});
+        const QImage plain = PaintRow(texts, false, prefs);
+        img = PaintRow(texts, true, prefs);
+        for (const QPoint outer :
+             {QPoint(150, 0), QPoint(470, 0), QPoint(470, 15), QPoint(0, 8), QPoint(479, 8)}) {
+            QCOMPARE(img.pixelColor(outer), QColor(Qt::black));
+            QVERIFY(plain.pixelColor(outer) != QColor(Qt::black));
+        }
+        for (const QPoint inner : {QPoint(150, 1), QPoint(470, 14), QPoint(1, 8), QPoint(478, 8)})
+            QCOMPARE(img.pixelColor(inner), QColor(Qt::white));
     }
 
     void unknownInputAndUnreadableIndex_data()
@@ -134,7 +148,7 @@ private Q_SLOTS:
         w.listView()->selectRow(0);
         QTableView* view = w.listView();
         const QPoint cell =
-            view->visualRect(view->model()->index(0, 0)).bottomLeft() + QPoint(1, -1);
+            view->visualRect(view->model()->index(0, 0)).bottomLeft() + QPoint(3, -3);
         const QColor green(0, 128, 0);
 
         QCoreApplication::processEvents();

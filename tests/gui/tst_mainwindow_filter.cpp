@@ -3,6 +3,8 @@
 
 #include "eventlog/uEventFilter.h"
 #include "ui/widgets/frmReport01.h"
+#include "ui/widgets/uEventListDelegate.h"
+#include "ui/widgets/uEventView.h"
 #include "ui/widgets/uFilterBar.h"
 
 #include <QAction>
@@ -12,9 +14,11 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QProcess>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTableView>
 #include <QTimer>
+#include <QToolButton>
 
 using namespace evtrak;
 using namespace evtrak::test;
@@ -69,6 +73,23 @@ private Q_SLOTS:
                                true);
         QCOMPARE(FilterPanel(w), QStringLiteral("6 / 12 affichés"));
 
+        // An input list that cannot be read is marked in the field, not only by 0 rows.
+        auto* inputs = w.filterBar()->findChild<QLineEdit*>(QStringLiteral("edFilterInputs"));
+        const auto framedInRed = [inputs] {
+            const QImage img = inputs->grab().toImage();
+            const QColor edge = img.pixelColor(0, img.height() / 2);
+            return edge.red() > 200 && edge.green() < 60 && edge.blue() < 60;
+        };
+        QVERIFY(!framedInRed());
+        QTest::keyClicks(inputs, QStringLiteral("abc;99"));
+        QVERIFY(framedInRed());
+        QVERIFY(inputs->toolTip().contains(QStringLiteral("illisible")));
+        QTRY_COMPARE(FilterPanel(w), QStringLiteral("0 / 12 affichés"));
+        inputs->setText(QStringLiteral("1; 5-7"));
+        QVERIFY(!framedInRed());
+        QVERIFY(inputs->toolTip().isEmpty());
+        inputs->clear();
+
         QTest::keyClick(text, Qt::Key_Escape);
         QVERIFY(!w.filterBar()->isVisible());
         QVERIFY(!w.FilterActive());
@@ -86,12 +107,22 @@ private Q_SLOTS:
         WindowRig rig;
         TfmMain& w = rig.start();
         AddDoorsAndPumps(w.eventList(), 6);
-        w.eventList().SelectAllEvents(); // selected before the filter: the pumps too
+        w.action(QStringLiteral("ActLogSelectAll"))->trigger(); // the pumps too
         EventFilter f;
         f.Inputs = QStringLiteral("1");
         w.SetFilter(f);
         QCOMPARE(w.ShownRows(), (std::vector<int>{1, 3, 5}));
-        QVERIFY(!w.eventList().isSelected(0)); // a hidden row left the selection
+        // Hidden rows left the selection; the rows shown keep theirs both ways.
+        QCOMPARE(w.SelectedRows(), (std::vector<int>{1, 3, 5}));
+        w.CloseFilter();
+        QCOMPARE(w.SelectedRows(), (std::vector<int>{1, 3, 5}));
+        w.SetFilter(f);
+        QCOMPARE(w.SelectedRows(), (std::vector<int>{1, 3, 5}));
+        f.Inputs = QStringLiteral("1-2");
+        w.SetFilter(f); // a wider filter brings the pumps back unselected
+        QCOMPARE(w.SelectedRows(), (std::vector<int>{1, 3, 5}));
+        f.Inputs = QStringLiteral("1");
+        w.SetFilter(f);
         w.action(QStringLiteral("ActLogSelectAll"))->trigger();
         w.action(QStringLiteral("ActLogCopy"))->trigger();
         const QStringList copied =
@@ -106,6 +137,74 @@ private Q_SLOTS:
             QCOMPARE(w.eventList().text(r, 0), QStringLiteral("Pompe"));
     }
 
+    // Scrolled down, the rows in view stay while events arrive; at the top the newest
+    // show; a button leads back to them.
+    void reviewingKeepsRowsInViewWhileEventsArrive()
+    {
+        WindowRig rig;
+        TfmMain& w = rig.start();
+        TEventList& list = w.eventList();
+        QTableView* v = w.listView();
+        AddDoorsAndPumps(list, 300);
+        const auto record = [&list](int count, int input) {
+            std::vector<CapturedEvent> evs(std::size_t(count),
+                                           CapturedEvent{false, false, input, 5, 46400.5, 0});
+            list.RecordEvents(evs);
+            QCoreApplication::processEvents(); // the view's delayed layout
+        };
+        const auto topLine = [&] {
+            return list.fileLine(w.eventView().ListRow(v->indexAt(QPoint(2, 2))));
+        };
+        const auto inView = [v](const QModelIndex& shown) {
+            return v->viewport()->rect().intersects(v->visualRect(shown));
+        };
+        QToolButton* back = w.eventView().newestButton();
+
+        record(1, 3); // at the top: the newest event shows
+        QCOMPARE(topLine(), list.fileLine(0));
+        QVERIFY(!back->isVisible());
+
+        QVERIFY(w.GoToDateTime(QDateTime(QDate(2026, 12, 7), QTime(10, 0, 20))));
+        const QString chosen = list.fileLine(w.SelectedRows().front());
+        const QString top = topLine();
+        record(3, 3);
+        record(1, 4);
+        QCOMPARE(topLine(), top);
+        QCOMPARE(list.fileLine(w.SelectedRows().front()), chosen); // still selected
+        QVERIFY(inView(v->currentIndex()));
+        QVERIFY(back->isVisible());
+        QCOMPARE(back->text(), QStringLiteral("4 nouveaux évenements ↑"));
+        QTest::mouseClick(back, Qt::LeftButton);
+        QCOMPARE(topLine(), list.fileLine(0));
+        QVERIFY(!back->isVisible());
+
+        // A row gone to among the newest (the view stays at the top) stays too.
+        QVERIFY(w.GoToDateTime(QDateTime(QDate(2026, 12, 7), QTime(13, 0))));
+        QCOMPARE(v->verticalScrollBar()->value(), 0);
+        const QString newest = list.fileLine(w.SelectedRows().front());
+        record(40, 3);
+        QCOMPARE(list.fileLine(w.SelectedRows().front()), newest);
+        QVERIFY(inView(v->currentIndex()));
+        QTest::mouseClick(back, Qt::LeftButton);
+        QCOMPARE(topLine(), list.fileLine(0));
+
+        // Filtered: only the events shown count, and they move nothing either.
+        EventFilter f;
+        f.Inputs = QStringLiteral("1");
+        w.SetFilter(f);
+        v->scrollTo(v->model()->index(100, 0), QAbstractItemView::PositionAtTop);
+        const QString filteredTop = topLine();
+        record(2, 2); // hidden
+        record(1, 1);
+        QCOMPARE(topLine(), filteredTop);
+        QCOMPARE(back->text(), QStringLiteral("1 nouvel évenement ↑"));
+        // Scrolling to the top by hand shows the newest too, and the button goes.
+        v->scrollToTop();
+        QVERIFY(!back->isVisible());
+        record(1, 1);
+        QCOMPARE(topLine(), list.fileLine(0));
+    }
+
     void goToSelectsTheNearestShownEvent()
     {
         WindowRig rig;
@@ -114,7 +213,7 @@ private Q_SLOTS:
         QVERIFY(w.GoToDateTime(QDateTime(QDate(2026, 12, 7), QTime(10, 0, 20))));
         // 10:00 is the event of minute 120, row 299 - 120 from the top.
         QCOMPARE(w.listView()->currentIndex().row(), 179);
-        QVERIFY(w.eventList().isSelected(179));
+        QCOMPARE(w.SelectedRows(), std::vector<int>{179});
         QVERIFY(w.listView()->viewport()->rect().intersects(
             w.listView()->visualRect(w.listView()->currentIndex())));
         // Filtered: the nearest among the pumps (odd minutes), at 10:01.
@@ -122,7 +221,7 @@ private Q_SLOTS:
         f.Inputs = QStringLiteral("2");
         w.SetFilter(f);
         QVERIFY(w.GoToDateTime(QDateTime(QDate(2026, 12, 7), QTime(10, 0, 20))));
-        QVERIFY(w.eventList().isSelected(178));
+        QCOMPARE(w.SelectedRows(), std::vector<int>{178});
     }
 
     void filteredReportSaysSo()
@@ -195,6 +294,18 @@ private Q_SLOTS:
         QTRY_VERIFY(edit->isVisible());
         QVERIFY(edit->grab().save(dir + QStringLiteral("/menu-edition.png")));
         edit->close();
+
+        // Reviewing during a capture: scrolled down, a row selected, events arriving.
+        w.prefs().LogUseColors = true;
+        w.prefs().Inputs[2].BGColor = kSelRestBG; // an input coloured like the selection
+        w.ApplyUserPrefs();
+        w.listView()->scrollTo(w.listView()->model()->index(12, 0),
+                               QAbstractItemView::PositionAtTop);
+        w.listView()->selectRow(14);
+        for (int i = 0; i < 3; ++i)
+            w.eventList().RecordEvent(CapturedEvent{true, i % 2 == 0, i, 0, 46363.5 + i, 0});
+        QCoreApplication::processEvents();
+        QVERIFY(w.grab().save(dir + QStringLiteral("/newest-button.png")));
     }
 };
 

@@ -72,8 +72,7 @@ private Q_SLOTS:
         WindowRig rig;
         TfmMain& w = rig.create(200);
         QStringList banners;
-        connect(&w.eventList(), &TEventList::bannerChanged,
-                [&] { banners << w.eventList().BannerText(); });
+        connect(&w, &TfmMain::bannerChanged, [&](const QString& text) { banners << text; });
         QElapsedTimer clock;
         clock.start();
         rig.start();
@@ -207,7 +206,7 @@ private Q_SLOTS:
         AddRows(w.eventList(), 3);
         QTest::mouseClick(w.listView()->viewport(), Qt::LeftButton, {},
                           w.listView()->visualRect(w.eventList().index(1, 0)).center());
-        QVERIFY(w.eventList().isSelected(1));
+        QCOMPARE(w.SelectedRows(), std::vector<int>{1});
         QTest::keyClick(w.listView(), Qt::Key_C, Qt::ControlModifier);
         QCOMPARE(QApplication::clipboard()->text(), w.eventList().fileLine(1) + u'\n');
         // F11 on an unusable port warns, with the reason, and stays stopped.

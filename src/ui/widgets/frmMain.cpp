@@ -13,6 +13,7 @@
 #include "ui/widgets/ktColors.h"
 #include "ui/widgets/ktElidedLabel.h"
 #include "ui/widgets/uEventListDelegate.h"
+#include "ui/widgets/uEventView.h"
 #include "ui/widgets/uFilterBar.h"
 #include "ui/widgets/uFormsGeometry.h"
 #include "ui/widgets/uLiveLines.h"
@@ -77,7 +78,11 @@ TfmMain::TfmMain(const MainWindowSetup& setup, QWidget* parent)
     CreateQualityParts();
 
     connect(m_policy, &TSavingPolicy::captionChanged, this, &QWidget::setWindowTitle);
-    connect(m_list, &TEventList::bannerChanged, this, &TfmMain::ShowBanner);
+    connect(m_list, &TEventList::lastEventChanged, this,
+            [this](const QString& label, std::int32_t input) {
+                const TInputPrefs in = GetInputPrefs(m_prefs, input);
+                SetBanner(label, in.TextColor, in.BGColor);
+            });
     // The "*" and the counters follow the list at once rather than at the next refresh.
     connect(m_list, &TEventList::modifiedChanged, this, &TfmMain::UpdateStatusBar);
     connect(m_policy, &TSavingPolicy::appendFailingChanged, this, &TfmMain::UpdateLastPanel);
@@ -146,10 +151,13 @@ void TfmMain::CreateLayout()
     m_delegate = new TEventListDelegate(m_prefs, this);
     m_lvEventsList = new QTableView(central);
     m_lvEventsList->setObjectName(QStringLiteral("lvEventsList"));
-    m_lvEventsList->setModel(m_list);
-    QItemSelectionModel* own = m_lvEventsList->selectionModel();
-    m_lvEventsList->setSelectionModel(m_list->selectionModel());
-    delete own;
+    m_view = new TEventView(*m_lvEventsList, *m_list, this);
+    // A new model resets the header: its sizes are not the user's.
+    connect(m_view, &TEventView::modelAboutToChange, this, [this] { m_fittingColumns = true; });
+    connect(m_view, &TEventView::modelChanged, this, [this] {
+        m_fittingColumns = false;
+        FitLabelColumn();
+    });
     m_lvEventsList->setItemDelegate(m_delegate);
     m_lvEventsList->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_lvEventsList->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -328,14 +336,18 @@ void TfmMain::UpdateListColor()
     m_lvEventsList->setPalette(pal);
 }
 
-void TfmMain::ShowBanner()
+void TfmMain::SetBanner(const QString& text, TColor textColor, TColor bgColor)
 {
-    m_lblLastEvent->setText(m_list->BannerText());
+    if (m_banner.Text == text && m_banner.TextColor == textColor && m_banner.BGColor == bgColor)
+        return;
+    m_banner = Banner{text, textColor, bgColor};
+    m_lblLastEvent->setText(text);
     QPalette pal = m_lblLastEvent->palette();
     const QPalette sys = QGuiApplication::palette();
-    SetRole(pal, QPalette::Window, ToQColor(m_list->BannerBGColor(), sys));
-    SetRole(pal, QPalette::WindowText, ToQColor(m_list->BannerTextColor(), sys));
+    SetRole(pal, QPalette::Window, ToQColor(bgColor, sys));
+    SetRole(pal, QPalette::WindowText, ToQColor(textColor, sys));
     m_lblLastEvent->setPalette(pal);
+    Q_EMIT bannerChanged(text);
 }
 
 QWidget* TfmMain::modalParent()

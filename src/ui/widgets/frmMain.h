@@ -33,7 +33,7 @@ class TCaptureController;
 class TConf;
 class TEventList;
 class TEventListDelegate;
-class TEventFilterProxy;
+class TEventView;
 class TFilterBar;
 class TElidedLabel;
 struct EventFilter;
@@ -127,8 +127,13 @@ public:
     TMqttStation& mqtt() { return *m_mqtt; }
     const AppPaths& paths() const { return m_paths; }
     QLabel* banner() const { return m_lblLastEvent; }
+    // The banner: the last event's label in its input's colours, or a step of the
+    // capture commands; "---" before any.
+    void SetBanner(const QString& text, TColor textColor, TColor bgColor);
     QTableView* listView() const { return m_lvEventsList; }
     TEventListDelegate* listDelegate() const { return m_delegate; }
+    // What the list view shows: filter, selection, the newest rows.
+    TEventView& eventView() const { return *m_view; }
     QString statusText(int panel) const;
     TLiveLines* liveLines() const { return m_liveLines; }
     TfmCaptureJournal* captureJournal() const { return m_captureJournal; }
@@ -151,6 +156,8 @@ public:
     // Shows the bar with filter's values set (tests) and applies them.
     void SetFilter(const EventFilter& filter);
     void CloseFilter();
+    // The list rows selected, top to bottom.
+    std::vector<int> SelectedRows() const;
     // Selects the shown event nearest to when and scrolls it into view; false when
     // no shown row has a date.
     bool GoToDateTime(const QDateTime& when);
@@ -161,6 +168,9 @@ public:
     void BUDragDrop1Drop(const QStringList& files);
     // The rule table of UpdateActions.
     static CaptureRule ActionRule(const QString& actionName);
+
+Q_SIGNALS:
+    void bannerChanged(const QString& text);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -174,7 +184,6 @@ private:
     void CreateLayout();
     void CreateActions();
     void CreateMenus();
-    void ShowBanner();
     QWidget* modalParent();
 
     // Closing (frmMainStartup.cpp).
@@ -230,14 +239,9 @@ private:
     void ActLogGoToExecute();
     void ActLogStatisticsExecute();
     void ApplyFilter();
-    void UseFilteredView(bool filtered);
     void UpdateFilterCount();
     // The report's rows while a filter is set; nullptr without one.
     std::unique_ptr<ReportRows> ShownReportRows() const;
-    // The selection model the view uses while filtered, kept in step with the list's.
-    void SyncSelection(bool fromView);
-    // Selects or toggles every row the filtered view shows.
-    void SelectShownRows(QItemSelectionModel::SelectionFlag how);
     void lvEventsListEdited(int row);
     void ShowStartResult(int result);
 
@@ -278,6 +282,13 @@ private:
     std::unique_ptr<QPrinter> m_printer;
     TfmPrintOptions* m_printOptions = nullptr;
 
+    struct Banner
+    {
+        QString Text = QStringLiteral("---");
+        TColor TextColor = clBlack;
+        TColor BGColor = clWindow;
+    };
+    Banner m_banner;
     QLabel* m_lblLastEvent = nullptr;
     TLiveLines* m_liveLines = nullptr;
     TfmCaptureJournal* m_captureJournal = nullptr;
@@ -304,11 +315,10 @@ private:
     int m_labelColumnWidth = 0;    // the user's width of the label column
     bool m_fittingColumns = false; // FitLabelColumn is resizing the label column
     TFilterBar* m_filterBar = nullptr;
-    TEventFilterProxy* m_proxy = nullptr;
-    QItemSelectionModel* m_proxySelection = nullptr;
+    TEventView* m_view = nullptr;
+    bool m_filterConnected = false; // the search bar's signals reach the window
     TElidedLabel* m_filterPanel = nullptr;
     QShortcut* m_quitWhileCapturing = nullptr; // Ctrl+Q while "Quitter" is off
-    bool m_syncingSelection = false;
     int m_signalExit = -1;
 };
 

@@ -10,6 +10,7 @@
 #include "ui/widgets/frmAbout.h"
 #include "ui/widgets/ktIcons.h"
 #include "ui/widgets/ktShell.h"
+#include "ui/widgets/uEventView.h"
 #include "ui/widgets/uMessagePrompt.h"
 
 #include <QAction>
@@ -286,28 +287,15 @@ void TfmMain::ActLogSelectAllExecute()
 {
     if (!m_list->RequireEvents())
         return m_prompt->Inform(ResStr::NoEvents());
-    if (!FilterActive())
-        return m_list->SelectAllEvents();
     // Only the rows shown: hidden rows must not be deleted or copied unseen.
-    SelectShownRows(QItemSelectionModel::Select);
+    m_view->SelectShown(QItemSelectionModel::Select);
 }
 
 void TfmMain::ActLogInvertSelectionExecute()
 {
     if (!m_list->RequireEvents())
         return m_prompt->Inform(ResStr::NoEvents());
-    if (!FilterActive())
-        return m_list->InvertEventSelection();
-    SelectShownRows(QItemSelectionModel::Toggle);
-}
-
-void TfmMain::SelectShownRows(QItemSelectionModel::SelectionFlag how)
-{
-    const QAbstractItemModel* shown = m_lvEventsList->model();
-    if (shown->rowCount() > 0)
-        m_lvEventsList->selectionModel()->select(
-            QItemSelection(shown->index(0, 0), shown->index(shown->rowCount() - 1, 0)),
-            how | QItemSelectionModel::Rows);
+    m_view->SelectShown(QItemSelectionModel::Toggle);
 }
 
 void TfmMain::ActLogClearSelectionExecute()
@@ -315,7 +303,7 @@ void TfmMain::ActLogClearSelectionExecute()
     if (!m_list->RequireEvents())
         return m_prompt->Inform(ResStr::NoEvents());
     if (m_prompt->AskYesNo(ResStr::AskClearSelection()) == Answer::Yes)
-        m_list->DeleteSelectedEvents();
+        m_list->DeleteRows(SelectedRows());
 }
 
 void TfmMain::ActLogClearAllExecute()
@@ -334,9 +322,8 @@ void TfmMain::ActLogRefreshExecute()
 void TfmMain::ActLogCopyExecute()
 {
     QStringList lines;
-    for (int row : ShownRows())
-        if (m_list->isSelected(row))
-            lines << m_list->fileLine(row);
+    for (int row : SelectedRows())
+        lines << m_list->fileLine(row);
     if (lines.isEmpty())
         return;
     QApplication::clipboard()->setText(lines.join(QLatin1Char('\n')) + QLatin1Char('\n'));

@@ -229,17 +229,13 @@ void TfmMain::ActCaptureStopExecute()
 
 void TfmMain::ActCaptureInitSystemExecute()
 {
-    QueueStep(
-        [this] {
-            m_list->SetBanner(ResStr::InitInProgress(), m_list->BannerTextColor(),
-                              m_list->BannerBGColor());
-        },
-        [this] {
-            // Does nothing while a capture started with the program runs: it was
-            // initialised before its worker's first pass.
-            m_capture->CaptureInitSystem();
-            QueueTestStep(true); // the test comes next, before anything queued meanwhile
-        });
+    QueueStep([this] { SetBanner(ResStr::InitInProgress(), m_banner.TextColor, m_banner.BGColor); },
+              [this] {
+                  // Does nothing while a capture started with the program runs: it was
+                  // initialised before its worker's first pass.
+                  m_capture->CaptureInitSystem();
+                  QueueTestStep(true); // the test comes next, before anything queued meanwhile
+              });
 }
 
 void TfmMain::ActCaptureTestSystemExecute()
@@ -249,20 +245,16 @@ void TfmMain::ActCaptureTestSystemExecute()
 
 void TfmMain::QueueTestStep(bool first)
 {
-    QueueStep(
-        [this] {
-            m_list->SetBanner(ResStr::TestInProgress(), m_list->BannerTextColor(),
-                              m_list->BannerBGColor());
-        },
-        [this] {
-            const bool ready = m_capture->TestSystem();
-            constexpr TColor green = 0x00FF00, red = 0x0000FF, black = 0x000000;
-            m_list->SetBanner(ready ? ResStr::SystemReady() : ResStr::SystemNotReady(),
-                              ready ? green : red, black);
-            // The list shows the result of the test at once (greyed when the port is gone).
-            UpdateGui();
-        },
-        first);
+    QueueStep([this] { SetBanner(ResStr::TestInProgress(), m_banner.TextColor, m_banner.BGColor); },
+              [this] {
+                  const bool ready = m_capture->TestSystem();
+                  constexpr TColor green = 0x00FF00, red = 0x0000FF, black = 0x000000;
+                  SetBanner(ready ? ResStr::SystemReady() : ResStr::SystemNotReady(),
+                            ready ? green : red, black);
+                  // The list shows the result of the test at once (greyed when the port is gone).
+                  UpdateGui();
+              },
+              first);
 }
 
 } // namespace evtrak

@@ -101,6 +101,16 @@ void PaintEventRow(QPainter& p, const EventRowPaint& row, const TUserPrefs& pref
         pen.use(ToQColor(kFailText, row.systemPalette), window);
         pen.text(x, QStringLiteral("---"));
     }
+    if (row.selected && r.height() > 4) {
+        // A black line around a white one: the selected row stands out from rows of any
+        // colour, also those of an input coloured like the selection.
+        p.setRenderHint(QPainter::Antialiasing, false);
+        p.setBrush(Qt::NoBrush);
+        p.setPen(QPen(Qt::black, 0));
+        p.drawRect(r.adjusted(0, 0, -1, -1));
+        p.setPen(QPen(Qt::white, 0));
+        p.drawRect(r.adjusted(1, 1, -2, -2));
+    }
     p.restore();
 }
 

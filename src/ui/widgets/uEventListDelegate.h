@@ -40,7 +40,8 @@ inline constexpr int kRowTextMargin = 6;
 
 // Draws one row: each text at the top of the row, 6 px into its cell, on an opaque
 // background, never clipped to its column (a long text runs on into the next column,
-// whose own text, drawn later, covers it). The caller clips to what must be repainted.
+// whose own text, drawn later, covers it). A selected row is framed by a black and a
+// white line. The caller clips to what must be repainted.
 void PaintEventRow(QPainter& p, const EventRowPaint& row, const TUserPrefs& prefs);
 
 // Keeps from a label editor every character a label may not hold (IsLabelChar): typed

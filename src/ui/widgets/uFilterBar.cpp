@@ -98,6 +98,7 @@ TFilterBar::TFilterBar(QWidget* parent) : QWidget(parent)
     const auto later = [this] { m_delay->start(); };
     connect(m_text, &QLineEdit::textChanged, this, later);
     connect(m_inputs, &QLineEdit::textChanged, this, later);
+    connect(m_inputs, &QLineEdit::textChanged, this, &TFilterBar::MarkInputs);
     connect(m_from, &QDateTimeEdit::dateTimeChanged, this, later);
     connect(m_to, &QDateTimeEdit::dateTimeChanged, this, later);
     connect(m_useFrom, &QCheckBox::toggled, m_from, &QWidget::setEnabled);
@@ -119,6 +120,27 @@ EventFilter TFilterBar::filter() const
         f.ToSeconds = SecondsFromDateTime(DateTimeFromQt(m_to->dateTime()));
     f.StateWanted = static_cast<EventFilter::State>(std::max(0, m_state->currentIndex()));
     return f;
+}
+
+bool TFilterBar::inputsValid() const
+{
+    std::vector<bool> inputs;
+    return m_inputs->text().trimmed().isEmpty() || ParseInputList(m_inputs->text(), inputs);
+}
+
+void TFilterBar::MarkInputs()
+{
+    // An unreadable list lets no row through: the field says why at once.
+    const bool valid = inputsValid();
+    if (valid == m_inputs->styleSheet().isEmpty())
+        return;
+    m_inputs->setStyleSheet(valid ? QString()
+                                  : QStringLiteral("QLineEdit { border: 2px solid #e00000; }"));
+    m_inputs->setToolTip(
+        valid ? QString()
+              : QStringLiteral("Liste d'entrées illisible : des numéros de 0 à 255 séparés par "
+                               "des virgules, ou des plages comme 5-7. Aucun évenement n'est "
+                               "affiché."));
 }
 
 void TFilterBar::focusText()

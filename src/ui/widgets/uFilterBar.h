@@ -30,6 +30,9 @@ public:
     // True while the dates sit on a row of their own (a narrow window).
     bool IsWrapped() const;
     QSize minimumSizeHint() const override;
+    // False when the input list cannot be read (the field is then framed in red, with
+    // a tooltip saying what it takes).
+    bool inputsValid() const;
 
 Q_SIGNALS:
     void filterChanged();
@@ -40,6 +43,8 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void MarkInputs();
+
     QLineEdit* m_text = nullptr;
     QLineEdit* m_inputs = nullptr;
     QCheckBox* m_useFrom = nullptr;
