@@ -502,6 +502,7 @@ void TMqttCollector::Handle(const Incoming& in)
             else
                 st->D.Lost.push_back(r);
             st->D.LostCount += r.To - r.From + 1;
+            st->D.LastSeq = std::max(st->D.LastSeq, r.To);
             MarkDone(st->D, r.From, r.To);
             m_say(r.From == r.To
                       ? QStringLiteral("Collecteur : poste %1, évènement %2 perdu : le poste ne "
@@ -531,8 +532,25 @@ void TMqttCollector::Handle(const Incoming& in)
         return;
     }
     const int input = o.value(QLatin1String("input")).toInt(-1);
+    // A number whose event cannot be read would be asked for again forever: it is
+    // recorded lost at once.
+    const auto unreadable = [&] {
+        m_say(QStringLiteral("Collecteur : poste %1, évènement %2 illisible : il est compté "
+                             "perdu.")
+                  .arg(name)
+                  .arg(seq));
+        if (!st->D.Lost.empty() && st->D.Lost.back().To + 1 == seq)
+            st->D.Lost.back().To = seq;
+        else
+            st->D.Lost.push_back({seq, seq});
+        ++st->D.LostCount;
+        MarkDone(st->D, seq, seq);
+        st->LastSeq = std::max(st->LastSeq, seq);
+        st->D.LastSeq = std::max(st->D.LastSeq, seq);
+        st->Dirty = true;
+    };
     if (input < 0 || input > 999)
-        return;
+        return unreadable();
     const auto epochMs = std::int64_t(o.value(QLatin1String("epoch_ms")).toDouble(0));
     qint64 seconds = 0;
     QDate date;
@@ -541,7 +559,7 @@ void TMqttCollector::Handle(const Incoming& in)
         date = local.date();
         seconds = SecondsFromDateTime(DateTimeFromQt(local));
         if (!date.isValid() || seconds == kNoDateSeconds)
-            return;
+            return unreadable();
     }
     // The label may not hold what separates fields or lines.
     QString label = o.value(QLatin1String("label")).toString();

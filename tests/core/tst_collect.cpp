@@ -324,7 +324,8 @@ private Q_SLOTS:
     }
 
     // A station name that cannot name a folder is refused with a French line and
-    // nothing is written for it.
+    // nothing is written for it; an event that cannot be read is recorded lost at once
+    // (asking for it again would bring the same message back forever).
     void unsafeStationNameRefused()
     {
         QTemporaryDir brokerDir;
@@ -340,15 +341,23 @@ private Q_SLOTS:
             R"("time":"2026-12-08T10:00:00.000+01:00","epoch_ms":0,"duration_ms":0})";
         for (const char* topic : {"evtrak/..bad/events", "evtrak/.hidden/events"})
             mosquitto_publish(m, nullptr, topic, int(ev.size()), ev.constData(), 1, false);
+        const QByteArray bad = QByteArray(ev).replace("\"input\":0", "\"input\":-3");
+        mosquitto_publish(m, nullptr, "evtrak/ok/events", int(bad.size()), bad.constData(), 1,
+                          false);
         for (int i = 0; i < 20; ++i)
             mosquitto_loop(m, 50, 1);
         mosquitto_disconnect(m);
         mosquitto_destroy(m);
         QVERIFY(collector.WaitErr("« .hidden » est refusé"));
         QVERIFY(collector.WaitErr("« ..bad » est refusé"));
+        QVERIFY(collector.WaitErr("poste ok, évènement 1 illisible"));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return collector.State(QStringLiteral("ok")).value("contiguous") == "1"; }));
+        QCOMPARE(collector.State(QStringLiteral("ok")).value("lost"), QStringLiteral("1"));
+        QCOMPARE(collector.Lines(QStringLiteral("ok")), QStringList());
         QCOMPARE(QDir(collector.Path(QStringLiteral("Log/stations")))
                      .entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden),
-                 QStringList());
+                 QStringList{QStringLiteral("ok")});
     }
 };
 
