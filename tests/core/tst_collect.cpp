@@ -112,7 +112,8 @@ private:
 
 struct Collector : Program
 {
-    explicit Collector(int port) : Program("[Collect]\r\nClientId=test-collector\r\n"), m_port(port)
+    explicit Collector(int port, const QByteArray& collect = "ClientId=test-collector\r\n")
+        : Program("[Collect]\r\n" + collect), m_port(port)
     {}
     void Run()
     {
@@ -200,6 +201,10 @@ private Q_SLOTS:
         Collector collector(broker.Port());
         collector.Run();
         QVERIFY2(collector.WaitErr("Collecteur : connecté"), collector.err.constData());
+        // A second collector shares the site: it takes gamma only, into its own folder.
+        Collector other(broker.Port(), QByteArray("ClientId=other\r\nStations=gam*, nobody\r\n"));
+        other.Run();
+        QVERIFY(other.WaitErr("Collecteur : connecté"));
 
         auto round = [&](int n) {
             for (int i = 0; i < n; ++i)
@@ -230,6 +235,11 @@ private Q_SLOTS:
                      QStringLiteral("0"));
         }
         QVERIFY(!collector.err.contains("le poste ne l"));
+        QVERIFY(other.Caught(*stations[2]));
+        QCOMPARE(Sorted(other.Lines(QStringLiteral("gamma"))), Sorted(stations[2]->Printed()));
+        QCOMPARE(QDir(other.Path(QStringLiteral("Log/stations")))
+                     .entryList(QDir::Dirs | QDir::NoDotAndDotDot),
+                 QStringList{QStringLiteral("gamma")});
 
         // Killed between the append and the state: the journal names the batch, whose
         // lines are cut off at the restart (here a line the state never recorded).
