@@ -488,7 +488,15 @@ void TMqttCollector::Handle(const Incoming& in)
         std::uint64_t to = 0;
         if (!ParseRangeJson(in.Payload, from, to))
             return;
-        // Only numbers known to exist and not held are recorded lost.
+        // Only numbers known to exist and not held are recorded lost. Numbers above the
+        // last one seen become a gap, asked for once more before they are recorded: a
+        // live message may still be on its way.
+        constexpr std::uint64_t kMaxAhead = 10000000;
+        if (to > st->LastSeq && to - st->LastSeq <= kMaxAhead) {
+            const std::uint64_t known = st->LastSeq;
+            st->LastSeq = to;
+            to = known;
+        }
         std::vector<Range> lost;
         for (const Range& gap : Gaps(st->D, st->LastSeq, &st->Waiting)) {
             const std::uint64_t a = std::max(gap.From, from);
@@ -527,6 +535,7 @@ void TMqttCollector::Handle(const Incoming& in)
         return;
     const auto seq = std::uint64_t(seqValue);
     st->HeardAt = now;
+    st->ProbeDue = true; // once it is quiet, ask whether anything followed
     if (Has(*st, seq)) {
         m_duplicates.fetch_add(1, std::memory_order_relaxed);
         return;
@@ -846,9 +855,10 @@ void TMqttCollector::AskGaps(SteadyClock::time_point now)
             for (std::size_t i = 0; i < gaps.size() && i < kMaxAskRanges; ++i)
                 Ask(st, gaps[i].From, gaps[i].To);
         }
-        // What follows the last number seen is asked for once the station was quiet: a
-        // kill after the broker's acknowledgement, or a queue the broker dropped, can
-        // leave the newest events missing with nothing newer to show it.
+        // What follows the last number seen is asked for once the station was quiet
+        // (after a connection, and after each run of events): a kill after the broker's
+        // acknowledgement, or a queue the broker dropped, can leave the newest events
+        // missing with nothing newer to show it.
         if (st.ProbeDue && now - m_connectedAt >= kQuiet && now - st.HeardAt >= kQuiet) {
             st.ProbeDue = false;
             Ask(st, st.LastSeq + 1, kMaxSeq);

@@ -166,6 +166,7 @@ bool TMqttPublisher::ReadOutbox()
                          .arg(m_replay.ErrorText());
     m_synced = m_outbox.NextSeq() - 1; // Read leaves what it read on the disk
     m_ackedLocal = m_ackWritten = m_outbox.AckedUpTo();
+    m_publishedUpTo = m_ackedLocal;
     m_acked.store(m_ackedLocal, std::memory_order_release);
     m_lastSeq.store(m_synced + m_unwritten.size(), std::memory_order_release);
     m_ready = true;
@@ -602,6 +603,7 @@ void TMqttPublisher::PublishQueued()
             return;
         }
         m_midToSeq[mid] = e.Seq;
+        m_publishedUpTo = std::max(m_publishedUpTo, e.Seq);
         m_inflight.push_back({std::move(e), false});
         m_unsent.pop_front();
     }
@@ -635,7 +637,7 @@ void TMqttPublisher::PublishReplays()
                 return;
             }
             segments = m_replay.Segments();
-            last = m_synced;
+            last = std::min(m_synced, m_publishedUpTo);
         }
         records.clear();
         missing.clear();

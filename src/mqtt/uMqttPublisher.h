@@ -156,6 +156,9 @@ private:
     // Replay requests being answered, oldest first, and their messages in flight.
     std::deque<TReplayCursor> m_replayJobs;
     std::unordered_set<int> m_replayMids;
+    // Highest number handed to the library: a replay never says missing what may still
+    // be on its way as a live message.
+    std::uint64_t m_publishedUpTo = 0;
     std::chrono::steady_clock::time_point m_replaySyncedAt{};
     std::uint64_t m_ackedLocal = 0;
     std::uint64_t m_ackWritten = 0;

@@ -292,9 +292,11 @@ private Q_SLOTS:
         QTest::qWait(1000);
         collector.Run();
         QTest::qWait(2000);
-        keeps.Toggle(4); // newer events show the gap
+        // Newer events show the gaps; one station at a time, so that the replay's burst
+        // cannot overflow the broker's small queue while the other's events go through.
         forgets.Toggle(4);
-
+        QVERIFY(collector.Caught(forgets));
+        keeps.Toggle(4);
         QVERIFY2(collector.Caught(keeps), collector.err.constData());
         const QStringList kept = keeps.Printed();
         QCOMPARE(Sorted(collector.Lines(keeps.name)), Sorted(kept));
