@@ -7,7 +7,9 @@
 #include <QDate>
 #include <QDateTime>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <algorithm>
@@ -356,8 +358,14 @@ void TMqttCollector::Body()
         const auto now = SteadyClock::now();
         if (stopping || now >= nextFlush || m_waiting >= kFlushAt) {
             Flush();
-            if (stopping)
+            if (stopping) {
+                // Everything was recorded: a clean stop leaves no journal to undo.
+                if (m_waiting == 0)
+                    ::unlink(QFile::encodeName(
+                                 QDir(m_config.Folder).filePath(QStringLiteral("collect.journal")))
+                                 .constData());
                 return;
+            }
             if (now >= nextFlush) {
                 AskGaps(now);
                 nextFlush = now + m_config.FlushInterval;
@@ -370,6 +378,8 @@ TMqttCollector::Station* TMqttCollector::StationFor(const QString& name)
 {
     if (const auto it = m_stations.find(name); it != m_stations.end())
         return &it->second;
+    if (m_blocked.contains(name))
+        return nullptr; // said at the start
     if (!SafeStationName(name)) {
         if (!m_refused.contains(name)) {
             m_refused << name;
@@ -902,11 +912,15 @@ bool TMqttCollector::Recover()
         const QString dir = QDir(m_config.Folder).filePath(name);
         const FileReadResult state = ReadRegularFile(StateFile(dir), kMaxSettingsFileBytes);
         std::uint64_t stateBatch = 0;
+        bool stateOk = false;
         for (const QByteArray& line : state.Bytes.split('\n'))
             if (line.startsWith("batch="))
-                stateBatch = line.mid(6).toULongLong();
-        if (stateBatch >= batch)
-            continue; // that station's part of the batch is recorded
+                stateBatch = line.mid(6).toULongLong(&stateOk);
+        // A state that says nothing leaves the files as they are (the station is then
+        // left alone); one that reached the batch has it recorded.
+        if ((state.State == FileReadResult::Ok && !stateOk) ||
+            state.State == FileReadResult::Refused || stateBatch >= batch)
+            continue;
         const QString path = PathText(dir, file);
         const qint64 size = FileSize(path);
         if (size > before) {
@@ -932,19 +946,41 @@ void TMqttCollector::LoadStates()
     for (const QString& name : dirs) {
         if (!SafeStationName(name) || !Wanted(name))
             continue;
+        bool ok = false;
         const QString dir = QDir(m_config.Folder).filePath(name);
         const FileReadResult r = ReadRegularFile(StateFile(dir), kMaxSettingsFileBytes);
-        if (r.State == FileReadResult::Missing)
+        // Without its state, what the files hold is unknown: writing on would double
+        // events, so the station is left alone until someone looks.
+        const auto block = [&](const QString& why) {
+            m_blocked << name;
+            m_say(QStringLiteral("Collecteur : l'état du poste %1 (%2) %3 alors que ses "
+                                 "fichiers existent ; ses messages sont ignorés pour ne rien "
+                                 "écrire deux fois (remettez ce fichier, ou déplacez le dossier "
+                                 "du poste pour tout reprendre).")
+                      .arg(name, StateFile(dir), why));
+        };
+        if (r.State == FileReadResult::Missing) {
+            QDirIterator files(dir, {QStringLiteral("*.txt")}, QDir::Files);
+            while (files.hasNext())
+                if (QFileInfo(files.next()).size() > 0) {
+                    block(QStringLiteral("manque"));
+                    break;
+                }
             continue;
+        }
+        if (r.State != FileReadResult::Ok) {
+            block(QStringLiteral("ne peut pas être lu : %1").arg(r.Reason));
+            continue;
+        }
+        const qsizetype eol = r.Bytes.indexOf('\n');
+        r.Bytes.mid(11, eol < 0 ? -1 : eol - 11).toULongLong(&ok);
+        if (!r.Bytes.startsWith("contiguous=") || !ok) {
+            block(QStringLiteral("est illisible"));
+            continue;
+        }
         Station& st = m_stations[name];
         st.Name = name;
         st.Dir = dir;
-        if (r.State != FileReadResult::Ok) {
-            m_say(QStringLiteral("Collecteur : l'état du poste %1 ne peut pas être lu (%2) ; "
-                                 "ce poste repart de zéro.")
-                      .arg(name, r.Reason));
-            continue;
-        }
         Durable& d = st.D;
         std::vector<Range> received;
         for (const QByteArray& raw : r.Bytes.split('\n')) {

@@ -185,6 +185,7 @@ private:
     // The collector thread's own.
     std::map<QString, Station> m_stations;
     QStringList m_refused;
+    QStringList m_blocked; // files without a readable state: never written to again
     std::uint64_t m_batch = 0;
     std::size_t m_waiting = 0;
     int m_seenConnects = 0;

@@ -266,7 +266,8 @@ private Q_SLOTS:
 
     // Messages the broker dropped for the offline collector are fetched again from the
     // station that keeps them; a station that keeps nothing has that range recorded lost
-    // once, said once, and never written.
+    // once, said once, and never written. A restart keeps that record; a station whose
+    // state cannot be read is left alone.
     void droppedMessagesFilledOrRecordedLost()
     {
         QTemporaryDir brokerDir;
@@ -322,10 +323,15 @@ private Q_SLOTS:
         QCOMPARE(collector.err.count(said), 1);
 
         // A restart keeps the record: nothing asked again, nothing said again.
+        // A state that cannot be read leaves its station alone: writing on would double.
         collector.Signal(SIGTERM);
+        const QStringList keptLines = collector.Lines(keeps.name);
+        WriteBytes(collector.Folder(keeps.name) + QStringLiteral("/collect.state"), "\xff\x00");
         collector.err.clear();
         collector.Run();
+        QVERIFY(collector.WaitErr("ignorés pour ne rien écrire deux fois"));
         QVERIFY(collector.WaitErr("Collecteur : connecté"));
+        keeps.Toggle(2);
         forgets.Toggle(2);
         QVERIFY(collector.Caught(forgets));
         QTest::qWait(4000); // past the probe that follows a connection
@@ -333,6 +339,7 @@ private Q_SLOTS:
         QVERIFY2(!collector.err.contains("le poste ne l"), collector.err.constData());
         QCOMPARE(collector.State(forgets.name).value(QStringLiteral("lost_count")).toLongLong(),
                  to - from + 1);
+        QCOMPARE(collector.Lines(keeps.name), keptLines);
     }
 
     // A station name that cannot name a folder is refused with a French line and
