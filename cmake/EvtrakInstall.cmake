@@ -34,8 +34,9 @@ add_custom_target(evtrak_docs ALL DEPENDS ${EVTRAK_GEN}/evtrak.1.gz ${EVTRAK_GEN
 install(FILES ${EVTRAK_GEN}/evtrak.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${EVTRAK_GEN}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
-# The systemd user unit for unattended capture.
-install(FILES ${EVTRAK_LINUX}/evtrak-headless.service DESTINATION lib/systemd/user)
+# The systemd user units for unattended capture and for the site's collector.
+install(FILES ${EVTRAK_LINUX}/evtrak-headless.service ${EVTRAK_LINUX}/evtrak-collect.service
+        DESTINATION lib/systemd/user)
 
 # The licence of the fonts built into the program.
 install(FILES ${EVTRAK_FONT_LICENSE} DESTINATION ${CMAKE_INSTALL_DOCDIR}

@@ -32,6 +32,7 @@ for f in usr/bin/evtrak usr/share/applications/evtrak.desktop \
          usr/share/icons/hicolor/128x128/apps/evtrak.png \
          usr/share/man/man1/evtrak.1.gz usr/share/evtrak/evtrak.html usr/share/evtrak/A_Lire.txt \
          usr/lib/systemd/user/evtrak-headless.service \
+         usr/lib/systemd/user/evtrak-collect.service \
          usr/share/doc/evtrak/copyright usr/share/doc/evtrak/changelog.gz \
          usr/share/doc/evtrak/LiberationSans-LICENSE; do
   [ -e "$root/$f" ] || fail "$f manque dans le paquet"
@@ -39,6 +40,8 @@ done
 [ ! -e "$root/usr/bin/evtrak.portable" ] || fail "le programme installé ne doit pas être portable"
 grep -q '^ExecStart=evtrak --headless$' "$root/usr/lib/systemd/user/evtrak-headless.service" \
   || fail "ExecStart du service"
+grep -q '^ExecStart=evtrak --collect$' "$root/usr/lib/systemd/user/evtrak-collect.service" \
+  || fail "ExecStart du collecteur"
 if command -v desktop-file-validate >/dev/null; then
   desktop-file-validate "$root/usr/share/applications/evtrak.desktop"
 fi

@@ -1,6 +1,7 @@
 // Program entry: parses the command line, then wires and runs the program.
 #include "app/ktCommandLine.h"
 #include "app/ktStopSignals.h"
+#include "app/uCollect.h"
 #include "app/uHeadless.h"
 #include "export/uExport.h"
 #include "ui/widgets/frmReport01.h"
@@ -54,6 +55,11 @@ int main(int argc, char* argv[])
     // --debug asks for them. QT_LOGGING_RULES is applied after these rules and wins.
     QLoggingCategory::setFilterRules(options.debug ? QStringLiteral("evtrak.*=true")
                                                    : QStringLiteral("evtrak.*=false"));
+
+    if (options.collect) {
+        QCoreApplication app(argc, argv);
+        return evtrak::RunCollect(options);
+    }
 
     if (options.headless) {
         QCoreApplication app(argc, argv);

@@ -20,11 +20,15 @@ QString HelpText(const QString& program)
                "  --headless             acquisition sans fenêtre : chaque évènement est écrit\n"
                "                         sur la sortie standard ; SIGINT ou SIGTERM arrête,\n"
                "                         sauvegarde le fichier en cours et termine\n"
+               "  --collect              collecteur : écrit les évènements de chaque poste\n"
+               "                         publiés sur le serveur MQTT dans Log/stations/POSTE\n"
                "  --port-device CHEMIN   utilise CHEMIN comme /dev/port (un fichier de 64 Kio\n"
                "                         où l'octet N représente le port N convient)\n"
                "  --demo                 port parallèle simulé dont les entrées changent seules\n"
                "  --mqtt HOTE[:PORT]     avec --headless : publie les évènements sur ce serveur\n"
-               "                         MQTT (les autres réglages : section [Mqtt] d'evtrak.ini)\n"
+               "                         MQTT (les autres réglages : section [Mqtt] d'evtrak.ini) "
+               ";\n"
+               "                         avec --collect : les collecte sur ce serveur\n"
                "  --report FICHIER       imprime le fichier d'évènements FICHIER...\n"
                "  --pdf SORTIE.pdf       ... dans le fichier PDF SORTIE.pdf, sans fenêtre\n"
                "  --export csv|vcd FICHIER SORTIE\n"
@@ -77,6 +81,7 @@ CommandLineResult ParseCommandLine(const QStringList& arguments)
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption headless(QStringLiteral("headless"));
+    const QCommandLineOption collect(QStringLiteral("collect"));
     const QCommandLineOption demo(QStringLiteral("demo"));
     const QCommandLineOption portDevice(QStringLiteral("port-device"), QString(),
                                         QStringLiteral("PATH"));
@@ -89,8 +94,8 @@ CommandLineResult ParseCommandLine(const QStringList& arguments)
     const QCommandLineOption help(QStringList{QStringLiteral("help"), QStringLiteral("h")});
     const QCommandLineOption version(QStringLiteral("version"));
     const QCommandLineOption debug(QStringLiteral("debug"));
-    const QList<QCommandLineOption> all = {headless, demo,     portDevice, report,  pdf,
-                                           mqtt,     exportAs, help,       version, debug};
+    const QList<QCommandLineOption> all = {headless, demo,    portDevice, report,  pdf,  mqtt,
+                                           exportAs, collect, help,       version, debug};
     parser.addOptions(all);
 
     if (!parser.parse(arguments)) {
@@ -149,6 +154,10 @@ CommandLineResult ParseCommandLine(const QStringList& arguments)
         return Fail(QStringLiteral("argument inattendu « %1 »").arg(positional.first()));
 
     o.headless = parser.isSet(headless);
+    o.collect = parser.isSet(collect);
+    if (o.collect && (parser.isSet(headless) || parser.isSet(demo) || parser.isSet(portDevice) ||
+                      parser.isSet(report) || parser.isSet(pdf) || parser.isSet(exportAs)))
+        return Fail(QStringLiteral("--collect ne s'utilise qu'avec --mqtt (et --debug)"));
     o.demo = parser.isSet(demo);
     o.debug = parser.isSet(debug);
     o.portDevice = parser.value(portDevice);
@@ -170,8 +179,8 @@ CommandLineResult ParseCommandLine(const QStringList& arguments)
         (parser.isSet(report) && (o.reportFile.isEmpty() || o.pdfFile.isEmpty())))
         return Fail(QStringLiteral("--report FICHIER et --pdf SORTIE.pdf vont ensemble"));
     if (parser.isSet(mqtt)) {
-        if (!o.headless)
-            return Fail(QStringLiteral("--mqtt ne s'utilise qu'avec --headless"));
+        if (!o.headless && !o.collect)
+            return Fail(QStringLiteral("--mqtt ne s'utilise qu'avec --headless ou --collect"));
         const QString value = parser.value(mqtt);
         // "host:" or "[::1]:": a colon with no port after it (a bare IPv6 address such as
         // "fe80::" ends with one too, without brackets and with several colons).

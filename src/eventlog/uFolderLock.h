@@ -24,6 +24,11 @@ inline QString HeadlessLockMode()
 {
     return QStringLiteral("sans fenêtre");
 }
+// The collector holds its own folder (Log/stations): a capture may run beside it.
+inline QString CollectLockMode()
+{
+    return QStringLiteral("collecteur");
+}
 
 // Who holds a folder, as its holder wrote it.
 struct FolderLockHolder

@@ -1,8 +1,13 @@
 #include "mqtt/uMqttMessages.h"
 
 #include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSysInfo>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <limits>
 
@@ -59,6 +64,15 @@ QString TMqttConfig::LinesTopic() const
     return TopicPrefix + QStringLiteral("/") + Station + QStringLiteral("/lines");
 }
 
+QString TMqttConfig::ReplayTopic() const
+{
+    return TopicPrefix + QStringLiteral("/") + Station + QStringLiteral("/replay");
+}
+QString TMqttConfig::MissingTopic() const
+{
+    return ReplayTopic() + QStringLiteral("/missing");
+}
+
 QString TMqttConfig::Describe() const
 {
     const QString host = Host.contains(QLatin1Char(':')) ? QStringLiteral("[%1]").arg(Host) : Host;
@@ -93,6 +107,8 @@ TMqttConfig MqttConfigFromPrefs(const TUserPrefs& prefs, const QString& outboxFi
     c.KeepAlive = std::clamp(prefs.MqttKeepAlive, 5, 65535);
     c.InterfaceName = interfaceName;
     c.OutboxFile = outboxFile;
+    c.ReplayFolder = QFileInfo(outboxFile).dir().filePath(QStringLiteral("mqtt_replay"));
+    c.ReplayDays = std::clamp(prefs.MqttReplayDays, 0, 3650);
     return c;
 }
 
@@ -200,6 +216,28 @@ QByteArray StatusJson(const TMqttConfig& cfg, bool online)
     }
     out += '}';
     return out;
+}
+
+QByteArray RangeJson(std::uint64_t from, std::uint64_t to)
+{
+    return "{\"from\":" + QByteArray::number(qulonglong(from)) +
+           ",\"to\":" + QByteArray::number(qulonglong(to)) + '}';
+}
+
+bool ParseRangeJson(const QByteArray& json, std::uint64_t& from, std::uint64_t& to)
+{
+    const QJsonObject o = QJsonDocument::fromJson(json).object();
+    const QJsonValue f = o.value(QLatin1String("from"));
+    const QJsonValue t = o.value(QLatin1String("to"));
+    // JSON numbers are doubles: beyond 2^53 they are not exact.
+    constexpr double kMax = 9007199254740991.0;
+    if (!f.isDouble() || !t.isDouble() || f.toDouble() < 1 || t.toDouble() < f.toDouble() ||
+        t.toDouble() > kMax || f.toDouble() != std::floor(f.toDouble()) ||
+        t.toDouble() != std::floor(t.toDouble()))
+        return false;
+    from = std::uint64_t(f.toDouble());
+    to = std::uint64_t(t.toDouble());
+    return true;
 }
 
 QByteArray LinesJson(const QString& station, std::uint16_t word, std::int64_t epochMs)

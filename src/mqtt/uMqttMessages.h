@@ -26,11 +26,17 @@ struct TMqttConfig
     int KeepAlive = 60;    // seconds
     QString InterfaceName; // shown in the "online" status
     QString OutboxFile;    // where events wait for the broker's acknowledgement
+    QString ReplayFolder;  // where events are kept for a collector's replay
+    int ReplayDays = 7;    // how long they are kept (0: not at all)
     friend bool operator==(const TMqttConfig&, const TMqttConfig&) = default;
 
     QString EventsTopic() const;
     QString StatusTopic() const;
     QString LinesTopic() const;
+    // A collector asks for events again here ({"from":N,"to":M})...
+    QString ReplayTopic() const;
+    // ...and the station says here which of them it no longer holds.
+    QString MissingTopic() const;
     // "host:port" and the user, for messages (never the password).
     QString Describe() const;
 };
@@ -54,6 +60,10 @@ QByteArray EventJsonTail(const CapturedEvent& ev, const QString& label);
 // "offline" (the last will, and at a clean exit).
 QByteArray StatusJson(const TMqttConfig& cfg, bool online);
 // The retained live state of the 13 inputs: bit i for input i.
+// {"from":N,"to":M}: a range of sequence numbers (a replay request or a range missing).
+QByteArray RangeJson(std::uint64_t from, std::uint64_t to);
+// Reads RangeJson; false for anything else (numbers from 1 up, from <= to).
+bool ParseRangeJson(const QByteArray& json, std::uint64_t& from, std::uint64_t& to);
 QByteArray LinesJson(const QString& station, std::uint16_t word, std::int64_t epochMs);
 // ISO 8601 local time with milliseconds and the offset from UTC.
 QString IsoLocalTime(std::int64_t epochMs);

@@ -111,7 +111,10 @@ void TMqttPublisher::SetConnectCall(ConnectCall call)
 TMqttPublisher::TMqttPublisher(TMqttConfig config)
     : m_config(std::move(config)), m_head(EventJsonHead(m_config.Station)),
       m_topicEvents(m_config.EventsTopic().toUtf8()),
-      m_topicStatus(m_config.StatusTopic().toUtf8()), m_topicLines(m_config.LinesTopic().toUtf8())
+      m_topicStatus(m_config.StatusTopic().toUtf8()), m_topicLines(m_config.LinesTopic().toUtf8()),
+      m_topicReplay(m_config.ReplayTopic().toUtf8()),
+      m_topicMissing(m_config.MissingTopic().toUtf8()),
+      m_replay(m_config.ReplayFolder, m_config.ReplayFolder.isEmpty() ? 0 : m_config.ReplayDays)
 {
     static std::once_flag libInit;
     std::call_once(libInit, [] { mosquitto_lib_init(); });
@@ -157,8 +160,13 @@ bool TMqttPublisher::ReadOutbox()
     }
     if (const QString notice = m_outbox.TakeNotice(); !notice.isEmpty())
         m_notices << QStringLiteral("MQTT : %1").arg(notice);
+    if (!m_replay.Open())
+        m_notices << QStringLiteral("MQTT : %1 ; les évènements ne sont pas gardés pour être "
+                                    "envoyés de nouveau.")
+                         .arg(m_replay.ErrorText());
     m_synced = m_outbox.NextSeq() - 1; // Read leaves what it read on the disk
     m_ackedLocal = m_ackWritten = m_outbox.AckedUpTo();
+    m_publishedUpTo = m_ackedLocal;
     m_acked.store(m_ackedLocal, std::memory_order_release);
     m_lastSeq.store(m_synced + m_unwritten.size(), std::memory_order_release);
     m_ready = true;
@@ -223,10 +231,25 @@ bool TMqttPublisher::FlushUnwrittenLocked()
     // The waiting messages take the outbox's next numbers, in order, once written.
     std::vector<QByteArray> payloads;
     payloads.reserve(m_unwritten.size());
+    const std::uint64_t first = m_outbox.NextSeq();
     for (std::size_t i = 0; i < m_unwritten.size(); ++i)
-        payloads.push_back(m_head + QByteArray::number(qulonglong(m_outbox.NextSeq() + i)) +
-                           m_unwritten[i]);
+        payloads.push_back(m_head + QByteArray::number(qulonglong(first + i)) + m_unwritten[i]);
     const bool ok = m_outbox.Append(payloads.data(), payloads.size());
+    if (ok && m_replay.IsOpen()) {
+        std::vector<OutboxEntry> kept;
+        kept.reserve(payloads.size());
+        for (std::size_t i = 0; i < payloads.size(); ++i)
+            kept.push_back({first + i, payloads[i]});
+        const bool stored = m_replay.Append(kept.data(), kept.size());
+        if (stored == m_replayFailing)
+            m_notices << (stored ? QStringLiteral("MQTT : les évènements sont de nouveau gardés "
+                                                  "pour être envoyés de nouveau.")
+                                 : QStringLiteral("MQTT : %1 ; ces évènements ne pourront pas "
+                                                  "être envoyés de nouveau.")
+                                       .arg(m_replay.ErrorText()));
+        m_replayFailing = !stored;
+        m_replayUnsynced = true;
+    }
     if (ok) {
         m_unwritten.clear();
         if (m_writeFailing)
@@ -291,6 +314,7 @@ void TMqttPublisher::Body()
             Connect();
         if (m_sessionUp) {
             PublishQueued();
+            PublishReplays();
             PublishLines();
         }
 
@@ -366,6 +390,19 @@ void TMqttPublisher::MakeDurable(SteadyClock::time_point now)
             }
         }
     }
+    // The replay store needs no sync before a number goes out: it is synced once a
+    // second, the outbox holds the events until the broker has them.
+    if (m_replayUnsynced && now - m_replaySyncedAt >= kSyncInterval) {
+        m_replaySyncedAt = now;
+        m_replayUnsynced = false;
+        const int fd = m_replay.DuplicateHandle();
+        lock.unlock();
+        if (fd >= 0) {
+            ::fdatasync(fd);
+            ::close(fd);
+        }
+        lock.lock();
+    }
     const std::size_t held = m_unsent.size() + m_inflight.size();
     if (held < kWindow)
         m_outbox.Take(m_unsent, kWindow - held, m_synced);
@@ -429,6 +466,7 @@ void TMqttPublisher::Connect()
     }
     mosquitto_connect_callback_set(mosq, &TMqttPublisher::OnConnect);
     mosquitto_publish_callback_set(mosq, &TMqttPublisher::OnPublish);
+    mosquitto_message_callback_set(mosq, &TMqttPublisher::OnMessage);
     mosquitto_max_inflight_messages_set(mosq, 0); // the window above is the limit
     const QByteArray offline = StatusJson(m_config, false);
     mosquitto_will_set(mosq, m_topicStatus.constData(), int(offline.size()), offline.constData(), 1,
@@ -504,6 +542,7 @@ void TMqttPublisher::Drop(const QString& why)
             m_unsent.push_front(std::move(it->entry));
     m_inflight.clear();
     m_midToSeq.clear();
+    m_replayMids.clear();
     SetError(why);
     m_nextAttempt = SteadyClock::now() + m_backoff;
     m_backoff = std::min<std::chrono::milliseconds>(m_backoff * 2, kMaxBackoff);
@@ -523,6 +562,7 @@ void TMqttPublisher::OnConnect(mosquitto* mosq, void* self, int rc)
     const QByteArray online = StatusJson(p->m_config, true);
     mosquitto_publish(mosq, nullptr, p->m_topicStatus.constData(), int(online.size()),
                       online.constData(), 1, true);
+    mosquitto_subscribe(mosq, nullptr, p->m_topicReplay.constData(), 1);
     p->m_connected.store(true);
     p->SetError({});
     qCInfo(lcMqtt).noquote() << "connected to" << p->m_config.Describe();
@@ -532,8 +572,10 @@ void TMqttPublisher::OnPublish(mosquitto*, void* self, int mid)
 {
     auto* p = static_cast<TMqttPublisher*>(self);
     const auto found = p->m_midToSeq.find(mid);
-    if (found == p->m_midToSeq.end())
-        return; // a status or lines message
+    if (found == p->m_midToSeq.end()) {
+        p->m_replayMids.erase(mid);
+        return; // a replayed event, a status or lines message
+    }
     const std::uint64_t seq = found->second;
     p->m_midToSeq.erase(found);
     // Numbers in flight rise but need not follow each other (a damaged record was
@@ -561,8 +603,64 @@ void TMqttPublisher::PublishQueued()
             return;
         }
         m_midToSeq[mid] = e.Seq;
+        m_publishedUpTo = std::max(m_publishedUpTo, e.Seq);
         m_inflight.push_back({std::move(e), false});
         m_unsent.pop_front();
+    }
+}
+
+void TMqttPublisher::OnMessage(mosquitto*, void* self, const mosquitto_message* msg)
+{
+    auto* p = static_cast<TMqttPublisher*>(self);
+    constexpr std::size_t kMaxJobs = 256; // a collector asks again what was not answered
+    std::uint64_t from = 0;
+    std::uint64_t to = 0;
+    if (!msg || !msg->payload || msg->payloadlen <= 0 || msg->payloadlen > 1024 ||
+        p->m_replayJobs.size() >= kMaxJobs ||
+        !ParseRangeJson(QByteArray(static_cast<const char*>(msg->payload), msg->payloadlen), from,
+                        to))
+        return;
+    p->m_replayJobs.emplace_back(from, to);
+}
+
+void TMqttPublisher::PublishReplays()
+{
+    std::vector<OutboxEntry> records;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> missing;
+    while (m_mosq && !m_replayJobs.empty() && m_replayMids.size() < kWindow) {
+        std::vector<ReplaySegment> segments;
+        std::uint64_t last = 0;
+        {
+            std::lock_guard lock(m_mutex);
+            if (!m_replay.IsOpen()) { // nothing can be said about what is kept
+                m_replayJobs.clear();
+                return;
+            }
+            segments = m_replay.Segments();
+            last = std::min(m_synced, m_publishedUpTo);
+        }
+        records.clear();
+        missing.clear();
+        const bool done = m_replayJobs.front().Step(segments, last, kWindow - m_replayMids.size(),
+                                                    records, missing);
+        for (const OutboxEntry& e : records) {
+            int mid = 0;
+            const int rc =
+                mosquitto_publish(m_mosq, &mid, m_topicEvents.constData(), int(e.Payload.size()),
+                                  e.Payload.constData(), 1, false);
+            if (rc != MOSQ_ERR_SUCCESS) {
+                Drop(MosqError(rc));
+                return;
+            }
+            m_replayMids.insert(mid);
+        }
+        for (const auto& [a, b] : missing) {
+            const QByteArray text = RangeJson(a, b);
+            mosquitto_publish(m_mosq, nullptr, m_topicMissing.constData(), int(text.size()),
+                              text.constData(), 1, false);
+        }
+        if (done)
+            m_replayJobs.pop_front();
     }
 }
 

@@ -11,6 +11,7 @@
 
 #include "mqtt/uMqttMessages.h"
 #include "mqtt/uMqttOutbox.h"
+#include "mqtt/uMqttReplay.h"
 
 #include <QByteArray>
 #include <QString>
@@ -24,9 +25,11 @@
 #include <span>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 struct mosquitto;
+struct mosquitto_message;
 
 namespace evtrak {
 
@@ -103,12 +106,16 @@ private:
     void Wake();
     static void OnConnect(mosquitto*, void* self, int rc);
     static void OnPublish(mosquitto*, void* self, int mid);
+    static void OnMessage(mosquitto*, void* self, const mosquitto_message* msg);
+    void PublishReplays();
 
     const TMqttConfig m_config;
     const QByteArray m_head;
     const QByteArray m_topicEvents;
     const QByteArray m_topicStatus;
     const QByteArray m_topicLines;
+    const QByteArray m_topicReplay;
+    const QByteArray m_topicMissing;
     int m_wakeFd = -1;
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
@@ -121,6 +128,9 @@ private:
     // Shared with the UI thread, under m_mutex.
     mutable std::mutex m_mutex;
     TMqttOutbox m_outbox;
+    TReplayStore m_replay; // what a collector may ask for again
+    bool m_replayFailing = false;
+    bool m_replayUnsynced = false;
     bool m_ready = false;  // the outbox was read: the UI side may append
     bool m_closed = false; // the outbox could not be read, or the publisher stopped
     // Events (message tails) not written yet, while the outbox is read or when the
@@ -143,6 +153,13 @@ private:
     std::deque<OutboxEntry> m_unsent;
     std::deque<Inflight> m_inflight;
     std::unordered_map<int, std::uint64_t> m_midToSeq;
+    // Replay requests being answered, oldest first, and their messages in flight.
+    std::deque<TReplayCursor> m_replayJobs;
+    std::unordered_set<int> m_replayMids;
+    // Highest number handed to the library: a replay never says missing what may still
+    // be on its way as a live message.
+    std::uint64_t m_publishedUpTo = 0;
+    std::chrono::steady_clock::time_point m_replaySyncedAt{};
     std::uint64_t m_ackedLocal = 0;
     std::uint64_t m_ackWritten = 0;
     std::chrono::steady_clock::time_point m_nextAttempt{};

@@ -27,6 +27,7 @@ TUserPrefs DefaultUserPrefs()
     p.MiscShowErrorMessages = true;
     p.MqttTopicPrefix = QStringLiteral("evtrak");
     p.MqttKeepAlive = 60;
+    p.MqttReplayDays = 7;
     return p;
 }
 

@@ -87,6 +87,13 @@ struct TUserPrefs
     QString MqttCertFile;
     QString MqttKeyFile;
     std::int32_t MqttKeepAlive = 0;
+    // Days the station keeps the acknowledged events for a collector's replay.
+    std::int32_t MqttReplayDays = 0;
+    // The collector (section [Collect]): its client id (empty: "evtrak-collect-<host>")
+    // and the stations it takes (names or patterns with * and ?, separated by commas or
+    // blanks; empty: all).
+    QString CollectClientId;
+    QString CollectStations;
 
     friend bool operator==(const TUserPrefs&, const TUserPrefs&) = default;
 };

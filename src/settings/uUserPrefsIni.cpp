@@ -15,6 +15,7 @@ namespace {
 const QString kUserPrefs = QStringLiteral("UserPrefs");
 const QString kControls = QStringLiteral("GUIControlsSizeAndPos");
 const QString kMqtt = QStringLiteral("Mqtt");
+const QString kCollect = QStringLiteral("Collect");
 
 // Booleans, integers and colours (colours are 32-bit integers too), and strings.
 using FieldRef = std::variant<bool*, std::int32_t*, QString*>;
@@ -99,6 +100,9 @@ const KeyDef kKeys[] = {
     {u"CertFile", Count::One, Field<&P::MqttCertFile>, false, &kMqtt},
     {u"KeyFile", Count::One, Field<&P::MqttKeyFile>, false, &kMqtt},
     {u"KeepAlive", Count::One, Field<&P::MqttKeepAlive>, false, &kMqtt},
+    {u"ReplayDays", Count::One, Field<&P::MqttReplayDays>, false, &kMqtt},
+    {u"ClientId", Count::One, Field<&P::CollectClientId>, false, &kCollect},
+    {u"Stations", Count::One, Field<&P::CollectStations>, false, &kCollect},
 };
 
 int IndexCount(const KeyDef& k, const ColumnWidthStore* columns)

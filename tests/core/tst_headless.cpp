@@ -635,6 +635,8 @@ void TestHeadless::commandLine_data()
         << "--mqtt demande une valeur : « --demo » est une option";
     QTest::newRow("--mqtt without --headless") << QStringList{"--mqtt", "host"} << 2 << ""
                                                << "qu'avec --headless";
+    QTest::newRow("--collect with --headless") << QStringList{"--collect", "--headless"} << 2 << ""
+                                               << "--collect ne s'utilise qu'avec --mqtt";
     QTest::newRow("stray argument") << QStringList{"file.txt"} << 2 << ""
                                     << "file.txt";
     // The window without any display: a clear message instead of Qt's abort.

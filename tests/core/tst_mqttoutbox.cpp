@@ -1,7 +1,9 @@
 // The MQTT outbox file: what survives a restart, a crash in the middle of a line, a
 // damaged line, a full disk, a second program, a link in its place, its removal or
-// cut while in use, and more pending records than memory holds.
+// cut while in use, and more pending records than memory holds. The replay store kept
+// beside it: what a request gets back, and which numbers it reports missing.
 #include "mqtt/uMqttOutbox.h"
+#include "mqtt/uMqttReplay.h"
 #include "testsupport.h"
 
 #include <QDir>
@@ -325,6 +327,60 @@ private Q_SLOTS:
         QVERIFY(second.ErrorText().contains(QStringLiteral("utilisé par un autre programme")));
         first.Close();
         QVERIFY(second.Open(path()));
+    }
+
+    // A request across two runs' segments, one line damaged: every readable number comes
+    // back once and in order, the damaged one is reported missing, nothing past the last
+    // number used is; the same in small steps. Numbers below the oldest segment kept are
+    // reported missing, never invented.
+    void replayStoreAnswersRanges()
+    {
+        const QString folder = m_dir.filePath(QStringLiteral("replay"));
+        auto entries = [](std::uint64_t from, std::uint64_t to) {
+            std::vector<OutboxEntry> e;
+            for (std::uint64_t s = from; s <= to; ++s)
+                e.push_back({s, Payload(int(s))});
+            return e;
+        };
+        {
+            TReplayStore run1(folder, 7);
+            QVERIFY(run1.Open());
+            const auto e = entries(1, 10);
+            QVERIFY(run1.Append(e.data(), e.size()));
+        }
+        const QString first = folder + QStringLiteral("/00000000000000000001.rpl");
+        WriteBytes(first, ReadBytes(first).replace("\n5 {", "\n5x{"));
+        TReplayStore store(folder, 7);
+        QVERIFY(store.Open());
+        const auto e = entries(11, 20);
+        QVERIFY(store.Append(e.data(), e.size()));
+        QCOMPARE(store.Segments().size(), std::size_t(2));
+        using Ranges = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
+        for (const std::size_t step : {std::size_t(1000), std::size_t(3)}) {
+            TReplayCursor cursor(3, 25);
+            std::vector<OutboxEntry> out;
+            Ranges missing;
+            int steps = 0;
+            while (!cursor.Step(store.Segments(), 20, step, out, missing) && ++steps < 100) {
+            }
+            std::vector<std::uint64_t> seqs;
+            for (const OutboxEntry& o : out) {
+                seqs.push_back(o.Seq);
+                QCOMPARE(o.Payload, Payload(int(o.Seq)));
+            }
+            QCOMPARE(seqs, (std::vector<std::uint64_t>{3, 4, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16,
+                                                       17, 18, 19, 20}));
+            QCOMPARE(missing, (Ranges{{5, 5}}));
+        }
+        std::vector<ReplaySegment> later = store.Segments();
+        later.erase(later.begin());
+        TReplayCursor cursor(1, 12);
+        std::vector<OutboxEntry> out;
+        Ranges missing;
+        QVERIFY(cursor.Step(later, 20, 1000, out, missing));
+        QCOMPARE(missing, (Ranges{{1, 10}}));
+        QCOMPARE(out.size(), std::size_t(2));
+        QCOMPARE(out.back().Seq, std::uint64_t(12));
     }
 };
 
