@@ -32,6 +32,10 @@ struct FileReadResult
 // A system error number as a short French reason for the user ("accès refusé").
 QString ErrnoReason(int err);
 
+// Writes all size bytes to fd (again after EINTR and short writes). False, with errno
+// set by the failing write (0 after a write of nothing), when they could not all go.
+bool WriteAllFd(int fd, const void* data, std::size_t size);
+
 // Opens name without blocking, checks that it is a regular file of at most maxBytes, and
 // reads it whole.
 FileReadResult ReadRegularFile(const QString& name, qint64 maxBytes);

@@ -1,6 +1,7 @@
 #include "eventlog/uJournal.h"
 
 #include "base/ktMisc.h"
+#include "base/ktSafeFile.h"
 #include "eventlog/uEventFile.h"
 #include "eventlog/uLog.h"
 
@@ -63,20 +64,6 @@ std::uint64_t Get(const unsigned char* in, int bytes)
     for (int i = 0; i < bytes; ++i)
         v |= std::uint64_t(in[i]) << (8 * i);
     return v;
-}
-
-bool WriteAllFd(int fd, const unsigned char* data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= std::size_t(n);
-    }
-    return true;
 }
 
 ssize_t ReadSome(int fd, unsigned char* data, std::size_t size, qint64 at)

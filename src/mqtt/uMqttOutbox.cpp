@@ -1,5 +1,7 @@
 #include "mqtt/uMqttOutbox.h"
 
+#include "base/ktSafeFile.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
@@ -178,20 +180,6 @@ private:
     qsizetype m_pos = 0;
 };
 
-bool WriteFd(int fd, const char* data, qsizetype size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, std::size_t(size));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= n;
-    }
-    return true;
-}
-
 // A copy of the first `size` bytes of fd under a name that does not exist yet.
 bool CopyFd(int fd, qint64 size, const QByteArray& dest)
 {
@@ -204,7 +192,7 @@ bool CopyFd(int fd, qint64 size, const QByteArray& dest)
     for (qint64 at = 0; ok && at < size;) {
         const ssize_t n =
             ::pread(fd, buf.data(), std::size_t(std::min<qint64>(kWriteChunk, size - at)), at);
-        ok = n > 0 && WriteFd(out, buf.constData(), n);
+        ok = n > 0 && WriteAllFd(out, buf.constData(), std::size_t(n));
         at += std::max<ssize_t>(n, 0);
     }
     ok = ::fsync(out) == 0 && ok;
@@ -478,7 +466,7 @@ bool TMqttOutbox::WriteAll(const QByteArray& bytes)
     {
     };
     const qint64 base = ::fstat(m_fd, &st) == 0 ? qint64(st.st_size) : m_size;
-    if (!WriteFd(m_fd, bytes.constData(), bytes.size())) {
+    if (!WriteAllFd(m_fd, bytes.constData(), std::size_t(bytes.size()))) {
         m_error = QStringLiteral("Écriture impossible dans %1 : %2").arg(m_fileName, SysError());
         // No half line may stay: the next record would be glued to it.
         [[maybe_unused]] const int r = ::ftruncate(m_fd, base);
@@ -630,7 +618,7 @@ bool TMqttOutbox::Compact()
     const QByteArray tmp = QFile::encodeName(m_fileName) + ".tmp";
     const QByteArray bytes = QByteArray(kHeader) + SeqLine('S', m_lastSeq);
     const int fd = CreateTemp(tmp);
-    if (fd < 0 || !WriteFd(fd, bytes.constData(), bytes.size())) {
+    if (fd < 0 || !WriteAllFd(fd, bytes.constData(), std::size_t(bytes.size()))) {
         if (fd >= 0)
             ::close(fd);
         ::unlink(tmp.constData());
@@ -679,7 +667,7 @@ bool TMqttOutbox::Rewrite(const std::vector<OutboxEntry>& held, std::uint64_t* k
         last = seq;
         ++count;
         if (out.size() >= kWriteChunk) {
-            ok = ok && WriteFd(fd, out.constData(), out.size());
+            ok = ok && WriteAllFd(fd, out.constData(), std::size_t(out.size()));
             written += out.size();
             out.clear();
         }
@@ -708,7 +696,7 @@ bool TMqttOutbox::Rewrite(const std::vector<OutboxEntry>& held, std::uint64_t* k
     // The numbers used so far stay used, even those whose records are lost.
     if (last < m_lastSeq)
         out += SeqLine(count ? 'N' : 'S', m_lastSeq);
-    ok = ok && WriteFd(fd, out.constData(), out.size());
+    ok = ok && WriteAllFd(fd, out.constData(), std::size_t(out.size()));
     written += out.size();
     if (!ok) {
         m_error = QStringLiteral("Écriture impossible dans %1 : %2").arg(m_fileName, SysError());

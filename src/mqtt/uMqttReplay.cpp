@@ -23,20 +23,6 @@ QString SegmentName(std::uint64_t first)
     return QStringLiteral("%1.rpl").arg(qulonglong(first), 20, 10, QLatin1Char('0'));
 }
 
-bool WriteFd(int fd, const char* data, qint64 size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, std::size_t(size));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= n;
-    }
-    return true;
-}
-
 // Cuts what follows the last line end of an open file (a line torn by a crash).
 void CutTornTail(int fd)
 {
@@ -186,7 +172,7 @@ bool TReplayStore::Append(const OutboxEntry* entries, std::size_t count)
         out += entries[i].Payload;
         out += '\n';
     }
-    if (!WriteFd(m_fd, out.constData(), out.size())) {
+    if (!WriteAllFd(m_fd, out.constData(), std::size_t(out.size()))) {
         m_error = QStringLiteral("le fichier de rejeu ne peut pas être écrit : %1")
                       .arg(ErrnoReason(errno));
         [[maybe_unused]] const int r = ::ftruncate(m_fd, m_size); // no half line stays

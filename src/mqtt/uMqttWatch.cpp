@@ -1,5 +1,7 @@
 #include "mqtt/uMqttWatch.h"
 
+#include "mqtt/uMqttErrors.h"
+
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -12,34 +14,7 @@
 
 namespace evtrak {
 
-namespace {
-
 using namespace std::chrono_literals;
-
-QString WatchError(int rc, int err)
-{
-    switch (rc) {
-    case MOSQ_ERR_CONN_LOST:
-    case MOSQ_ERR_NO_CONN:
-        return QStringLiteral("connexion perdue");
-    case MOSQ_ERR_EAI:
-        return QStringLiteral("serveur introuvable");
-    case MOSQ_ERR_CONN_REFUSED:
-        return QStringLiteral("connexion refusée par le serveur");
-    case MOSQ_ERR_TLS:
-        return QStringLiteral("échec de la négociation TLS");
-    case MOSQ_ERR_ERRNO:
-        if (err == ECONNREFUSED)
-            return QStringLiteral("connexion refusée");
-        if (err == ETIMEDOUT || err == EHOSTUNREACH || err == ENETUNREACH)
-            return QStringLiteral("serveur injoignable");
-        return QString::fromLocal8Bit(std::strerror(err));
-    default:
-        return QString::fromUtf8(mosquitto_strerror(rc));
-    }
-}
-
-} // namespace
 
 QString StationOfTopic(const QString& topic, const QString& prefix, const QString& leaf)
 {
@@ -140,8 +115,7 @@ void TMqttWatch::Shared::OnConnect(mosquitto* m, void* self, int rc)
 {
     auto* s = static_cast<Shared*>(self);
     if (rc != 0) {
-        s->SetConnected(false, QStringLiteral("connexion refusée par le serveur (%1)")
-                                   .arg(QString::fromUtf8(mosquitto_connack_string(rc))));
+        s->SetConnected(false, ConnackError(rc));
         return;
     }
     mosquitto_subscribe(m, nullptr, s->StatusFilter.constData(), 1);
@@ -216,7 +190,7 @@ void TMqttWatch::Shared::Body()
         mosquitto_destroy(m);
         if (Stop.load())
             break;
-        SetConnected(false, WatchError(rc, err));
+        SetConnected(false, MosqError(rc, err));
         std::unique_lock lock(Mutex);
         Cv.wait_for(lock, backoff, [this] { return Stop.load(); });
         backoff = std::min<std::chrono::milliseconds>(backoff * 2, 5s);
