@@ -2,6 +2,7 @@
 // row, saving and loading, against a plain write and a plain read-and-split of the same
 // file measured in the same run.
 
+#include "bench_support.h"
 #include "eventlog/uEventFile.h"
 #include "eventlog/uLog.h"
 
@@ -15,15 +16,11 @@
 #include <unistd.h>
 
 using namespace evtrak;
+using namespace evtrak::bench;
 
 namespace {
 
 constexpr int kEvents = 1000000;
-
-double Ms(const QElapsedTimer& t)
-{
-    return double(t.nsecsElapsed()) / 1e6;
-}
 
 long ResidentBytes()
 {

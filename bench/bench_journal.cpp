@@ -4,6 +4,7 @@
 // every append is checked against the file, nothing goes back). Time and peak memory of
 // the reading and of the recovery into the list, against reading the bytes alone.
 
+#include "bench_support.h"
 #include "eventlog/uEventFile.h"
 #include "eventlog/uJournal.h"
 #include "eventlog/uLog.h"
@@ -17,23 +18,12 @@
 #include <sys/resource.h>
 
 using namespace evtrak;
+using namespace evtrak::bench;
 
 namespace {
 
 constexpr int kEvents = 2000000;
 constexpr int kBatch = 64;
-
-double Ms(const QElapsedTimer& t)
-{
-    return double(t.nsecsElapsed()) / 1e6;
-}
-
-long PeakMiB()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return u.ru_maxrss / 1024;
-}
 
 double ReadBytesMs(const QString& path)
 {

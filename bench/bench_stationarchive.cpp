@@ -3,6 +3,7 @@
 // file counted whole, in the window's worker thread), of a scan after 1,000 more lines
 // (counted from where the previous one stopped), and of reading the bytes alone.
 
+#include "bench_support.h"
 #include "mqtt/uStationArchive.h"
 
 #include <QCoreApplication>
@@ -14,22 +15,11 @@
 #include <sys/resource.h>
 
 using namespace evtrak;
+using namespace evtrak::bench;
 
 namespace {
 
 constexpr int kBigEvents = 2000000;
-
-double Ms(const QElapsedTimer& t)
-{
-    return double(t.nsecsElapsed()) / 1e6;
-}
-
-long PeakMiB()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return u.ru_maxrss / 1024;
-}
 
 void AppendLines(const QString& file, int count, int first)
 {
