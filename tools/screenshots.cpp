@@ -89,6 +89,17 @@ void AddDay(TEventList& list, const TUserPrefs& prefs, int count)
     }
 }
 
+// The two coloured inputs of the pictures.
+void ShowInputs(TUserPrefs& prefs)
+{
+    prefs.Inputs[3].Label = QStringLiteral("Porte du local");
+    prefs.Inputs[3].TextColor = 0x0000FF;
+    prefs.Inputs[3].BGColor = 0x00FFFF;
+    prefs.Inputs[5].Label = QStringLiteral("Capteur de pression");
+    prefs.Inputs[5].TextColor = 0xFFFFFF;
+    prefs.Inputs[5].BGColor = 0x800000;
+}
+
 bool MainWindowShots(const QString& dir)
 {
     QTemporaryDir program;
@@ -116,12 +127,7 @@ bool MainWindowShots(const QString& dir)
     w.EndStartup();
     TUserPrefs& prefs = w.prefs();
     prefs.LogUseColors = true;
-    prefs.Inputs[3].Label = QStringLiteral("Porte du local");
-    prefs.Inputs[3].TextColor = 0x0000FF;
-    prefs.Inputs[3].BGColor = 0x00FFFF;
-    prefs.Inputs[5].Label = QStringLiteral("Capteur de pression");
-    prefs.Inputs[5].TextColor = 0xFFFFFF;
-    prefs.Inputs[5].BGColor = 0x800000;
+    ShowInputs(prefs);
     w.ApplyUserPrefs();
     AddDay(w.eventList(), prefs, 40);
     w.show();
@@ -151,12 +157,7 @@ bool ReportPages(const QString& dir)
     prefs.ReportMainTitle = QStringLiteral("Atelier 2 - presse à balancier");
     prefs.ReportSubTitle = QStringLiteral("Relevé de la semaine 49");
     prefs.LogPrintColors = true;
-    prefs.Inputs[3].Label = QStringLiteral("Porte du local");
-    prefs.Inputs[3].TextColor = 0x0000FF;
-    prefs.Inputs[3].BGColor = 0x00FFFF;
-    prefs.Inputs[5].Label = QStringLiteral("Capteur de pression");
-    prefs.Inputs[5].TextColor = 0xFFFFFF;
-    prefs.Inputs[5].BGColor = 0x800000;
+    ShowInputs(prefs);
     TEventList list(prefs);
     const QDateTime newest(QDate(2026, 12, 8), QTime(17, 45, 12));
     for (int r = 0; r < 80; ++r) {
