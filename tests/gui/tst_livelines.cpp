@@ -26,7 +26,7 @@ private Q_SLOTS:
         WindowRig rig;
         rig.writeFile(QStringLiteral("evtrak.ini"),
                       "[UserPrefs]\r\nLogEvent7Active=0\r\nLogEvent2Label=Porte\r\n"
-                      "LogEvent2BGColor=255\r\n");
+                      "LogEvent2BGColor=128\r\n");
         TfmMain& w = rig.start();
         TLiveLines* lines = w.liveLines();
         QVERIFY(lines->isVisible());
@@ -40,8 +40,9 @@ private Q_SLOTS:
         QTRY_VERIFY(lines->IsLit(2));
         QVERIFY(!lines->IsLit(7));
         QVERIFY(!lines->IsLit(3));
-        // Lit in the input's own background colour (red).
-        QCOMPARE(lines->Indicator(2)->palette().color(QPalette::Window), QColor(255, 0, 0));
+        // Lit in the input's own background colour (maroon), its number white on it.
+        QCOMPARE(lines->Indicator(2)->palette().color(QPalette::Window), QColor(128, 0, 0));
+        QCOMPARE(lines->Indicator(2)->palette().color(QPalette::WindowText), QColor(Qt::white));
         QTRY_VERIFY(w.statusText(TfmMain::kPanelCount - 1).endsWith(QStringLiteral(" éch./s")) &&
                     w.statusText(TfmMain::kPanelCount - 1) != QStringLiteral("0 éch./s"));
 

@@ -104,12 +104,15 @@ void PaintEventRow(QPainter& p, const EventRowPaint& row, const TUserPrefs& pref
     if (row.selected && r.height() > 4) {
         // A black line around a white one: the selected row stands out from rows of any
         // colour, also those of an input coloured like the selection.
-        p.setRenderHint(QPainter::Antialiasing, false);
-        p.setBrush(Qt::NoBrush);
-        p.setPen(QPen(Qt::black, 0));
-        p.drawRect(r.adjusted(0, 0, -1, -1));
-        p.setPen(QPen(Qt::white, 0));
-        p.drawRect(r.adjusted(1, 1, -2, -2));
+        // Filled in logical pixels, so that the lines keep touching at any scale.
+        const auto frame = [&p](const QRect& f, const QColor& c) {
+            p.fillRect(QRect(f.left(), f.top(), f.width(), 1), c);
+            p.fillRect(QRect(f.left(), f.bottom(), f.width(), 1), c);
+            p.fillRect(QRect(f.left(), f.top(), 1, f.height()), c);
+            p.fillRect(QRect(f.right(), f.top(), 1, f.height()), c);
+        };
+        frame(r, Qt::black);
+        frame(r.adjusted(1, 1, -1, -1), Qt::white);
     }
     p.restore();
 }

@@ -81,8 +81,13 @@ void TLiveLines::Paint(int input)
         back = pal.color(QPalette::Disabled, QPalette::Window).darker(105);
     else if (m_lit & (1u << input))
         back = m_onColors[u];
-    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+    // The number stays readable on a dark input colour.
+    const QColor text = qGray(back.rgb()) < 128 ? QColor(Qt::white) : QColor(Qt::black);
+    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
         pal.setColor(group, QPalette::Window, back);
+        if (group != QPalette::Disabled)
+            pal.setColor(group, QPalette::WindowText, text);
+    }
     cell->setPalette(pal);
 }
 
