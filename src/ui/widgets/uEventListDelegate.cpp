@@ -19,6 +19,7 @@ struct Pen
     QPainter& p;
     QFontMetrics fm;
     int top;
+    int height; // texts are centred in the row, as the style centres plain rows
 
     void fill(const QRect& r, const QColor& c) { p.fillRect(r, c); }
     void use(const QColor& text, const QColor& background)
@@ -26,7 +27,10 @@ struct Pen
         p.setPen(text);
         p.setBackground(background);
     }
-    void text(int x, const QString& s) { p.drawText(QPoint(x, top + fm.ascent()), s); }
+    void text(int x, const QString& s)
+    {
+        p.drawText(QPoint(x, top + (height - fm.height()) / 2 + fm.ascent()), s);
+    }
 };
 
 } // namespace
@@ -54,7 +58,7 @@ void PaintEventRow(QPainter& p, const EventRowPaint& row, const TUserPrefs& pref
     font.setBold(false);
     p.setFont(font);
     p.setBackgroundMode(Qt::OpaqueMode);
-    Pen pen{p, QFontMetrics(font), r.top()};
+    Pen pen{p, QFontMetrics(font), r.top(), r.height()};
 
     int x = r.left() + kRowTextMargin;
     const int columns = int(row.widths.size());
