@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QLoggingCategory>
 #include <QStringList>
+#include <QThreadPool>
 #include <cstdio>
 
 namespace {
@@ -44,6 +45,12 @@ int main(int argc, char* argv[])
 {
     // A figures request (SIGUSR1) arriving before its handler must not end the program.
     evtrak::IgnoreFiguresSignal();
+#if defined(__SANITIZE_THREAD__)
+    // ThreadSanitizer builds only: Qt's global pool (image and font work of the window)
+    // hands work between its own threads through futex-based locks the sanitizer cannot
+    // see; with one pool thread none passes between two of them.
+    QThreadPool::globalInstance()->setMaxThreadCount(1);
+#endif
     const evtrak::CommandLineResult cl = evtrak::ParseCommandLine(Arguments(argc, argv));
     if (cl.action == evtrak::CommandLineResult::Action::Exit) {
         Print(stdout, cl.out);
