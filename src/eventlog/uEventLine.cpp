@@ -37,7 +37,8 @@ void EventLineWriter::Append(QByteArray& out, QByteArrayView label, EventSuffix 
     char buf[128];
     char* p = buf;
     if (label.size() <= 48) {
-        std::memcpy(p, label.data(), std::size_t(label.size()));
+        if (!label.isEmpty()) // an empty view may hold no pointer at all
+            std::memcpy(p, label.data(), std::size_t(label.size()));
         p += label.size();
     } else {
         out += label;
