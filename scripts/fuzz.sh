@@ -15,7 +15,9 @@ for target in eventfile inifile; do
   work="build-fuzz/corpus-$target"
   mkdir -p "$work"
   # New inputs go to the work folder; the committed seeds are only read.
-  (cd build-fuzz && ASAN_OPTIONS=detect_leaks=0 ./tests/fuzz/fuzz_$target \
+  # Undefined behaviour stops the run as a crash does.
+  (cd build-fuzz && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+      ./tests/fuzz/fuzz_$target \
       -max_total_time="$seconds" -max_len=4096 -timeout=10 -print_final_stats=1 \
       "corpus-$target" "../tests/fuzz/$target")
 done
