@@ -11,6 +11,7 @@
 #include <QLoggingCategory>
 #include <algorithm>
 #include <array>
+#include <limits>
 #include <numeric>
 
 Q_LOGGING_CATEGORY(lcEventFile, "evtrak.eventfile")
@@ -100,20 +101,27 @@ void SortNewestFirst(EventFileContent& content)
 {
     std::vector<EventRecord>& recs = content.Records;
     const int rows = int(recs.size());
-    std::vector<qint64> seconds(recs.size());
-    bool sorted = true;
-    for (std::size_t i = 0; i < recs.size(); ++i) {
+    const auto secondsOf = [](const EventRecord& r) {
         // A date without text is saved as none, which reads back as the zero date.
-        const qint64 s = SecondsFromDateTime(recs[i].DateTime);
-        seconds[i] = s == kNoDateSeconds ? kUnreadDateSeconds : s;
-        if (i > 0 && seconds[i] > seconds[i - 1])
-            sorted = false;
-    }
-    if (sorted) {
+        const qint64 s = SecondsFromDateTime(r.DateTime);
+        return s == kNoDateSeconds ? kUnreadDateSeconds : s;
+    };
+    // A file saved by the program is newest first already: checked, not sorted.
+    qint64 previous = std::numeric_limits<qint64>::max();
+    const auto unsorted = std::find_if(recs.begin(), recs.end(), [&](const EventRecord& r) {
+        const qint64 s = secondsOf(r);
+        const bool later = s > previous;
+        previous = s;
+        return later;
+    });
+    if (unsorted == recs.end()) {
         for (KeptLine& k : content.Kept)
             k.RowsAfter = rows - k.RowsAfter;
         return;
     }
+    std::vector<qint64> seconds(recs.size());
+    for (std::size_t i = 0; i < recs.size(); ++i)
+        seconds[i] = secondsOf(recs[i]);
     std::vector<int> order(recs.size());
     std::iota(order.begin(), order.end(), 0);
     std::stable_sort(order.begin(), order.end(), [&seconds](int a, int b) {
