@@ -38,33 +38,6 @@ QString StateFile(const QString& dir)
     return QDir(dir).filePath(QStringLiteral("collect.state"));
 }
 
-QString RangesText(const std::vector<TMqttCollector::Range>& ranges)
-{
-    QString out;
-    for (const auto& r : ranges) {
-        if (!out.isEmpty())
-            out += u',';
-        out += r.From == r.To ? QString::number(r.From)
-                              : QStringLiteral("%1-%2").arg(r.From).arg(r.To);
-    }
-    return out;
-}
-
-std::vector<TMqttCollector::Range> ParseRanges(const QString& text)
-{
-    std::vector<TMqttCollector::Range> out;
-    for (const QString& part : text.split(u',', Qt::SkipEmptyParts)) {
-        const qsizetype dash = part.indexOf(u'-');
-        bool ok1 = false;
-        bool ok2 = false;
-        const std::uint64_t a = part.left(dash < 0 ? part.size() : dash).toULongLong(&ok1);
-        const std::uint64_t b = dash < 0 ? a : part.mid(dash + 1).toULongLong(&ok2);
-        if (ok1 && (dash < 0 || ok2) && a >= 1 && a <= b)
-            out.push_back({a, b});
-    }
-    return out;
-}
-
 // "yyyy-mm-ddThh:nn:ss..." (the station's local time): seconds since 30/12/1899 and
 // the date; false when the text is not such a time.
 bool LocalTimeFields(const QString& text, qint64& seconds, QDate& date)
@@ -633,9 +606,9 @@ QByteArray TMqttCollector::StateText(const Durable& d)
     }
     QString text;
     text += QStringLiteral("contiguous=%1\n").arg(d.Contiguous);
-    text += QStringLiteral("received=%1\n").arg(RangesText(onDisk));
-    text += QStringLiteral("gaps=%1\n").arg(RangesText(Gaps(d, d.LastSeq, nullptr)));
-    text += QStringLiteral("lost=%1\n").arg(RangesText(d.Lost));
+    text += QStringLiteral("received=%1\n").arg(SeqRangesText(onDisk));
+    text += QStringLiteral("gaps=%1\n").arg(SeqRangesText(Gaps(d, d.LastSeq, nullptr)));
+    text += QStringLiteral("lost=%1\n").arg(SeqRangesText(d.Lost));
     text += QStringLiteral("filled=%1\n").arg(d.Filled);
     text += QStringLiteral("lost_count=%1\n").arg(d.LostCount);
     text += QStringLiteral("last_seq=%1\n").arg(d.LastSeq);
@@ -982,33 +955,16 @@ void TMqttCollector::LoadStates()
         st.Name = name;
         st.Dir = dir;
         Durable& d = st.D;
-        std::vector<Range> received;
-        for (const QByteArray& raw : r.Bytes.split('\n')) {
-            const QString line = QString::fromUtf8(raw).trimmed();
-            const qsizetype eq = line.indexOf(u'=');
-            if (eq <= 0)
-                continue;
-            const QString key = line.left(eq);
-            const QString value = line.mid(eq + 1);
-            if (key == QLatin1String("contiguous"))
-                d.Contiguous = value.toULongLong();
-            else if (key == QLatin1String("received"))
-                received = ParseRanges(value);
-            else if (key == QLatin1String("lost"))
-                d.Lost = ParseRanges(value);
-            else if (key == QLatin1String("filled"))
-                d.Filled = value.toULongLong();
-            else if (key == QLatin1String("lost_count"))
-                d.LostCount = value.toULongLong();
-            else if (key == QLatin1String("last_seq"))
-                d.LastSeq = value.toULongLong();
-            else if (key == QLatin1String("last_epoch_ms"))
-                d.LastEpochMs = value.toLongLong();
-            else if (key == QLatin1String("batch"))
-                d.Batch = value.toULongLong();
-            else if (key == QLatin1String("status"))
-                d.Status = value;
-        }
+        const TCollectState saved = ParseCollectState(r.Bytes);
+        d.Contiguous = saved.Contiguous;
+        d.Lost = ParseSeqRanges(saved.Lost);
+        d.Filled = saved.Filled;
+        d.LostCount = saved.LostCount;
+        d.LastSeq = saved.LastSeq;
+        d.LastEpochMs = saved.LastEpochMs;
+        d.Batch = saved.Batch;
+        d.Status = saved.Status;
+        const std::vector<Range> received = ParseSeqRanges(saved.Received);
         for (const Range& rg : received)
             MarkDone(d, rg.From, rg.To);
         for (const Range& rg : d.Lost)

@@ -27,6 +27,7 @@
 // longer holds comes back on <prefix>/<station>/replay/missing and is recorded lost.
 
 #include "mqtt/uMqttMessages.h"
+#include "mqtt/uStationArchive.h"
 
 #include <QRegularExpression>
 #include <QString>
@@ -90,11 +91,7 @@ public:
     // from its epoch_ms to the moment its state was on disk.
     std::vector<std::int64_t> TakeLatencies();
 
-    struct Range
-    {
-        std::uint64_t From = 0;
-        std::uint64_t To = 0;
-    };
+    using Range = TSeqRange;
 
 private:
     struct Incoming

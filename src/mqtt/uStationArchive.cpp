@@ -24,22 +24,34 @@ std::uint64_t ToCount(const QByteArray& v)
     return ok ? n : 0;
 }
 
-// "a-b,c-d" as the number of events it covers.
-std::uint64_t RangesSize(const QString& ranges)
+} // namespace
+
+std::vector<TSeqRange> ParseSeqRanges(const QString& text)
 {
-    std::uint64_t n = 0;
-    for (const QString& r : ranges.split(u',', Qt::SkipEmptyParts)) {
-        bool okA = false, okB = false;
-        const qulonglong a = r.section(u'-', 0, 0).trimmed().toULongLong(&okA);
-        const qulonglong b =
-            r.contains(u'-') ? r.section(u'-', 1, 1).trimmed().toULongLong(&okB) : a;
-        if (okA && (okB || !r.contains(u'-')) && b >= a)
-            n += b - a + 1;
+    std::vector<TSeqRange> out;
+    for (const QString& part : text.split(u',', Qt::SkipEmptyParts)) {
+        const qsizetype dash = part.indexOf(u'-');
+        bool ok1 = false;
+        bool ok2 = false;
+        const std::uint64_t a = part.left(dash < 0 ? part.size() : dash).toULongLong(&ok1);
+        const std::uint64_t b = dash < 0 ? a : part.mid(dash + 1).toULongLong(&ok2);
+        if (ok1 && (dash < 0 || ok2) && a >= 1 && a <= b)
+            out.push_back({a, b});
     }
-    return n;
+    return out;
 }
 
-} // namespace
+QString SeqRangesText(const std::vector<TSeqRange>& ranges)
+{
+    QString out;
+    for (const TSeqRange& r : ranges) {
+        if (!out.isEmpty())
+            out += u',';
+        out += r.From == r.To ? QString::number(r.From)
+                              : QStringLiteral("%1-%2").arg(r.From).arg(r.To);
+    }
+    return out;
+}
 
 TCollectState ParseCollectState(const QByteArray& text)
 {
@@ -67,9 +79,16 @@ TCollectState ParseCollectState(const QByteArray& text)
             s.Gaps = QString::fromUtf8(value);
         else if (key == "lost")
             s.Lost = QString::fromUtf8(value);
+        else if (key == "received")
+            s.Received = QString::fromUtf8(value);
+        else if (key == "batch")
+            s.Batch = ToCount(value);
+        else if (key == "status")
+            s.Status = QString::fromUtf8(value);
     }
     if (!lostCountGiven)
-        s.LostCount = RangesSize(s.Lost);
+        for (const TSeqRange& r : ParseSeqRanges(s.Lost))
+            s.LostCount += r.To - r.From + 1;
     return s;
 }
 

@@ -14,7 +14,18 @@
 
 namespace evtrak {
 
-// collect.state: UTF-8 "key=value" lines. Unknown keys and bad values are ignored.
+// A run of sequence numbers, From to To included.
+struct TSeqRange
+{
+    std::uint64_t From = 0;
+    std::uint64_t To = 0;
+};
+// "a-b,c,d-e" and back; parts that are not a run of numbers from 1 up are ignored.
+std::vector<TSeqRange> ParseSeqRanges(const QString& text);
+QString SeqRangesText(const std::vector<TSeqRange>& ranges);
+
+// collect.state: UTF-8 "key=value" lines, written by the collector alone (this is its one
+// reader). Unknown keys and bad values are ignored.
 struct TCollectState
 {
     bool Present = false;
@@ -25,6 +36,9 @@ struct TCollectState
     std::uint64_t LostCount = 0; // events the station no longer held
     QString Gaps;                // pending, "a-b,c-d"
     QString Lost;                // given up, "a-b,..."
+    QString Received;            // above Contiguous, already on disk
+    std::uint64_t Batch = 0;     // the collector's last write batch
+    QString Status;              // the station's last status message
 };
 TCollectState ParseCollectState(const QByteArray& text);
 TCollectState ReadCollectState(const QString& file);
