@@ -98,7 +98,8 @@ TCollectState ReadCollectState(const QString& file)
     return r.State == FileReadResult::Ok ? ParseCollectState(r.Bytes) : TCollectState{};
 }
 
-void CountDayFile(TDayFileCount& c, int currentYear, qint64 sliceBytes)
+void CountDayFile(TDayFileCount& c, int currentYear, qint64 sliceBytes,
+                  const std::atomic<bool>* stop)
 {
     const QByteArray name = QFile::encodeName(c.File);
     const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -119,7 +120,7 @@ void CountDayFile(TDayFileCount& c, int currentYear, qint64 sliceBytes)
     // Slices keep the memory small whatever the file's size; a line longer than a
     // slice is carried into the next.
     QByteArray carry;
-    while (c.Offset + carry.size() < end) {
+    while (c.Offset + carry.size() < end && !(stop && stop->load())) {
         const qint64 from = c.Offset + carry.size();
         QByteArray bytes(std::min(sliceBytes, end - from), Qt::Uninitialized);
         const ssize_t got = ::pread(fd, bytes.data(), size_t(bytes.size()), from);
@@ -166,7 +167,8 @@ QString StationDayFile(const QString& stationsDir, const QString& station, const
 }
 
 std::vector<TArchiveStation> ScanArchive(const QString& stationsDir, const QDate& today,
-                                         std::vector<TArchiveStation> previous)
+                                         std::vector<TArchiveStation> previous,
+                                         const std::atomic<bool>* stop)
 {
     std::map<QString, TDayFileCount> counts;
     for (TArchiveStation& p : previous)
@@ -175,6 +177,8 @@ std::vector<TArchiveStation> ScanArchive(const QString& stationsDir, const QDate
     const QStringList names =
         QDir(stationsDir).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
     for (const QString& name : names) {
+        if (stop && stop->load())
+            break;
         if (!IsSafeStationFolder(name))
             continue;
         TArchiveStation s;
@@ -187,7 +191,7 @@ std::vector<TArchiveStation> ScanArchive(const QString& stationsDir, const QDate
             s.Today = std::move(found->second);
         else
             s.Today.File = file;
-        CountDayFile(s.Today, today.year());
+        CountDayFile(s.Today, today.year(), qint64(4) << 20, stop);
         out.push_back(std::move(s));
     }
     return out;

@@ -8,6 +8,7 @@
 
 #include <QDate>
 #include <QString>
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -53,8 +54,10 @@ struct TDayFileCount
     std::optional<EventRecord> Last; // the last event of the file
 };
 // Counts what the file gained since the last call; a file replaced, cut or gone is
-// counted again from its start. Only a regular file is read, sliceBytes at a time.
-void CountDayFile(TDayFileCount& count, int currentYear, qint64 sliceBytes = qint64(4) << 20);
+// counted again from its start. Only a regular file is read, sliceBytes at a time; a
+// raised stop flag ends the count between two slices (the count is then partial).
+void CountDayFile(TDayFileCount& count, int currentYear, qint64 sliceBytes = qint64(4) << 20,
+                  const std::atomic<bool>* stop = nullptr);
 
 struct TArchiveStation
 {
@@ -72,8 +75,10 @@ bool IsSafeStationFolder(const QString& station);
 QString StationDayFile(const QString& stationsDir, const QString& station, const QDate& day);
 
 // Every station folder under stationsDir (ending with '/'), with its record and
-// today's count, going on from the counts of a previous scan. Names sorted.
+// today's count, going on from the counts of a previous scan. Names sorted. A raised
+// stop flag cuts the scan short; its result is then partial and meant to be dropped.
 std::vector<TArchiveStation> ScanArchive(const QString& stationsDir, const QDate& today,
-                                         std::vector<TArchiveStation> previous);
+                                         std::vector<TArchiveStation> previous,
+                                         const std::atomic<bool>* stop = nullptr);
 
 } // namespace evtrak

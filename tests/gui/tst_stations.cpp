@@ -245,6 +245,22 @@ private Q_SLOTS:
         QTest::keyClick(&w, Qt::Key_Escape);
         QTRY_VERIFY(!rig.window->stationsWindow());
     }
+
+    // Closed while its first scan still counts a long day file: the scan stops and
+    // nothing reaches the window once it is gone (the sanitizer builds watch this).
+    void closedDuringAScan()
+    {
+        WindowRig rig;
+        QDir().mkpath(rig.logDir() + QStringLiteral("stations/poste-c"));
+        WriteBytes(StationDayFile(rig.logDir() + QStringLiteral("stations/"),
+                                  QStringLiteral("poste-c"), QDate::currentDate()),
+                   QByteArray("A;1;01/02/2025 10:00:00;0\r\n").repeated(1000000));
+        TfmStations& w = Open(rig, 0);
+        QVERIFY(w.stationsTable()->rowCount() == 0);
+        QTest::keyClick(&w, Qt::Key_Escape);
+        QTRY_VERIFY(!rig.window->stationsWindow());
+        QTest::qWait(100);
+    }
 };
 
 QTEST_MAIN(TestStations)

@@ -16,10 +16,8 @@
 #include <QSplitter>
 #include <QTableView>
 #include <QTableWidget>
-#include <QThreadPool>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <mutex>
 #include <set>
 
 namespace evtrak {
@@ -41,24 +39,15 @@ QTableWidgetItem* Cell(const QString& text, const QString& tip = {}, bool number
 
 } // namespace
 
-// Lets a scan running in the thread pool hand its result to the window, or to nobody
-// once the window is gone.
-struct TfmStations::ScanGuard
-{
-    std::mutex Mutex;
-    TfmStations* Window = nullptr;
-};
-
 TfmStations::TfmStations(const TUserPrefs& prefs, const QString& logDir, UserPrompt& prompt,
                          std::function<void(const QString&)> openFile, QWidget* parent)
     : QDialog(parent), m_prefs(prefs), m_logDir(logDir),
       m_stationsDir(logDir + QStringLiteral("stations/")),
       m_ownStation(MqttConfigFromPrefs(prefs, {}, {}).Station), m_prompt(prompt),
-      m_openFile(std::move(openFile)), m_scanGuard(std::make_shared<ScanGuard>())
+      m_openFile(std::move(openFile))
 {
     setObjectName(QStringLiteral("fmStations"));
     setWindowTitle(QStringLiteral("Stations"));
-    m_scanGuard->Window = this;
 
     m_lblBroker = new QLabel(this);
     m_lblBroker->setObjectName(QStringLiteral("lblBroker"));
@@ -179,8 +168,9 @@ TfmStations::TfmStations(const TUserPrefs& prefs, const QString& logDir, UserPro
 
 TfmStations::~TfmStations()
 {
-    std::lock_guard lock(m_scanGuard->Mutex);
-    m_scanGuard->Window = nullptr;
+    m_scanStop = true;
+    if (m_scanThread.joinable())
+        m_scanThread.join();
 }
 
 void TfmStations::PlaceOverParent()
@@ -297,20 +287,21 @@ void TfmStations::ScanArchiveNow()
         return;
     }
     m_scanning = true;
+    // The last scan has handed its result over: its thread is ending or has ended.
+    if (m_scanThread.joinable())
+        m_scanThread.join();
     // Counting a day file of millions of lines takes a while the first time: it runs
-    // in the pool, and the window takes the result when it comes.
-    QThreadPool::globalInstance()->start([guard = m_scanGuard, dir = m_stationsDir,
-                                          today = QDate::currentDate(),
-                                          previous = m_archive]() mutable {
-        std::vector<TArchiveStation> scanned = ScanArchive(dir, today, std::move(previous));
-        std::lock_guard lock(guard->Mutex);
-        if (guard->Window)
-            QMetaObject::invokeMethod(
-                guard->Window,
-                [w = guard->Window, s = std::move(scanned)]() mutable {
-                    w->ArchiveScanned(std::move(s));
-                },
-                Qt::QueuedConnection);
+    // on the scan thread, and the window takes the result when it comes. The window
+    // joins the thread before it goes, so the thread may post to it until then.
+    m_scanThread = std::thread([this, dir = m_stationsDir, today = QDate::currentDate(),
+                                previous = m_archive]() mutable {
+        std::vector<TArchiveStation> scanned =
+            ScanArchive(dir, today, std::move(previous), &m_scanStop);
+        if (m_scanStop.load())
+            return;
+        QMetaObject::invokeMethod(
+            this, [this, s = std::move(scanned)]() mutable { ArchiveScanned(std::move(s)); },
+            Qt::QueuedConnection);
     });
 }
 

@@ -9,10 +9,12 @@
 #include "settings/uUserPrefs.h"
 
 #include <QDialog>
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
+#include <thread>
 
 class QLabel;
 class QPushButton;
@@ -92,8 +94,11 @@ private:
     std::vector<TArchiveStation> m_archive;
     bool m_archiveFolder = false; // a collector keeps its folders here
     bool m_scanning = false;
-    struct ScanGuard;
-    std::shared_ptr<ScanGuard> m_scanGuard;
+    // The scan of the collector's folders runs on a thread of the window's own (not in
+    // Qt's global pool, whose threads the raster engine waits for while painting); the
+    // window stops and joins it when it closes.
+    std::thread m_scanThread;
+    std::atomic<bool> m_scanStop{false};
 
     QLabel* m_lblBroker = nullptr;
     QTableWidget* m_stations = nullptr;
