@@ -5,6 +5,7 @@
 #include "acquisition/uCaptureControl.h"
 #include "settings/ktIniFile.h"
 #include "ui/widgets/frmCaptureJournal.h"
+#include "ui/widgets/uCaptureQualityView.h"
 #include "ui/widgets/uLiveLines.h"
 
 #include <QAction>
@@ -50,7 +51,7 @@ private Q_SLOTS:
         QTRY_VERIFY(!lines->IsLit(2));
         w.action(QStringLiteral("ActCaptureStop"))->trigger();
         QCOMPARE(w.statusText(TfmMain::kPanelCount - 1), QStringLiteral("--------"));
-        const QStringList journal = w.captureJournal()->Lines();
+        const QStringList journal = w.captureQuality().journal()->Lines();
         // Start and stop, with whatever stalls a loaded machine caused in between.
         QVERIFY(journal.size() >= 2);
         QVERIFY(journal.first().contains(QStringLiteral("Acquisition démarrée")));

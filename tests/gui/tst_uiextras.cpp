@@ -11,6 +11,7 @@
 #include "ui/widgets/ktElidedLabel.h"
 #include "ui/widgets/ktShell.h"
 #include "ui/widgets/ktXpMenuStyle.h"
+#include "ui/widgets/uCaptureQualityView.h"
 #include "ui/widgets/uFilterBar.h"
 
 #include <QApplication>
@@ -79,7 +80,7 @@ private Q_SLOTS:
                 continue;
             AddRows(w.eventList(), 12);
             QTest::keyClick(&w, Qt::Key_F11);
-            w.RefreshCaptureQuality();
+            w.captureQuality().Refresh();
             QTRY_VERIFY(w.statusText(1).startsWith(QStringLiteral("LPT1 (fichier)")));
             // At the default size and at the narrowest the window allows.
             for (const bool narrowest : {false, true}) {

@@ -12,6 +12,7 @@
 #include "ui/widgets/frmReport01.h"
 #include "ui/widgets/ktColors.h"
 #include "ui/widgets/ktElidedLabel.h"
+#include "ui/widgets/uCaptureQualityView.h"
 #include "ui/widgets/uEventListDelegate.h"
 #include "ui/widgets/uEventView.h"
 #include "ui/widgets/uFilterBar.h"
@@ -284,7 +285,7 @@ void TfmMain::UpdateLastPanel()
     // disk yet.
     QLabel* panel = m_panels[size_t(kPanelCount - 1)];
     const bool failing = m_policy->AppendFailing();
-    panel->setText(failing ? ResStr::AppendFailingStatus() : LastPanelText());
+    panel->setText(failing ? ResStr::AppendFailingStatus() : m_quality->StatusText());
     panel->setToolTip(
         failing ? ResStr::AppendFailing(QFileInfo(m_policy->CurrentEventFile()).fileName())
                 : QString());

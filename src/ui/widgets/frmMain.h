@@ -2,7 +2,6 @@
 // The main window: the banner of the last event, the event list, the toolbar, the menus,
 // the status bar, and every command of the program as one QAction each.
 
-#include "acquisition/uCaptureQuality.h"
 #include "app/ktPaths.h"
 #include "eventlog/uDateTexts.h"
 #include "settings/uUserPrefs.h"
@@ -30,6 +29,7 @@ class QTimer;
 namespace evtrak {
 
 class TCaptureController;
+class TCaptureQualityView;
 class TConf;
 class TEventList;
 class TEventListDelegate;
@@ -40,7 +40,6 @@ struct EventFilter;
 struct ReportRows;
 class TSavingPolicy;
 class TSession;
-class TfmCaptureJournal;
 class TfmPrintOptions;
 class TfmStations;
 class TLiveLines;
@@ -89,8 +88,6 @@ public:
     void CloseBySignal();
     // The status CloseBySignal left with; -1 while it has not run.
     int SignalExitStatus() const { return m_signalExit; }
-    // The capture's figures on one line, as a headless run prints them on SIGUSR1.
-    QString CaptureFiguresText() const;
     // Ends the start-up: from now on applying settings never starts the capture.
     void EndStartup() { m_appStarting = false; }
     bool AppStarting() const { return m_appStarting; }
@@ -136,14 +133,12 @@ public:
     TEventView& eventView() const { return *m_view; }
     QString statusText(int panel) const;
     TLiveLines* liveLines() const { return m_liveLines; }
-    TfmCaptureJournal* captureJournal() const { return m_captureJournal; }
+    // The live lines, the rate, the backlog and the acquisition journal.
+    TCaptureQualityView& captureQuality() const { return *m_quality; }
     // The Stations window while it is open.
     TfmStations* stationsWindow() const;
     // Opens an event file of the Stations window in the list, as "Ouvrir" does.
     void OpenStationFile(const QString& file);
-    // Polls the worker's figures: live lines, rate, backlog, stalls (every 50 ms while
-    // capturing; tests call it directly).
-    void RefreshCaptureQuality();
     // The menu entry of the configuration "Sauver": "Sauver (<file>)".
     QAction* confSaveMenuEntry() const { return m_confSaveEntry; }
 
@@ -248,9 +243,6 @@ private:
     // The acquisition's quality (frmMainQuality.cpp).
     void CreateQualityParts();
     void ApplyQualityPrefs();
-    void CaptureRunningChanged(bool running);
-    // The status bar's last panel.
-    QString LastPanelText() const;
 
     // Column widths of the list, read and written with the settings.
     class ColumnWidths;
@@ -291,12 +283,8 @@ private:
     Banner m_banner;
     QLabel* m_lblLastEvent = nullptr;
     TLiveLines* m_liveLines = nullptr;
-    TfmCaptureJournal* m_captureJournal = nullptr;
+    TCaptureQualityView* m_quality = nullptr;
     QPointer<QDialog> m_stationsWindow; // a TfmStations
-    QTimer* m_qualityTimer = nullptr;
-    TPassRate m_passRate;
-    std::size_t m_backlog = 0;     // events shown as waiting
-    std::size_t m_backlogSeen = 0; // events waiting at the previous refresh
     QTableView* m_lvEventsList = nullptr;
     TEventListDelegate* m_delegate = nullptr;
     std::array<TElidedLabel*, kPanelCount> m_panels{};

@@ -10,6 +10,7 @@
 #include "ui/widgets/frmMain.h"
 #include "ui/widgets/ktIcons.h"
 #include "ui/widgets/ktTranslations.h"
+#include "ui/widgets/uCaptureQualityView.h"
 #include "ui/widgets/uFormsGeometry.h"
 #include "ui/widgets/uMessagePrompt.h"
 #include "ui/widgets/uSingleWindow.h"
@@ -124,7 +125,7 @@ int RunMainWindow(const CommandLineOptions& options)
     QObject::connect(&session, &TSession::stopRequested, &window, &TfmMain::CloseBySignal);
     // SIGUSR1: the capture's figures on stderr, as a headless run prints them.
     QObject::connect(&session, &TSession::figuresRequested, &window,
-                     [&window] { PrintErr(window.CaptureFiguresText()); });
+                     [&window] { PrintErr(window.captureQuality().FiguresText()); });
     if (session.StopRequested())
         window.CloseBySignal(); // asked while a box was open before the window existed
     else
