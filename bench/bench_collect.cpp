@@ -11,6 +11,7 @@
 //  4. the collector's own pace: what 10 stations sent while it was away (2,000 events
 //     per station per second of part 1), written after its start.
 // Usage: bench_collect [seconds of parts 1 and 4, default 10] [parts to run, default 1234]
+#include "bench_support.h"
 #include "mosquitto_support.h"
 #include "mqtt/uMqttCollector.h"
 #include "mqtt/uMqttPublisher.h"
@@ -28,6 +29,7 @@
 
 using namespace evtrak;
 using namespace evtrak::test;
+using evtrak::bench::Seconds;
 using Steady = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
@@ -35,20 +37,10 @@ namespace {
 
 constexpr int kStations = 10;
 
-double Seconds(Steady::duration d)
-{
-    return std::chrono::duration<double>(d).count();
-}
-
+// The collector and the stations run on threads of their own: a look every 20 ms.
 bool WaitFor(const std::function<bool()>& done, int limitMs)
 {
-    const auto end = Steady::now() + std::chrono::milliseconds(limitMs);
-    while (!done()) {
-        if (Steady::now() > end)
-            return false;
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
+    return bench::WaitFor(done, limitMs, 20ms, false);
 }
 
 QByteArray EventJson(const QString& station, std::uint64_t seq, std::int64_t epochMs)

@@ -2,6 +2,7 @@
 // events per second with QoS 1, from the UI-side hand-over to the broker's last
 // acknowledgement, the latency from the hand-over to a subscriber, and resident
 // memory over a 1,000,000-event outage of the broker (then its start-up and drain).
+#include "bench_support.h"
 #include "mosquitto_support.h"
 #include "mqtt/uMqttPublisher.h"
 #include "mqtt/uMqttStation.h"
@@ -20,25 +21,15 @@
 
 using namespace evtrak;
 using namespace evtrak::test;
+using evtrak::bench::Seconds;
 using Steady = std::chrono::steady_clock;
 
 namespace {
 
-double Seconds(Steady::duration d)
-{
-    return std::chrono::duration<double>(d).count();
-}
-
+// The publisher's results come as Qt events of this thread.
 bool WaitFor(const std::function<bool()>& done, int limitMs)
 {
-    const auto end = Steady::now() + std::chrono::milliseconds(limitMs);
-    while (!done()) {
-        if (Steady::now() > end)
-            return false;
-        QCoreApplication::processEvents();
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    return true;
+    return bench::WaitFor(done, limitMs, std::chrono::microseconds(200), true);
 }
 
 std::vector<CapturedEvent> Batch(int count, std::int64_t& ms)

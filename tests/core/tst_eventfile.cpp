@@ -27,6 +27,12 @@ QStringList Lines(const TEventList& list)
     return out;
 }
 
+// The bytes of the file the list was saved into; empty when the save failed.
+QByteArray SaveAndRead(const TEventList& list, const QString& name)
+{
+    return SaveEventFile(list, name, false) ? ReadBytes(name) : QByteArray();
+}
+
 } // namespace
 
 class TestEventFile : public QObject
@@ -185,16 +191,15 @@ private Q_SLOTS:
         for (int r = 0; r < list.rowCount(); ++r)
             labels << list.text(r, TEventList::ColLabel);
         QCOMPARE(labels, (QStringList{"A6", "A5a", "A5b", "A4", "N3", "N1", "Z"}));
-        QVERIFY(SaveEventFile(list, name, false));
-        QCOMPARE(ReadBytes(name), QByteArray("head\r\n"
-                                             "A6;2;07/12/2026 10:00:06;5 ms\r\n"
-                                             "odd line\r\n"
-                                             "A5a;2;07/12/2026 10:00:05;5 ms\r\n"
-                                             "A5b;3;07/12/2026 10:00:05;5 ms\r\n"
-                                             "A4;2;07/12/2026 10:00:04;5 ms\r\n"
-                                             "N3;1;07/12/2026 10:00:03;5 ms\r\n"
-                                             "N1;1;07/12/2026 10:00:01;5 ms\r\n"
-                                             "Z;3;30/12/1899 00:00:00;5 ms\r\n"));
+        QCOMPARE(SaveAndRead(list, name), QByteArray("head\r\n"
+                                                     "A6;2;07/12/2026 10:00:06;5 ms\r\n"
+                                                     "odd line\r\n"
+                                                     "A5a;2;07/12/2026 10:00:05;5 ms\r\n"
+                                                     "A5b;3;07/12/2026 10:00:05;5 ms\r\n"
+                                                     "A4;2;07/12/2026 10:00:04;5 ms\r\n"
+                                                     "N3;1;07/12/2026 10:00:03;5 ms\r\n"
+                                                     "N1;1;07/12/2026 10:00:01;5 ms\r\n"
+                                                     "Z;3;30/12/1899 00:00:00;5 ms\r\n"));
         TEventList again(prefs);
         QVERIFY(LoadEventFile(again, name, 2026));
         QCOMPARE(Lines(again), Lines(list));
@@ -343,16 +348,15 @@ private Q_SLOTS:
         QCOMPARE(list.KeptLines().size(), std::size_t(3));
         list.DeleteRows({1});
         list.RecordEvent(CapturedEvent{false, false, 4, 7, 46363.5});
-        QVERIFY(SaveEventFile(list, name, false));
-        QCOMPARE(ReadBytes(name), QByteArray("Libell\xE9_4;4;07/12/2026 12:00:00;7 ms\r\n"
-                                             "-- notes \xE9quipe --\r\n"
-                                             "C;3;07/12/2026 10:00:02;5 ms\r\n"
-                                             "a;b;1;x\r\n"
-                                             "A;1;07/12/2026 10:00:00;1.500 s\r\n"
-                                             "trailer\r\n"));
+        QCOMPARE(SaveAndRead(list, name), QByteArray("Libell\xE9_4;4;07/12/2026 12:00:00;7 ms\r\n"
+                                                     "-- notes \xE9quipe --\r\n"
+                                                     "C;3;07/12/2026 10:00:02;5 ms\r\n"
+                                                     "a;b;1;x\r\n"
+                                                     "A;1;07/12/2026 10:00:00;1.500 s\r\n"
+                                                     "trailer\r\n"));
         list.ClearEvents(); // the user's "Effacer tout" keeps them too
-        QVERIFY(SaveEventFile(list, name, false));
-        QCOMPARE(ReadBytes(name), QByteArray("-- notes \xE9quipe --\r\na;b;1;x\r\ntrailer\r\n"));
+        QCOMPARE(SaveAndRead(list, name),
+                 QByteArray("-- notes \xE9quipe --\r\na;b;1;x\r\ntrailer\r\n"));
     }
 
     // Whatever the duration format and the labels' characters, what is written reads

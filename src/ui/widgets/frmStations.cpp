@@ -293,16 +293,16 @@ void TfmStations::ScanArchiveNow()
     // Counting a day file of millions of lines takes a while the first time: it runs
     // on the scan thread, and the window takes the result when it comes. The window
     // joins the thread before it goes, so the thread may post to it until then.
-    m_scanThread = std::thread([this, dir = m_stationsDir, today = QDate::currentDate(),
-                                previous = m_archive]() mutable {
-        std::vector<TArchiveStation> scanned =
-            ScanArchive(dir, today, std::move(previous), &m_scanStop);
-        if (m_scanStop.load())
-            return;
-        QMetaObject::invokeMethod(
-            this, [this, s = std::move(scanned)]() mutable { ArchiveScanned(std::move(s)); },
-            Qt::QueuedConnection);
-    });
+    m_scanThread = std::thread(
+        [this, dir = m_stationsDir, today = QDate::currentDate(), previous = m_archive]() mutable {
+            std::vector<TArchiveStation> scanned =
+                ScanArchive(dir, today, std::move(previous), &m_scanStop);
+            if (m_scanStop.load())
+                return;
+            QMetaObject::invokeMethod(
+                this, [this, s = std::move(scanned)]() mutable { ArchiveScanned(std::move(s)); },
+                Qt::QueuedConnection);
+        });
 }
 
 void TfmStations::ArchiveScanned(std::vector<TArchiveStation> scanned)
