@@ -16,6 +16,7 @@
 #include <QClipboard>
 #include <QElapsedTimer>
 #include <QHeaderView>
+#include <QStatusBar>
 #include <QLabel>
 #include <QScreen>
 #include <QTableView>
@@ -162,6 +163,9 @@ private Q_SLOTS:
             QCOMPARE(w.eventList().text(2, 0), QStringLiteral("Libellé_1 [ON]"));
             QVERIFY(w.eventList().Modified());
             QVERIFY(aside.isEmpty());
+            // Said in the status bar too, as a headless run prints it.
+            QCOMPARE(w.statusBar()->currentMessage(),
+                     ResStr::RecoveredEvents(2, 0).mid(QStringLiteral("evtrak : ").size()));
         } else {
             QCOMPARE(w.eventList().rowCount(), 1);
             QCOMPARE(aside.size(), 1);

@@ -79,6 +79,7 @@ TfmMain::TfmMain(const MainWindowSetup& setup, QWidget* parent)
     CreateQualityParts();
 
     connect(m_policy, &TSavingPolicy::captionChanged, this, &QWidget::setWindowTitle);
+    connect(m_session, &TSession::notice, this, &TfmMain::ShowNotice);
     connect(m_list, &TEventList::lastEventChanged, this,
             [this](const QString& label, std::int32_t input) {
                 const TInputPrefs in = GetInputPrefs(m_prefs, input);

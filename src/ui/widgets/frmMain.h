@@ -200,6 +200,9 @@ private:
     void ActFileRecoverJournalExecute();
     // Says in the status bar which file an export wrote (nothing when path is empty).
     void ShowExportWritten(const QString& path);
+    // A session's notice (a torn line cut off, events recovered, the journal that cannot
+    // be opened) as a status bar message: headless runs print the same lines.
+    void ShowNotice(const QString& text);
     void ActFileSaveExecute();
     void ActFileSaveAsExecute();
     void ActStationsExecute();

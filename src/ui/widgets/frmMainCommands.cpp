@@ -191,6 +191,16 @@ void TfmMain::ShowExportWritten(const QString& path)
                                  kExportMessageMs);
 }
 
+void TfmMain::ShowNotice(const QString& text)
+{
+    // Long enough to be read after a start-up's questions.
+    constexpr int kNoticeMs = 30000;
+    static const QString terminalPrefix = QStringLiteral("evtrak : ");
+    statusBar()->showMessage(text.startsWith(terminalPrefix) ? text.mid(terminalPrefix.size())
+                                                             : text,
+                             kNoticeMs);
+}
+
 // ---- Capture ----
 
 void TfmMain::ShowStartResult(int result)
