@@ -122,10 +122,25 @@ void SortNewestFirst(EventFileContent& content)
     std::vector<qint64> seconds(recs.size());
     for (std::size_t i = 0; i < recs.size(); ++i)
         seconds[i] = secondsOf(recs[i]);
+    // Rows of one second keep their order of capture: the file's order where the file
+    // runs newest first, the reverse where it runs oldest first (per-event appends).
+    std::vector<int> rank(recs.size());
+    for (int i = 0; i < rows;) {
+        int end = i + 1;
+        while (end < rows && seconds[std::size_t(end)] == seconds[std::size_t(i)])
+            ++end;
+        const qint64 s = seconds[std::size_t(i)];
+        const bool oldestFirst = i > 0 ? seconds[std::size_t(i - 1)] < s
+                                       : end < rows && seconds[std::size_t(end)] > s;
+        for (int k = i; k < end; ++k)
+            rank[std::size_t(k)] = oldestFirst ? i + end - 1 - k : k;
+        i = end;
+    }
     std::vector<int> order(recs.size());
     std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(), [&seconds](int a, int b) {
-        return seconds[std::size_t(a)] > seconds[std::size_t(b)];
+    std::sort(order.begin(), order.end(), [&seconds, &rank](int a, int b) {
+        const qint64 sa = seconds[std::size_t(a)], sb = seconds[std::size_t(b)];
+        return sa != sb ? sa > sb : rank[std::size_t(a)] < rank[std::size_t(b)];
     });
     std::vector<int> place(recs.size());
     std::vector<EventRecord> sortedRecs;

@@ -170,8 +170,8 @@ private Q_SLOTS:
     }
 
     // Per-event saving appends oldest first after a newest-first save: whatever the
-    // file's order, the list is newest on top, rows of one second in file order, and a
-    // save writes it back newest first.
+    // file's order, the list is newest on top, rows of one second as they were captured
+    // (reversed where the file runs oldest first), and a save writes it back newest first.
     void loadingPutsNewestOnTop()
     {
         QTemporaryDir dir;
@@ -190,12 +190,12 @@ private Q_SLOTS:
         QStringList labels;
         for (int r = 0; r < list.rowCount(); ++r)
             labels << list.text(r, TEventList::ColLabel);
-        QCOMPARE(labels, (QStringList{"A6", "A5a", "A5b", "A4", "N3", "N1", "Z"}));
+        QCOMPARE(labels, (QStringList{"A6", "A5b", "A5a", "A4", "N3", "N1", "Z"}));
         QCOMPARE(SaveAndRead(list, name), QByteArray("head\r\n"
                                                      "A6;2;07/12/2026 10:00:06;5 ms\r\n"
+                                                     "A5b;3;07/12/2026 10:00:05;5 ms\r\n"
                                                      "odd line\r\n"
                                                      "A5a;2;07/12/2026 10:00:05;5 ms\r\n"
-                                                     "A5b;3;07/12/2026 10:00:05;5 ms\r\n"
                                                      "A4;2;07/12/2026 10:00:04;5 ms\r\n"
                                                      "N3;1;07/12/2026 10:00:03;5 ms\r\n"
                                                      "N1;1;07/12/2026 10:00:01;5 ms\r\n"
