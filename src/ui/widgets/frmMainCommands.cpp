@@ -193,8 +193,9 @@ void TfmMain::ShowExportWritten(const QString& path)
 
 void TfmMain::ShowNotice(const QString& text)
 {
-    // Long enough to be read after a start-up's questions.
-    constexpr int kNoticeMs = 30000;
+    // Long enough to be read after a start-up's questions; the status panels the message
+    // covers meanwhile come back after it.
+    constexpr int kNoticeMs = 15000;
     static const QString terminalPrefix = QStringLiteral("evtrak : ");
     statusBar()->showMessage(text.startsWith(terminalPrefix) ? text.mid(terminalPrefix.size())
                                                              : text,
