@@ -163,9 +163,13 @@ private Q_SLOTS:
             QCOMPARE(w.eventList().text(2, 0), QStringLiteral("Libellé_1 [ON]"));
             QVERIFY(w.eventList().Modified());
             QVERIFY(aside.isEmpty());
-            // Said in the status bar too, as a headless run prints it.
+            // Said in the status bar too, as a headless run prints it, once the window
+            // shows: in place of the panels, not over them.
+            QVERIFY(w.statusBar()->currentMessage().isEmpty());
+            w.show();
             QCOMPARE(w.statusBar()->currentMessage(),
                      ResStr::RecoveredEvents(2, 0).mid(QStringLiteral("evtrak : ").size()));
+            QVERIFY(!w.findChild<QLabel*>(QStringLiteral("StatusBar1Panel1"))->isVisible());
         } else {
             QCOMPARE(w.eventList().rowCount(), 1);
             QCOMPARE(aside.size(), 1);

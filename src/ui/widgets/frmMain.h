@@ -173,6 +173,7 @@ protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     // Layout, actions and menus (frmMain.cpp, frmMainActions.cpp).
@@ -311,6 +312,8 @@ private:
     TElidedLabel* m_filterPanel = nullptr;
     QShortcut* m_quitWhileCapturing = nullptr; // Ctrl+Q while "Quitter" is off
     int m_signalExit = -1;
+    // Notices said before the window showed, for its status bar once it shows.
+    QString m_pendingNotice;
 };
 
 // A caption without its mnemonic marks ("Sauver so&us..." -> "Sauver sous...").

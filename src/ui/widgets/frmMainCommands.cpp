@@ -19,6 +19,7 @@
 #include <QPageSetupDialog>
 #include <QPrinter>
 #include <QStatusBar>
+#include <utility>
 
 namespace evtrak {
 
@@ -191,15 +192,33 @@ void TfmMain::ShowExportWritten(const QString& path)
                                  kExportMessageMs);
 }
 
+namespace {
+
+// Long enough to be read after a start-up's questions; the status panels the message
+// covers meanwhile come back after it.
+constexpr int kNoticeMs = 15000;
+
+} // namespace
+
 void TfmMain::ShowNotice(const QString& text)
 {
-    // Long enough to be read after a start-up's questions; the status panels the message
-    // covers meanwhile come back after it.
-    constexpr int kNoticeMs = 15000;
     static const QString terminalPrefix = QStringLiteral("evtrak : ");
-    statusBar()->showMessage(text.startsWith(terminalPrefix) ? text.mid(terminalPrefix.size())
-                                                             : text,
-                             kNoticeMs);
+    const QString shown =
+        text.startsWith(terminalPrefix) ? text.mid(terminalPrefix.size()) : text;
+    // The status bar hides its panels for a message only while they show: a message
+    // given earlier would be drawn over them.
+    if (!isVisible()) {
+        m_pendingNotice = m_pendingNotice.isEmpty() ? shown : m_pendingNotice + u' ' + shown;
+        return;
+    }
+    statusBar()->showMessage(shown, kNoticeMs);
+}
+
+void TfmMain::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (!m_pendingNotice.isEmpty())
+        statusBar()->showMessage(std::exchange(m_pendingNotice, QString()), kNoticeMs);
 }
 
 // ---- Capture ----
