@@ -191,7 +191,7 @@ std::vector<TArchiveStation> ScanArchive(const QString& stationsDir, const QDate
             s.Today = std::move(found->second);
         else
             s.Today.File = file;
-        CountDayFile(s.Today, today.year(), qint64(4) << 20, stop);
+        CountDayFile(s.Today, today.year(), kDayFileSliceBytes, stop);
         out.push_back(std::move(s));
     }
     return out;

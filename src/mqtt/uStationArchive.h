@@ -56,7 +56,8 @@ struct TDayFileCount
 // Counts what the file gained since the last call; a file replaced, cut or gone is
 // counted again from its start. Only a regular file is read, sliceBytes at a time; a
 // raised stop flag ends the count between two slices (the count is then partial).
-void CountDayFile(TDayFileCount& count, int currentYear, qint64 sliceBytes = qint64(4) << 20,
+constexpr qint64 kDayFileSliceBytes = qint64(4) << 20;
+void CountDayFile(TDayFileCount& count, int currentYear, qint64 sliceBytes = kDayFileSliceBytes,
                   const std::atomic<bool>* stop = nullptr);
 
 struct TArchiveStation
